@@ -1,0 +1,275 @@
+// Runs the program named on the command line in a scratch directory per case
+// and checks its exit status, standard output and error, and every file left.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+std::vector<std::string> g_command;  // runs the program under test
+
+struct Entry {
+    enum Kind { file, dir, link } kind;
+    std::string path;   // relative to the scratch directory
+    std::string bytes;  // a file's content, or a link's target
+};
+Entry File(std::string path, std::string bytes) { return {Entry::file, path, bytes}; }
+Entry Dir(std::string path) { return {Entry::dir, path, ""}; }
+Entry Link(std::string path, std::string target) { return {Entry::link, path, target}; }
+
+struct Case {
+    const char* what;
+    std::vector<Entry> before;
+    std::vector<std::string> args;  // "{dir}" stands for the scratch directory
+    int status;
+    std::string out;                // "{dir}" likewise
+    std::string err;
+    std::vector<Entry> made = {};   // added to or replacing `before` afterwards
+    rlim_t file_size_limit = RLIM_INFINITY;
+};
+
+const std::string kUsage = "Usage: sorvel file.txt [varname]\n";
+const std::string kTooBig = "ERROR: text file too big\n";
+const std::string kNoImage = "ERROR: out of memory\n";
+
+// A file image pieced together from hand-computed fields.
+std::string Image(std::string name, std::string file_size, std::string data_size,
+                  std::string data, std::string checksum)
+{
+    name.resize(8, '\0');
+    return "**TI89**\x01\x00main"s + std::string(44, '\0') + "\x01\x00\x52\x00\x00\x00"s + name +
+           "\x0C\x00\x03\x00"s + file_size + "\xA5\x5A\x00\x00\x00\x00"s + data_size + data +
+           checksum;
+}
+
+// The letters abc under another name; the name does not count toward the checksum.
+std::string AbcImage(const std::string& name)
+{
+    return Image(name, "\x62\0\0\0"s, "\x00\x08"s, "\x00\x01\x20\x61\x62\x63\x00\xE0"s, "\x2F\x02");
+}
+
+std::string Replace(std::string s, const std::string& dir)
+{
+    for (std::size_t at; (at = s.find("{dir}")) != std::string::npos;)
+        s.replace(at, 5, dir);
+    return s;
+}
+
+std::string Slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+using Tree = std::map<std::string, std::pair<Entry::Kind, std::string>>;
+
+Tree Snapshot(const fs::path& dir)
+{
+    Tree tree;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        const std::string rel = e.path().lexically_relative(dir).string();
+        if (e.is_symlink())
+            tree[rel] = {Entry::link, fs::read_symlink(e.path()).string()};
+        else if (e.is_directory())
+            tree[rel] = {Entry::dir, ""};
+        else
+            tree[rel] = {Entry::file, Slurp(e.path())};
+    }
+    return tree;
+}
+
+// One line per entry: its path, kind, and size or target.
+std::string Describe(const Tree& tree)
+{
+    std::string lines;
+    for (const auto& [path, entry] : tree) {
+        const auto& [kind, bytes] = entry;
+        lines += path + (kind == Entry::dir    ? " dir"
+                         : kind == Entry::link ? " -> " + bytes
+                                               : " " + std::to_string(bytes.size()) + " bytes " +
+                                                     std::to_string(std::hash<std::string>{}(bytes)));
+        lines += "\n";
+    }
+    return lines;
+}
+
+struct Result {
+    int status;  // the exit status, or minus the signal that ended the run
+    std::string out, err;
+};
+
+Result Run(const fs::path& dir, const fs::path& logs, const Case& c)
+{
+    std::vector<std::string> words = g_command;
+    for (const std::string& arg : c.args)
+        words.push_back(Replace(arg, dir.string()));
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    const std::string out = (logs / "out").string(), err = (logs / "err").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit limit{c.file_size_limit, c.file_size_limit};
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(dir.c_str()) != 0 || o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
+            setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), Slurp(out), Slurp(err)};
+}
+
+void Check(const Case& c)
+{
+    SCOPED_TRACE(c.what);
+    char templ[] = "/tmp/sorvel-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const fs::path root = templ, dir = root / "scratch";
+    fs::create_directory(dir);
+
+    Tree expected;
+    for (const std::vector<Entry>* list : {&c.before, &c.made}) {
+        for (const Entry& e : *list) {
+            expected[e.path] = {e.kind, e.bytes};
+            if (list == &c.made)
+                continue;
+            if (e.kind == Entry::dir)
+                fs::create_directories(dir / e.path);
+            else if (e.kind == Entry::link)
+                fs::create_symlink(e.bytes, dir / e.path);
+            else
+                std::ofstream(dir / e.path, std::ios::binary) << e.bytes;
+        }
+    }
+
+    const Result got = Run(dir, root, c);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.out, Replace(c.out, dir.string()));
+    EXPECT_EQ(got.err, c.err);
+    EXPECT_EQ(Describe(Snapshot(dir)), Describe(expected)) << "the files left behind";
+    fs::remove_all(root);
+}
+
+std::string Repeat(const std::string& s, int times)
+{
+    std::string all;
+    while (times-- > 0)
+        all += s;
+    return all;
+}
+
+std::vector<Case> Cases()
+{
+    const std::string abc_89t = AbcImage("abc");
+    const auto abc = File("abc.txt", "abc");
+    // 0xFF + 0xE8 + 0x00 + 0x01 + 0x20 + 65,507 * 0x61 + 0x00 + 0xE0 = 6,354,923, or 0xF7EB.
+    const std::string largest = Image("big", "\x42\x00\x01\x00"s, "\xFF\xE8"s,
+                                      "\x00\x01\x20"s + std::string(65507, 'a') + "\x00\xE0"s,
+                                      "\xEB\xF7"s);
+    const std::string length_refused =
+        "ERROR: length (65513) exceeds max. user data size (65512)\n";
+    return {
+        {"no argument", {}, {}, 1, kUsage, ""},
+        {"three arguments", {abc}, {"abc.txt", "x", "y"}, 1, kUsage, ""},
+        {"worked example", {abc}, {"abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
+        {"CR LF line break", {File("notes.txt", "Hi\r\n")}, {"notes.txt"}, 0, "", "",
+         {File("notes.89t", Image("notes", "\x63\0\0\0"s, "\x00\x09"s,
+                                  "\x00\x01\x20\x48\x69\x0D\x20\x00\xE0"s, "\xE8\x01"s))}},
+        {"name cut to 8 bytes", {File("chapter12.txt", "abc")}, {"chapter12.txt"}, 0, "", "",
+         {File("chapter1.89t", AbcImage("chapter1"))}},
+        {"name without a dot", {File("readme", "abc")}, {"readme"}, 0, "", "",
+         {File("readme.89t", AbcImage("readme"))}},
+        {"empty name from ./", {abc}, {"./abc.txt"}, 0, "", "", {File(".89t", AbcImage(""))}},
+        {"directory part kept", {Dir("docs"), File("docs/a.txt", "abc")}, {"docs/a.txt"}, 0, "",
+         "", {File("docs/a.89t", AbcImage("docs/a"))}},
+        {"given name cut, case kept", {abc}, {"abc.txt", "VeryLongName"}, 0, "", "",
+         {File("VeryLong.89t", AbcImage("VeryLong"))}},
+        {"given empty name", {abc}, {"abc.txt", ""}, 0, "", "", {File(".89t", AbcImage(""))}},
+        {"given name keeps its dot", {abc}, {"abc.txt", "my.var"}, 0, "", "",
+         {File("my.var.89t", AbcImage("my.var"))}},
+        {"given name with a space", {abc}, {"abc.txt", "my var"}, 0, "", "",
+         {File("my var.89t", AbcImage("my var"))}},
+        {"given name with a directory", {abc, Dir("d"), Dir("d/e")}, {"abc.txt", "d/e/f"}, 0, "", "",
+         {File("d/e/f.89t", AbcImage("d/e/f"))}},
+        {"absolute input path", {abc}, {"{dir}/abc.txt", "n"}, 0, "", "",
+         {File("n.89t", AbcImage("n"))}},
+        {"existing output replaced", {abc, File("abc.89t", "old")}, {"abc.txt"}, 0, "", "",
+         {File("abc.89t", abc_89t)}},
+        {"input is the output", {File("x.89t", "abc")}, {"x.89t"}, 0, "", "",
+         {File("x.89t", AbcImage("x"))}},
+        {"missing input", {}, {"missing.txt"}, 2, "ERROR: unable to open missing.txt\n", ""},
+        {"missing input, name given", {}, {"missing.txt", "n"}, 2,
+         "ERROR: unable to open missing.txt\n", ""},
+        {"missing input named by a path", {}, {"{dir}/no.txt"}, 2,
+         "ERROR: unable to open {dir}/no.txt\n", ""},
+        {"path with format directives", {}, {"%s%n%x.txt"}, 2,
+         "ERROR: unable to open %s%n%x.txt\n", ""},
+        {"empty input path", {}, {""}, 2, "ERROR: unable to open \n", ""},
+        {"directory as input", {Dir("docs")}, {"docs", "n"}, 2, "ERROR: unable to open docs\n",
+         ""},
+        {"read that fails", {}, {"/proc/self/mem", "m"}, 2,
+         "ERROR: unable to read /proc/self/mem\n", ""},
+        {"largest text", {File("big.txt", std::string(65507, 'a'))}, {"big.txt"}, 0, "", "",
+         {File("big.89t", largest)}},
+        {"one byte more than the writer takes", {File("big.txt", std::string(65508, 'a'))},
+         {"big.txt"}, 4, kNoImage, length_refused},
+        {"largest the encoder takes, every LF twice",
+         {File("big.txt", Repeat("\r\n", 32763) + "a"), File("big.89t", "old")}, {"big.txt"}, 4,
+         kNoImage, "ERROR: length (65532) exceeds max. user data size (65512)\n"},
+        {"too big", {File("big.txt", std::string(65528, 'a')), File("big.89t", "old")},
+         {"big.txt"}, 3, kTooBig, ""},
+        {"too big by its line breaks", {File("big.txt", Repeat("\n", 32764))}, {"big.txt"}, 3,
+         kTooBig, ""},
+        {"endless input", {}, {"/dev/zero", "z"}, 3, kTooBig, ""},
+        {"output directory missing", {abc}, {"abc.txt", "no/a"}, 5,
+         "ERROR: unable to create no/a.89t\n", ""},
+        {"output directory is a file", {abc, File("f", "x")}, {"abc.txt", "f/a"}, 5,
+         "ERROR: unable to create f/a.89t\n", ""},
+        {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5,
+         "ERROR: unable to write v.89t\n", ""},
+        {"file size limit", {abc}, {"abc.txt"}, 5, "ERROR: unable to write abc.89t\n", "", {},
+         50},
+    };
+}
+
+TEST(EndToEnd, Table)
+{
+    for (const Case& c : Cases())
+        Check(c);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s PROGRAM [ARG...]\n", argv[0]);
+        return 2;
+    }
+    g_command.push_back(fs::absolute(argv[1]).string());
+    for (int i = 2; i < argc; ++i)
+        g_command.push_back(argv[i]);
+    return RUN_ALL_TESTS();
+}
