@@ -1,5 +1,8 @@
 #include "text_encoder.h"
 
+#include <algorithm>
+#include <cstring>
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -21,9 +24,16 @@ struct TextSource {
     bool cr_held = false; // a CR whose successor is not read yet
 };
 
-// Fills `out` with the next bytes of the text as the Windows runtime's text
-// mode delivers them and returns how many; fewer than asked only when it sets
-// `ended` or `failed`, and never more than it has read.
+// The index of the first `byte` in text[from, end), or end if there is none.
+std::size_t Find(const unsigned char* text, unsigned char byte, std::size_t from, std::size_t end)
+{
+    const void* at = std::memchr(text + from, byte, end - from);
+    return at ? static_cast<const unsigned char*>(at) - text : end;
+}
+
+// Fills the start of `out` with the next bytes of the text as the Windows
+// runtime's text mode delivers them and returns how many; sets `ended` or
+// `failed` once no more will come.
 std::size_t ReadText(TextSource& src, std::span<unsigned char> out)
 {
 #ifdef _WIN32
@@ -36,32 +46,39 @@ std::size_t ReadText(TextSource& src, std::span<unsigned char> out)
     return got;
 #else
     // A CR LF pair becomes LF, a lone CR stays, and a Ctrl-Z ends the text.
-    std::size_t kept = 0;
+    unsigned char* const text = out.data();
+    std::size_t end = 0;
     if (src.cr_held) {
-        out[kept++] = kCR;
+        text[end++] = kCR;
         src.cr_held = false;
     }
-    const std::size_t asked = out.size() - kept;
-    const std::size_t end = kept + std::fread(out.data() + kept, 1, asked, src.file);
-    bool more = end - kept == asked;
+    const std::size_t asked = out.size() - end;
+    const std::size_t got = std::fread(text + end, 1, asked, src.file);
+    bool more = got == asked;
     if (!more) {
         src.failed = std::ferror(src.file) != 0;
         src.ended = !src.failed;
     }
-    for (std::size_t i = kept; i < end; ++i) {
-        const unsigned char b = out[i];
-        if (b == kCtrlZ) {
-            src.ended = true;
-            src.failed = false;
-            more = false;
-            break;
-        }
-        if (b == kLF && kept > 0 && out[kept - 1] == kCR)
-            out[kept - 1] = kLF;
-        else
-            out[kept++] = b;
+    if (const std::size_t z = Find(text, kCtrlZ, end, end + got); z < end + got) {
+        end = z;
+        src.ended = true;
+        src.failed = false;
+        more = false;
+    } else {
+        end += got;
     }
-    if (more && kept > 0 && out[kept - 1] == kCR) {
+    // Drop the CR of each CR LF pair by moving the runs between them down.
+    std::size_t kept = 0, run = 0;
+    for (std::size_t cr = Find(text, kCR, 0, end); cr < end; cr = Find(text, kCR, cr + 1, end)) {
+        if (cr + 1 == end || text[cr + 1] != kLF)
+            continue;
+        std::memmove(text + kept, text + run, cr - run);
+        kept += cr - run;
+        run = cr + 1;
+    }
+    std::memmove(text + kept, text + run, end - run);
+    kept += end - run;
+    if (more && kept > 0 && text[kept - 1] == kCR) {
         --kept;
         src.cr_held = true;
     }
@@ -97,17 +114,31 @@ EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
     std::array<unsigned char, 16384> chunk;
     while (!src.ended && !src.failed) {
         const std::size_t got = ReadText(src, chunk);
-        for (std::size_t i = 0; i < got; ++i) {
+        // Ordinary bytes go in runs; each LF and 0xFF is rewritten on its own.
+        const unsigned char* const text = chunk.data();
+        std::size_t next_lf = Find(text, kLF, 0, got), next_ff = Find(text, 0xFF, 0, got);
+        for (std::size_t i = 0; i < got;) {
+            if (next_lf < i)
+                next_lf = Find(text, kLF, i, got);
+            if (next_ff < i)
+                next_ff = Find(text, 0xFF, i, got);
+            if (const std::size_t run = std::min(next_lf, next_ff) - i; run > 0) {
+                // The run's last byte goes to p + run - 1.
+                if (p + run - 1 > kLastFreePosition)
+                    return {EncodeStatus::too_big, 0};
+                std::memcpy(&data[p], text + i, run);
+                p += run;
+                i += run;
+                continue;
+            }
             if (p > kLastFreePosition)
                 return {EncodeStatus::too_big, 0};
-            unsigned char b = chunk[i];
-            if (b == 0xFF) {
-                b = 0x00;
-            } else if (b == kLF) {
+            if (text[i++] == kLF) {
                 data[p++] = kCR;
-                b = 0x20; // the space that opens the next line
+                data[p++] = 0x20; // the space that opens the next line
+            } else {
+                data[p++] = 0x00; // for 0xFF
             }
-            data[p++] = b;
         }
     }
     if (src.failed)
