@@ -32,3 +32,8 @@ i_cp=$(instructions "${cp[@]}")
 echo "instructions: sorvel $i_sorvel, cp $i_cp, ratio $(awk "BEGIN {printf \"%.3f\", $i_sorvel / $i_cp}")"
 echo "paired runs ($runs each; first is sorvel, second cp):"
 "$work/paired" "$runs" "${sorvel[@]}" -- "${cp[@]}"
+
+echo "in-process throughput:"
+g++ -O3 -std=c++20 -I"$root/src" -o "$work/throughput" "$root/bench/throughput.cpp" \
+  "$root/build/release/libsorvel_core.a" -lbenchmark -lpthread
+"$work/throughput" --benchmark_min_time=0.2 2>/dev/null
