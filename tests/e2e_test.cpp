@@ -246,6 +246,8 @@ std::vector<Case> Cases()
          "ERROR: unable to create no/a.89t\n", ""},
         {"output directory is a file", {abc, File("f", "x")}, {"abc.txt", "f/a"}, 5,
          "ERROR: unable to create f/a.89t\n", ""},
+        {"output directory not writable, even by root", {abc}, {"abc.txt", "/proc/a"}, 5,
+         "ERROR: unable to create /proc/a.89t\n", ""},
         {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5,
          "ERROR: unable to write v.89t\n", ""},
         {"file size limit", {abc}, {"abc.txt"}, 5, "ERROR: unable to write abc.89t\n", "", {},
