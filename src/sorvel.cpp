@@ -8,6 +8,13 @@
 #include <memory>
 #include <sys/stat.h>
 
+#ifdef _WIN32
+// The runtime's start-up expands wildcards in the arguments, as a Windows shell does not.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
 namespace {
 
 enum ExitStatus : int {
