@@ -1,16 +1,14 @@
 // Runs the program named on the command line in a scratch directory per case
 // and checks its exit status, standard output and error, and every file left.
+#include "run_program.h"
+
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +18,7 @@ using namespace std::string_literals;
 namespace {
 
 std::vector<std::string> g_command;  // runs the program under test
+bool g_windows = false;              // it is the Windows program, run by wine
 
 struct Entry {
     enum Kind { file, dir, link } kind;
@@ -68,14 +67,6 @@ std::string Replace(std::string s, const std::string& dir)
     return s;
 }
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
 using Tree = std::map<std::string, std::pair<Entry::Kind, std::string>>;
 
 Tree Snapshot(const fs::path& dir)
@@ -108,38 +99,6 @@ std::string Describe(const Tree& tree)
     return lines;
 }
 
-struct Result {
-    int status;  // the exit status, or minus the signal that ended the run
-    std::string out, err;
-};
-
-Result Run(const fs::path& dir, const fs::path& logs, const Case& c)
-{
-    std::vector<std::string> words = g_command;
-    for (const std::string& arg : c.args)
-        words.push_back(Replace(arg, dir.string()));
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-
-    const std::string out = (logs / "out").string(), err = (logs / "err").string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const rlimit limit{c.file_size_limit, c.file_size_limit};
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (chdir(dir.c_str()) != 0 || o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
-            setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), Slurp(out), Slurp(err)};
-}
-
 void Check(const Case& c)
 {
     SCOPED_TRACE(c.what);
@@ -163,10 +122,14 @@ void Check(const Case& c)
         }
     }
 
-    const Result got = Run(dir, root, c);
+    std::vector<std::string> command = g_command;
+    for (const std::string& arg : c.args)
+        command.push_back(Replace(arg, dir.string()));
+    // The Linux program ignores SIGXFSZ itself; Windows has no such signal.
+    const RunResult got = RunProgram(command, dir, root, c.file_size_limit, g_windows);
     EXPECT_EQ(got.status, c.status);
-    EXPECT_EQ(got.out, Replace(c.out, dir.string()));
-    EXPECT_EQ(got.err, c.err);
+    EXPECT_EQ(got.out, ConsoleLines(Replace(c.out, dir.string()), g_windows));
+    EXPECT_EQ(got.err, ConsoleLines(c.err, g_windows));
     EXPECT_EQ(Describe(Snapshot(dir)), Describe(expected)) << "the files left behind";
     fs::remove_all(root);
 }
@@ -248,16 +211,39 @@ std::vector<Case> Cases()
          "ERROR: unable to create f/a.89t\n", ""},
         {"output directory not writable, even by root", {abc}, {"abc.txt", "/proc/a"}, 5,
          "ERROR: unable to create /proc/a.89t\n", ""},
+    };
+}
+
+// Faults that only Linux can inject: under wine the Windows program is told
+// that such writes succeeded.
+std::vector<Case> LinuxCases()
+{
+    const auto abc = File("abc.txt", "abc");
+    return {
         {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5,
          "ERROR: unable to write v.89t\n", ""},
         {"file size limit", {abc}, {"abc.txt"}, 5, "ERROR: unable to write abc.89t\n", "", {},
          50},
+        {"wildcards are the shell's", {File("notes.txt", "Hi\r\n")}, {"*.txt"}, 2,
+         "ERROR: unable to open *.txt\n", ""},
+    };
+}
+
+// The Windows program expands wildcards itself, as its shell does not.
+std::vector<Case> WindowsCases()
+{
+    return {
+        {"wildcard expanded", {File("notes.txt", "abc")}, {"*.txt"}, 0, "", "",
+         {File("notes.89t", AbcImage("notes"))}},
+        {"wildcard matching nothing", {}, {"*.txt"}, 2, "ERROR: unable to open *.txt\n", ""},
     };
 }
 
 TEST(EndToEnd, Table)
 {
     for (const Case& c : Cases())
+        Check(c);
+    for (const Case& c : g_windows ? WindowsCases() : LinuxCases())
         Check(c);
 }
 
@@ -266,12 +252,16 @@ TEST(EndToEnd, Table)
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PROGRAM [ARG...]\n", argv[0]);
+    int first = 1;
+    if (argc > 1 && argv[1] == "--windows"s) {
+        g_windows = true;
+        ++first;
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: %s [--windows] PROGRAM [ARG...]\n", argv[0]);
         return 2;
     }
-    g_command.push_back(fs::absolute(argv[1]).string());
-    for (int i = 2; i < argc; ++i)
-        g_command.push_back(argv[i]);
+    for (int i = first; i < argc; ++i)
+        g_command.push_back(i == first ? fs::absolute(argv[i]).string() : argv[i]);
     return RUN_ALL_TESTS();
 }
