@@ -86,6 +86,41 @@ std::size_t ReadText(TextSource& src, std::span<unsigned char> out)
 #endif
 }
 
+// Stores `text` in the data from position p on, each LF as 0x0D 0x20 and each
+// 0xFF as 0x00, and advances p; false, storing nothing more, as soon as a byte
+// is met with the data filled past kLastFreePosition.
+bool StoreText(std::span<const unsigned char> text, std::span<unsigned char, kDataBufferSize> data,
+               std::uint32_t& p)
+{
+    // Ordinary bytes go in runs; each LF and 0xFF is rewritten on its own.
+    const std::size_t end = text.size();
+    std::size_t next_lf = Find(text.data(), kLF, 0, end);
+    std::size_t next_ff = Find(text.data(), 0xFF, 0, end);
+    for (std::size_t i = 0; i < end;) {
+        if (next_lf < i)
+            next_lf = Find(text.data(), kLF, i, end);
+        if (next_ff < i)
+            next_ff = Find(text.data(), 0xFF, i, end);
+        if (const std::size_t run = std::min(next_lf, next_ff) - i; run > 0) {
+            if (p + run - 1 > kLastFreePosition) // the run's last byte goes to p + run - 1
+                return false;
+            std::memcpy(&data[p], &text[i], run);
+            p += run;
+            i += run;
+            continue;
+        }
+        if (p > kLastFreePosition)
+            return false;
+        if (text[i++] == kLF) {
+            data[p++] = kCR;
+            data[p++] = 0x20; // the space that opens the next line
+        } else {
+            data[p++] = 0x00; // for 0xFF
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::FILE* OpenTextFile(const char* path)
@@ -114,32 +149,8 @@ EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
     std::array<unsigned char, 16384> chunk;
     while (!src.ended && !src.failed) {
         const std::size_t got = ReadText(src, chunk);
-        // Ordinary bytes go in runs; each LF and 0xFF is rewritten on its own.
-        const unsigned char* const text = chunk.data();
-        std::size_t next_lf = Find(text, kLF, 0, got), next_ff = Find(text, 0xFF, 0, got);
-        for (std::size_t i = 0; i < got;) {
-            if (next_lf < i)
-                next_lf = Find(text, kLF, i, got);
-            if (next_ff < i)
-                next_ff = Find(text, 0xFF, i, got);
-            if (const std::size_t run = std::min(next_lf, next_ff) - i; run > 0) {
-                // The run's last byte goes to p + run - 1.
-                if (p + run - 1 > kLastFreePosition)
-                    return {EncodeStatus::too_big, 0};
-                std::memcpy(&data[p], text + i, run);
-                p += run;
-                i += run;
-                continue;
-            }
-            if (p > kLastFreePosition)
-                return {EncodeStatus::too_big, 0};
-            if (text[i++] == kLF) {
-                data[p++] = kCR;
-                data[p++] = 0x20; // the space that opens the next line
-            } else {
-                data[p++] = 0x00; // for 0xFF
-            }
-        }
+        if (!StoreText(std::span(chunk).first(got), data, p))
+            return {EncodeStatus::too_big, 0};
     }
     if (src.failed)
         return {EncodeStatus::read_failed, 0};
