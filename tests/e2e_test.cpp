@@ -108,19 +108,17 @@ void Check(const Case& c)
     fs::create_directory(dir);
 
     Tree expected;
-    for (const std::vector<Entry>* list : {&c.before, &c.made}) {
-        for (const Entry& e : *list) {
-            expected[e.path] = {e.kind, e.bytes};
-            if (list == &c.made)
-                continue;
-            if (e.kind == Entry::dir)
-                fs::create_directories(dir / e.path);
-            else if (e.kind == Entry::link)
-                fs::create_symlink(e.bytes, dir / e.path);
-            else
-                std::ofstream(dir / e.path, std::ios::binary) << e.bytes;
-        }
+    for (const Entry& e : c.before) {
+        if (e.kind == Entry::dir)
+            fs::create_directories(dir / e.path);
+        else if (e.kind == Entry::link)
+            fs::create_symlink(e.bytes, dir / e.path);
+        else
+            std::ofstream(dir / e.path, std::ios::binary) << e.bytes;
+        expected[e.path] = {e.kind, e.bytes};
     }
+    for (const Entry& e : c.made)
+        expected[e.path] = {e.kind, e.bytes};
 
     std::vector<std::string> command = g_command;
     for (const std::string& arg : c.args)
