@@ -68,7 +68,7 @@ struct Outcome {
     bool file_left;
 };
 
-Outcome Convert(const std::vector<std::string>& program, const std::string& text)
+Outcome Convert(const std::vector<std::string>& program, const std::string& text, bool wine)
 {
     char templ[] = "/tmp/sorvel-cross-XXXXXX";
     EXPECT_NE(mkdtemp(templ), nullptr);
@@ -77,7 +77,7 @@ Outcome Convert(const std::vector<std::string>& program, const std::string& text
     std::ofstream(dir / "t.txt", std::ios::binary) << text;
     std::vector<std::string> command = program;
     command.push_back("t.txt");
-    Outcome o{RunProgram(command, dir, root), Slurp(dir / "t.89t"), fs::exists(dir / "t.89t")};
+    Outcome o{RunProgram(command, dir, root, RLIM_INFINITY, wine), Slurp(dir / "t.89t"), fs::exists(dir / "t.89t")};
     fs::remove_all(root);
     return o;
 }
@@ -85,7 +85,7 @@ Outcome Convert(const std::vector<std::string>& program, const std::string& text
 void ExpectSame(const std::string& text, const char* what)
 {
     SCOPED_TRACE(what);
-    const Outcome linux = Convert(g_linux, text), windows = Convert(g_windows, text);
+    const Outcome linux = Convert(g_linux, text, false), windows = Convert(g_windows, text, true);
     EXPECT_EQ(linux.run.status, windows.run.status);
     EXPECT_EQ(ConsoleLines(linux.run.out, true), windows.run.out);
     EXPECT_EQ(ConsoleLines(linux.run.err, true), windows.run.err);
@@ -108,7 +108,7 @@ TEST(CrossCheck, TextsAtTheSizeLimits)
         for (const bool lone_cr : {false, true}) {
             const std::string text = TextOfSize(random, size, lone_cr);
             ExpectSame(text, ("size " + std::to_string(size)).c_str());
-            const Outcome linux = Convert(g_linux, text);
+            const Outcome linux = Convert(g_linux, text, false);
             EXPECT_EQ(linux.run.status, size <= 65507 ? 0 : size <= 65527 ? 4 : 3) << size;
             if (size <= 65507)
                 EXPECT_EQ(linux.file.size(), size + 5 + 90u) << size;

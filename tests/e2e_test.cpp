@@ -123,7 +123,6 @@ void Check(const Case& c)
     std::vector<std::string> command = g_command;
     for (const std::string& arg : c.args)
         command.push_back(Replace(arg, dir.string()));
-    // The Linux program ignores SIGXFSZ itself; Windows has no such signal.
     const RunResult got = RunProgram(command, dir, root, c.file_size_limit, g_windows);
     EXPECT_EQ(got.status, c.status);
     EXPECT_EQ(got.out, ConsoleLines(Replace(c.out, dir.string()), g_windows));

@@ -5,11 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
-RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& dir,
-                     const std::filesystem::path& logs, rlim_t file_size_limit, bool ignore_xfsz)
+namespace {
+
+RunResult RunOnce(const std::vector<std::string>& command, const std::filesystem::path& dir,
+                  const std::filesystem::path& logs, rlim_t file_size_limit, bool ignore_xfsz)
 {
     std::vector<std::string> words = command;
     std::vector<char*> argv;
@@ -34,6 +37,20 @@ RunResult RunProgram(const std::vector<std::string>& command, const std::filesys
     int status = 0;
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), Slurp(out), Slurp(err)};
+}
+
+} // namespace
+
+RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& dir,
+                     const std::filesystem::path& logs, rlim_t file_size_limit, bool wine)
+{
+    RunResult result = RunOnce(command, dir, logs, file_size_limit, wine);
+    if (wine && result.status == 1 && result.out.empty() && result.err.empty()) {
+        std::fprintf(stderr, "note: wine did not start the program in %s; running it again\n",
+                     dir.c_str());
+        result = RunOnce(command, dir, logs, file_size_limit, wine);
+    }
+    return result;
 }
 
 std::string Slurp(const std::filesystem::path& path)

@@ -13,10 +13,13 @@ struct RunResult {
 
 // Runs command in dir, its standard output and error caught in files under
 // logs, its file size limited to file_size_limit bytes; waits for its end.
-// With ignore_xfsz it starts with SIGXFSZ ignored.
+// With `wine`, command runs the Windows program under wine: it starts with
+// SIGXFSZ ignored, as Windows has no such signal, and a run that wine failed
+// to start (status 1 without a byte of output, which the program never gives)
+// is made once more.
 RunResult RunProgram(const std::vector<std::string>& command, const std::filesystem::path& dir,
                      const std::filesystem::path& logs, rlim_t file_size_limit = RLIM_INFINITY,
-                     bool ignore_xfsz = false);
+                     bool wine = false);
 
 // The whole content of a file; empty if it cannot be read.
 std::string Slurp(const std::filesystem::path& path);
