@@ -1,12 +1,13 @@
 // sorvel file.txt [varname]: turns a text file into a TI-89 text variable file.
 #include "oth_file.h"
+#include "platform.h"
+#include "safe_output.h"
 #include "text_encoder.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sys/stat.h>
 
 #ifdef _WIN32
 // The runtime's start-up expands wildcards in the arguments, as a Windows shell does not.
@@ -33,30 +34,13 @@ int Fail(ExitStatus status, const char* format, const char* subject = "")
     return status;
 }
 
-// Writes the image and closes the file; true only if every byte reached it.
-bool WriteFile(std::FILE* out, const unsigned char* image, std::uint32_t size)
-{
-    const bool written = std::fwrite(image, 1, size, out) == size;
-    return std::fclose(out) == 0 && written;
-}
-
-// Removes what a failed write left at path, unless path names no regular file.
-void RemoveIncomplete(const char* path)
-{
-    struct stat st;
-    if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
-        std::remove(path);
-}
-
 struct FreeImage {
     void operator()(unsigned char* image) const { std::free(image); }
 };
 
 DataBuffer data;
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
 #ifdef SIGXFSZ
     // A file-size limit then fails the write, which is reported, instead of killing us.
@@ -65,14 +49,16 @@ int main(int argc, char** argv)
     if (argc != 2 && argc != 3)
         return Fail(kUsage, "Usage: sorvel file.txt [varname]\n");
 
-    const char* input_path = argv[1];
-    std::FILE* in = OpenTextFile(input_path);
+    // The input is opened by its true name; messages, the name and the output path use the
+    // form the program has always known it by.
+    std::FILE* in = OpenTextFile(argv[1]);
+    const char* input_path = LegacyForm(argv[1]);
     if (!in)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", input_path);
 
     // The name is the second argument, or the input path up to its first dot,
     // directory parts included; at most 8 bytes either way.
-    const char* source = argc == 3 ? argv[2] : input_path;
+    const char* source = argc == 3 ? LegacyForm(argv[2]) : input_path;
     const char stop = argc == 3 ? '\0' : '.';
     char name[9] = {};
     for (int i = 0; i < 8 && source[i] != '\0' && source[i] != stop; ++i)
@@ -93,12 +79,25 @@ int main(int argc, char** argv)
     if (!image)
         return Fail(kNoImage, "ERROR: out of memory\n");
 
-    std::FILE* out = std::fopen(output_path, "wb");
-    if (!out)
+    switch (Bytes2File(LegacyPath(output_path), {image.get(), image_size})) {
+    case OutputStatus::written: return kSuccess;
+    case OutputStatus::not_created:
         return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);
-    if (!WriteFile(out, image.get(), image_size)) {
-        RemoveIncomplete(output_path);
-        return Fail(kCannotWrite, "ERROR: unable to write %s\n", output_path);
+    case OutputStatus::not_written: break;
     }
-    return kSuccess;
+    return Fail(kCannotWrite, "ERROR: unable to write %s\n", output_path);
 }
+
+} // namespace
+
+#ifdef _WIN32
+extern "C" int wmain(int argc, wchar_t** wargv)
+{
+    return Run(argc, Utf8Arguments(argc, wargv));
+}
+#else
+int main(int argc, char** argv)
+{
+    return Run(argc, argv);
+}
+#endif

@@ -1,5 +1,7 @@
 #include "text_encoder.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -126,9 +128,9 @@ bool StoreText(std::span<const unsigned char> text, std::span<unsigned char, kDa
 std::FILE* OpenTextFile(const char* path)
 {
 #ifdef _WIN32
-    return std::fopen(path, "rt");
+    return OpenFile(path, "rt");
 #else
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = OpenFile(path, "rb");
     struct stat st;
     if (file && (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode))) {
         std::fclose(file);

@@ -24,8 +24,12 @@ struct Entry {
     enum Kind { file, dir, link } kind;
     std::string path;   // relative to the scratch directory
     std::string bytes;  // a file's content, or a link's target
+    fs::perms mode = fs::perms::unknown;  // a file's permission bits, where they matter
 };
-Entry File(std::string path, std::string bytes) { return {Entry::file, path, bytes}; }
+Entry File(std::string path, std::string bytes, fs::perms mode = fs::perms::unknown)
+{
+    return {Entry::file, path, bytes, mode};
+}
 Entry Dir(std::string path) { return {Entry::dir, path, ""}; }
 Entry Link(std::string path, std::string target) { return {Entry::link, path, target}; }
 
@@ -115,6 +119,8 @@ void Check(const Case& c)
             fs::create_symlink(e.bytes, dir / e.path);
         else
             std::ofstream(dir / e.path, std::ios::binary) << e.bytes;
+        if (e.mode != fs::perms::unknown)
+            fs::permissions(dir / e.path, e.mode);
         expected[e.path] = {e.kind, e.bytes};
     }
     for (const Entry& e : c.made)
@@ -128,6 +134,9 @@ void Check(const Case& c)
     EXPECT_EQ(got.out, ConsoleLines(Replace(c.out, dir.string()), g_windows));
     EXPECT_EQ(got.err, ConsoleLines(c.err, g_windows));
     EXPECT_EQ(Describe(Snapshot(dir)), Describe(expected)) << "the files left behind";
+    for (const Entry& e : c.made)
+        if (e.mode != fs::perms::unknown && !g_windows)
+            EXPECT_EQ(fs::status(dir / e.path).permissions(), e.mode) << e.path;
     fs::remove_all(root);
 }
 
@@ -152,7 +161,8 @@ std::vector<Case> Cases()
     return {
         {"no argument", {}, {}, 1, kUsage, ""},
         {"three arguments", {abc}, {"abc.txt", "x", "y"}, 1, kUsage, ""},
-        {"worked example", {abc}, {"abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
+        {"worked example, a new file's mode 0666 less the umask", {abc}, {"abc.txt"}, 0, "", "",
+         {File("abc.89t", abc_89t, fs::perms(0644))}},
         {"CR LF line break", {File("notes.txt", "Hi\r\n")}, {"notes.txt"}, 0, "", "",
          {File("notes.89t", Image("notes", "\x63\0\0\0"s, "\x00\x09"s,
                                   "\x00\x01\x20\x48\x69\x0D\x20\x00\xE0"s, "\xE8\x01"s))}},
@@ -178,6 +188,8 @@ std::vector<Case> Cases()
          {File("abc.89t", abc_89t)}},
         {"input is the output", {File("x.89t", "abc")}, {"x.89t"}, 0, "", "",
          {File("x.89t", AbcImage("x"))}},
+        {"input named by its own characters", {File("Ωmega.txt", "abc"), File("Omega.txt", "x")},
+         {"Ωmega.txt", "om"}, 0, "", "", {File("om.89t", AbcImage("om"))}},
         {"missing input", {}, {"missing.txt"}, 2, "ERROR: unable to open missing.txt\n", ""},
         {"missing input, name given", {}, {"missing.txt", "n"}, 2,
          "ERROR: unable to open missing.txt\n", ""},
@@ -208,19 +220,33 @@ std::vector<Case> Cases()
          "ERROR: unable to create f/a.89t\n", ""},
         {"output directory not writable, even by root", {abc}, {"abc.txt", "/proc/a"}, 5,
          "ERROR: unable to create /proc/a.89t\n", ""},
+        {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5,
+         "ERROR: unable to write v.89t\n", ""},
+        {"output that cannot be opened for writing, even by root",
+         {abc, Link("v.89t", "/sys/devices/system/cpu/online")}, {"abc.txt", "v"}, 5,
+         "ERROR: unable to create v.89t\n", ""},
+        {"link followed, its target replaced, its mode kept",
+         {abc, Dir("d"), File("d/t", "old", fs::perms(0640)), Link("abc.89t", "d/t")}, {"abc.txt"},
+         0, "", "", {File("d/t", abc_89t, fs::perms(0640))}},
+        {"write that fails leaves no file", {abc}, {"abc.txt"}, 5,
+         "ERROR: unable to write abc.89t\n", "", {}, 50},
+        {"write that fails keeps the old file", {abc, File("abc.89t", "old")}, {"abc.txt"}, 5,
+         "ERROR: unable to write abc.89t\n", "", {}, 50},
+        {"write that fails keeps the input that is the output", {File("x.89t", "abc")},
+         {"x.89t"}, 5, "ERROR: unable to write x.89t\n", "", {}, 50},
+        {"write that fails leaves a link's target alone",
+         {abc, Dir("d"), File("d/t", "old"), Link("abc.89t", "d/t")}, {"abc.txt"}, 5,
+         "ERROR: unable to write abc.89t\n", "", {}, 50},
     };
 }
 
-// Faults that only Linux can inject: under wine the Windows program is told
-// that such writes succeeded.
+// The Windows program replaces a link to a missing file, and has no permission bits.
 std::vector<Case> LinuxCases()
 {
     const auto abc = File("abc.txt", "abc");
     return {
-        {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5,
-         "ERROR: unable to write v.89t\n", ""},
-        {"file size limit", {abc}, {"abc.txt"}, 5, "ERROR: unable to write abc.89t\n", "", {},
-         50},
+        {"link to a missing file creates it", {abc, Dir("d"), Link("abc.89t", "d/t")}, {"abc.txt"},
+         0, "", "", {File("d/t", AbcImage("abc"))}},
         {"wildcards are the shell's", {File("notes.txt", "Hi\r\n")}, {"*.txt"}, 2,
          "ERROR: unable to open *.txt\n", ""},
     };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ RunResult RunOnce(const std::vector<std::string>& command, const std::filesystem
         if (chdir(dir.c_str()) != 0 || o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 ||
             setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(126);
+        umask(022);
         if (ignore_xfsz)
             signal(SIGXFSZ, SIG_IGN);
         execv(argv[0], argv.data());
