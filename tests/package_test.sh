@@ -1,26 +1,33 @@
 #!/bin/sh
-# package_test.sh deb|zip BUILD_DIR: packages the build with cpack and checks
-# that the package holds the program and its documentation, and that the
-# packaged Linux program runs.
+# package_test.sh deb SOURCE_DIR: builds the release twice, in two directories,
+# and checks that the two .deb files are byte-identical, that lintian finds no
+# error and no warning in them, and that the packaged program runs.
+# package_test.sh zip BUILD_DIR: checks that the .zip holds the program, its
+# README and the licence.
 set -eu
 kind=$1
-build=$2
+dir=$2
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 fail() { echo "package_test: $*" >&2; exit 1; }
 
 if [ "$kind" = deb ]; then
-  (cd "$build" && cpack -G DEB -B "$out" >/dev/null)
-  dpkg-deb -x "$out"/sorvel_*_*.deb "$out/root"
-  [ -f "$out/root/usr/share/man/man1/sorvel.1" ] || fail "no man page"
+  for tree in a b; do
+    cmake -S "$dir" -B "$out/$tree" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$out/$tree" -j2 >/dev/null
+    (cd "$out/$tree" && cpack -G DEB >/dev/null)
+  done
+  cmp "$out"/a/sorvel_*.deb "$out"/b/sorvel_*.deb || fail "two builds gave different packages"
+  lintian --fail-on error,warning "$out"/a/sorvel_*.deb || fail "lintian rejects the package"
+  dpkg-deb -x "$out"/a/sorvel_*.deb "$out/root"
   status=0
   usage=$("$out/root/usr/bin/sorvel") || status=$?
   [ "$status" = 1 ] && [ "$usage" = "Usage: sorvel file.txt [varname]" ] ||
     fail "packaged program answered '$usage' with status $status"
 else
-  (cd "$build" && cpack -G ZIP -B "$out" >/dev/null)
+  (cd "$dir" && cpack -G ZIP -B "$out" >/dev/null)
   listing=$(cd "$out" && cmake -E tar tf sorvel-*-win64.zip)
-  for f in sorvel.exe README.txt; do
+  for f in sorvel.exe README.txt LICENSE.txt; do
     echo "$listing" | grep -qx "sorvel-[0-9.]*-win64/$f" || fail "no $f in the zip"
   done
 fi
