@@ -7,7 +7,7 @@
 namespace {
 
 // A one-variable file, by offset; `length` is the number of data bytes.
-constexpr std::size_t kSignature = 0;   // 8 bytes "**TI89**", no terminator
+constexpr std::size_t kSignature = 0;   // 8 bytes such as "**TI89**", no terminator
 constexpr std::size_t kFormat = 8;      // 0x01 0x00
 constexpr std::size_t kFolder = 10;     // "main", zero-padded to 8 bytes
                                         // 18: 40-byte comment, all zero
@@ -47,7 +47,8 @@ void PutBE16(unsigned char* at, std::uint32_t value)
 } // namespace
 
 unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
-                                    const unsigned char* data, std::uint32_t* image_size)
+                                    const unsigned char* data, std::uint32_t* image_size,
+                                    const Model& model)
 {
     if (length > kMaxUserDataSize) {
         std::fprintf(stderr, "ERROR: length (%u) exceeds max. user data size (%u)\n",
@@ -64,7 +65,7 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
     *image_size = size;
 
     std::memset(image, 0, kData);
-    std::memcpy(image + kSignature, "**TI89**", 8);
+    std::memcpy(image + kSignature, model.signature, 8);
     image[kFormat] = 0x01;
     std::memcpy(image + kFolder, "main", 4);
     PutLE16(image + kVarCount, 1);

@@ -50,18 +50,19 @@ const std::string kNoImage = "ERROR: out of memory\n";
 
 // A file image pieced together from hand-computed fields.
 std::string Image(std::string name, std::string file_size, std::string data_size,
-                  std::string data, std::string checksum)
+                  std::string data, std::string checksum, std::string signature = "**TI89**")
 {
     name.resize(8, '\0');
-    return "**TI89**\x01\x00main"s + std::string(44, '\0') + "\x01\x00\x52\x00\x00\x00"s + name +
-           "\x0C\x00\x03\x00"s + file_size + "\xA5\x5A\x00\x00\x00\x00"s + data_size + data +
+    return signature + "\x01\x00main"s + std::string(44, '\0') + "\x01\x00\x52\x00\x00\x00"s +
+           name + "\x0C\x00\x03\x00"s + file_size + "\xA5\x5A\x00\x00\x00\x00"s + data_size + data +
            checksum;
 }
 
 // The letters abc under another name; the name does not count toward the checksum.
-std::string AbcImage(const std::string& name)
+std::string AbcImage(const std::string& name, const std::string& signature = "**TI89**")
 {
-    return Image(name, "\x62\0\0\0"s, "\x00\x08"s, "\x00\x01\x20\x61\x62\x63\x00\xE0"s, "\x2F\x02");
+    return Image(name, "\x62\0\0\0"s, "\x00\x08"s, "\x00\x01\x20\x61\x62\x63\x00\xE0"s, "\x2F\x02",
+                 signature);
 }
 
 std::string Replace(std::string s, const std::string& dir)
