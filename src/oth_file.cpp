@@ -1,5 +1,6 @@
 #include "oth_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,14 @@ constexpr std::size_t kData = 88;       // the data, then a 16-bit little-endian
 constexpr std::size_t kFrameSize = kData + 2;
 constexpr std::size_t kNameSize = 8;
 
+// A group file has one entry per variable and per folder, each kEntrySize bytes
+// laid out as the one above: each entry after the first moves the fields that
+// follow the entries on by kEntrySize. A folder's entry has no data block.
+constexpr std::size_t kEntrySize = kFileSize - kDataOffset;
+constexpr unsigned char kFolderType = 0x1F;
+// A data block: kData - kDataBlock bytes before the data, 2 after it.
+constexpr std::size_t kBlockFrame = kFrameSize - kDataBlock;
+
 void PutLE16(unsigned char* at, std::uint32_t value)
 {
     at[0] = value & 0xFF;
@@ -42,6 +51,21 @@ void PutBE16(unsigned char* at, std::uint32_t value)
 {
     at[0] = (value >> 8) & 0xFF;
     at[1] = value & 0xFF;
+}
+
+std::uint32_t GetLE16(const unsigned char* at)
+{
+    return at[0] | at[1] << 8;
+}
+
+std::uint32_t GetLE32(const unsigned char* at)
+{
+    return GetLE16(at) | GetLE16(at + 2) << 16;
+}
+
+std::uint32_t GetBE16(const unsigned char* at)
+{
+    return at[0] << 8 | at[1];
 }
 
 } // namespace
@@ -87,4 +111,69 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
         sum += image[i];
     PutLE16(image + kData + length, sum);
     return image;
+}
+
+const char* OTHBuffer2Variables(std::span<const unsigned char> file, std::vector<Variable>& vars)
+{
+    vars.clear();
+    const unsigned char* const f = file.data();
+    const std::size_t size = file.size();
+    if (size < kDataOffset)
+        return "shorter than its header";
+    const char* const signatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
+    if (std::none_of(std::begin(signatures), std::end(signatures),
+                     [f](const char* s) { return std::memcmp(f + kSignature, s, 8) == 0; }))
+        return "unknown signature";
+    const std::size_t count = GetLE16(f + kVarCount);
+    if (count == 0)
+        return "no entry";
+    const std::size_t more = (count - 1) * kEntrySize;
+    if (size < kDataBlock + more)
+        return "shorter than its header";
+    if (count == 1 && GetLE32(f + kFileSize) != size)
+        return "file size field disagrees with the file's length";
+
+    // Each data block begins where the one before it ended; the last ends the file.
+    std::size_t end = 0;  // of the last data block so far; 0 before the first
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* const entry = f + i * kEntrySize;
+        const auto* name = reinterpret_cast<const char*>(entry + kName);
+        const void* nul = std::memchr(name, 0, kNameSize);
+        Variable var{{name, nul ? static_cast<const char*>(nul) : name + kNameSize},
+                     entry[kType], {}};
+        if (var.type != kFolderType) {
+            const std::size_t block = GetLE32(entry + kDataOffset);
+            if (block > size || size - block < kBlockFrame)
+                return "data block outside the file";
+            const std::size_t length = GetBE16(f + block + kDataSize - kDataBlock);
+            if (size - block - kBlockFrame < length)
+                return "data block outside the file";
+            if (end != 0 && block != end)
+                return "data block out of place";
+            end = block + kBlockFrame + length;
+            var.data = file.subspan(block + kData - kDataBlock, length);
+        }
+        vars.push_back(std::move(var));
+    }
+    if (end != 0 && end != size)
+        return "data size disagrees with the file's length";
+
+    // The checksum follows the data and sums its size field and its bytes.
+    for (const Variable& var : vars) {
+        if (var.type == kFolderType)
+            continue;
+        const unsigned char* const data = var.data.data();
+        std::uint32_t sum = data[-2] + data[-1];
+        for (unsigned char byte : var.data)
+            sum += byte;
+        if (GetLE16(data + var.data.size()) != (sum & 0xFFFF))
+            return "wrong checksum";
+    }
+    return nullptr;
+}
+
+bool IsTextData(std::span<const unsigned char> data)
+{
+    const std::size_t n = data.size();
+    return n >= 4 && data[n - 2] == 0x00 && data[n - 1] == 0xE0;
 }

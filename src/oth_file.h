@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
 
 // The most variable data one file can hold.
 inline constexpr std::uint32_t kMaxUserDataSize = 65512;
@@ -26,3 +29,20 @@ inline constexpr Model kModels[] = {
 unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
                                     const unsigned char* data, std::uint32_t* image_size,
                                     const Model& model = kModels[0]);
+
+// One variable of a variable file: its name (the entry's 8 bytes up to the first NUL), its
+// type byte, and its data (the bytes between the big-endian size field and the checksum).
+struct Variable {
+    std::string name;
+    unsigned char type;
+    std::span<const unsigned char> data;
+};
+
+// Reads the variable file `file` (any of "**TI89**", "**TI92**", "**TI92P*", "**V200**",
+// single variable or group): fills `vars` with its variables, folders and all, and returns
+// nullptr; or returns why the file is refused (a short lowercase phrase), reading nothing
+// outside `file` whatever its fields say.
+const char* OTHBuffer2Variables(std::span<const unsigned char> file, std::vector<Variable>& vars);
+
+// True when `data` is a text variable's data (at least 4 bytes, ending in 0x00 0xE0).
+bool IsTextData(std::span<const unsigned char> data);
