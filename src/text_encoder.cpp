@@ -162,3 +162,36 @@ EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
     data[p++] = 0xE0; // closes a text variable's data
     return {EncodeStatus::ok, p};
 }
+
+// From text variable data back to text.
+#include "charset.h"
+
+void DataBuffer2Text(std::span<const unsigned char> data, bool utf8, std::string_view line_break,
+                     std::string& text)
+{
+    const auto put = [&](const unsigned char* from, const unsigned char* to) {
+        if (!utf8)
+            text.append(reinterpret_cast<const char*>(from), to - from);
+        else
+            for (; from < to; ++from)
+                text.append(CalcByte2Utf8(*from));
+    };
+    // Past the cursor position, up to the 0x00 0xE0 that close the data.
+    const unsigned char* line = data.data() + 2;
+    const unsigned char* const end = data.data() + data.size() - 2;
+    for (;;) {
+        const void* cr = std::memchr(line, 0x0D, end - line);
+        const auto* line_end = cr ? static_cast<const unsigned char*>(cr) : end;
+        if (line < line_end) {
+            if (*line == 0x0C)
+                text.push_back('\f');
+            else if (*line != 0x20)
+                put(line, line + 1);
+            put(line + 1, line_end);
+        }
+        if (line_end == end)
+            return;
+        text.append(line_break);
+        line = line_end + 1;
+    }
+}
