@@ -29,7 +29,10 @@ Built Build(const char* name, const std::string& data)
     return built;
 }
 
-// The name abc and the encoded letters abc.
+} // namespace
+
+// The name abc and the encoded letters abc; the reader's tests read it too.
+extern const std::string kAbcImage;
 const std::string kAbcImage =
     "\x2A\x2A\x54\x49\x38\x39\x2A\x2A\x01\x00\x6D\x61\x69\x6E\x00\x00"
     "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
@@ -38,6 +41,8 @@ const std::string kAbcImage =
     "\x61\x62\x63\x00\x00\x00\x00\x00\x0C\x00\x03\x00\x62\x00\x00\x00"
     "\xA5\x5A\x00\x00\x00\x00\x00\x08\x00\x01\x20\x61\x62\x63\x00\xE0"
     "\x2F\x02"s;
+
+namespace {
 
 TEST(Writer, WorkedExample)
 {
