@@ -11,7 +11,7 @@
 inline constexpr std::size_t kDataBufferSize = 65536;
 using DataBuffer = std::array<unsigned char, kDataBufferSize>;
 
-enum class EncodeStatus { ok, too_big, read_failed };
+enum class EncodeStatus { ok, too_big, read_failed, refused };
 
 struct EncodeResult {
     EncodeStatus status;
