@@ -58,6 +58,14 @@ std::string Written(const std::string& text, const std::string& line_break, bool
     return out;
 }
 
+// Text variable data `data` back to text.
+std::string Text(std::span<const unsigned char> data, bool utf8, const char* line_break)
+{
+    std::string text(data.size() * kTextBytesPerDataByte, '\0');
+    text.resize(DataBuffer2Text(data, utf8, line_break, reinterpret_cast<unsigned char*>(text.data())));
+    return text;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
@@ -65,16 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     // The bytes as a variable file, in a heap block of exactly their size.
     std::vector<unsigned char> file(bytes, bytes + size);
     file.shrink_to_fit();
-    std::vector<Variable> vars;
-    if (!OTHBuffer2Variables(file, vars)) {
-        for (const Variable& v : vars) {
+    std::size_t count = 0;
+    if (!CheckOTHBuffer(file, count)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Variable v = OTHBuffer2Variable(file, i);
             Require(v.data.empty() || (v.data.data() >= file.data() &&
                                        v.data.data() + v.data.size() <= file.data() + size),
                     "the data lie in the file");
-            std::string text;
             if (IsTextData(v.data)) {
-                DataBuffer2Text(v.data, false, "\r\n", text);
-                DataBuffer2Text(v.data, true, "\n", text);
+                Text(v.data, false, "\r\n");
+                Text(v.data, true, "\n");
             }
         }
     }
@@ -99,15 +107,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::uint32_t image_size = 0;
     unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), result.length, buffer.data(), &image_size);
     Require(image, "the writer made a file");
-    Require(!OTHBuffer2Variables({image, image_size}, vars), "the writer's file reads");
-    Require(vars.size() == 1 && vars[0].name == name && IsTextData(vars[0].data),
-            "one text variable of that name");
+    const std::span<const unsigned char> made(image, image_size);
+    Require(!CheckOTHBuffer(made, count), "the writer's file reads");
+    const Variable v = OTHBuffer2Variable(made, 0);
+    Require(count == 1 && v.name == name && IsTextData(v.data), "one text variable of that name");
     const std::string expected = Expected(raw);
-    for (bool utf8 : {false, true}) {
-        std::string text;
-        DataBuffer2Text(vars[0].data, utf8, line_break, text);
-        Require(text == Written(expected, line_break, utf8), "the text comes back");
-    }
+    for (bool utf8 : {false, true})
+        Require(Text(v.data, utf8, line_break.c_str()) == Written(expected, line_break, utf8),
+                "the text comes back");
     std::free(image);
     return 0;
 }

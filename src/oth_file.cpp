@@ -113,9 +113,28 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
     return image;
 }
 
-const char* OTHBuffer2Variables(std::span<const unsigned char> file, std::vector<Variable>& vars)
+namespace {
+
+// Entry `index` of `file`, which holds the entries up to it; for a variable, `block` gets
+// where its data block starts and `data` the size its field gives, both unchecked.
+Variable EntryAt(std::span<const unsigned char> file, std::size_t index, std::size_t& block,
+                 std::size_t& length)
 {
-    vars.clear();
+    const unsigned char* const entry = file.data() + index * kEntrySize;
+    Variable var{{}, entry[kType], {}};
+    for (std::size_t i = 0; i < kNameSize && entry[kName + i] != 0; ++i)
+        var.name[i] = static_cast<char>(entry[kName + i]);
+    block = GetLE32(entry + kDataOffset);
+    length = 0;
+    if (var.type != kFolderType && block <= file.size() && file.size() - block >= kBlockFrame)
+        length = GetBE16(file.data() + block + kDataSize - kDataBlock);
+    return var;
+}
+
+} // namespace
+
+const char* CheckOTHBuffer(std::span<const unsigned char> file, std::size_t& count)
+{
     const unsigned char* const f = file.data();
     const std::size_t size = file.size();
     if (size < kDataOffset)
@@ -124,11 +143,10 @@ const char* OTHBuffer2Variables(std::span<const unsigned char> file, std::vector
     if (std::none_of(std::begin(signatures), std::end(signatures),
                      [f](const char* s) { return std::memcmp(f + kSignature, s, 8) == 0; }))
         return "unknown signature";
-    const std::size_t count = GetLE16(f + kVarCount);
+    count = GetLE16(f + kVarCount);
     if (count == 0)
         return "no entry";
-    const std::size_t more = (count - 1) * kEntrySize;
-    if (size < kDataBlock + more)
+    if (size < kDataBlock + (count - 1) * kEntrySize)
         return "shorter than its header";
     if (count == 1 && GetLE32(f + kFileSize) != size)
         return "file size field disagrees with the file's length";
@@ -136,40 +154,40 @@ const char* OTHBuffer2Variables(std::span<const unsigned char> file, std::vector
     // Each data block begins where the one before it ended; the last ends the file.
     std::size_t end = 0;  // of the last data block so far; 0 before the first
     for (std::size_t i = 0; i < count; ++i) {
-        const unsigned char* const entry = f + i * kEntrySize;
-        const auto* name = reinterpret_cast<const char*>(entry + kName);
-        const void* nul = std::memchr(name, 0, kNameSize);
-        Variable var{{name, nul ? static_cast<const char*>(nul) : name + kNameSize},
-                     entry[kType], {}};
-        if (var.type != kFolderType) {
-            const std::size_t block = GetLE32(entry + kDataOffset);
-            if (block > size || size - block < kBlockFrame)
-                return "data block outside the file";
-            const std::size_t length = GetBE16(f + block + kDataSize - kDataBlock);
-            if (size - block - kBlockFrame < length)
-                return "data block outside the file";
-            if (end != 0 && block != end)
-                return "data block out of place";
-            end = block + kBlockFrame + length;
-            var.data = file.subspan(block + kData - kDataBlock, length);
-        }
-        vars.push_back(std::move(var));
+        std::size_t block, length;
+        if (EntryAt(file, i, block, length).type == kFolderType)
+            continue;
+        if (block > size || size - block < kBlockFrame || size - block - kBlockFrame < length)
+            return "data block outside the file";
+        if (end != 0 && block != end)
+            return "data block out of place";
+        end = block + kBlockFrame + length;
     }
     if (end != 0 && end != size)
         return "data size disagrees with the file's length";
 
     // The checksum follows the data and sums its size field and its bytes.
-    for (const Variable& var : vars) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Variable var = OTHBuffer2Variable(file, i);
         if (var.type == kFolderType)
             continue;
         const unsigned char* const data = var.data.data();
         std::uint32_t sum = data[-2] + data[-1];
-        for (unsigned char byte : var.data)
+        for (const unsigned char byte : var.data)
             sum += byte;
         if (GetLE16(data + var.data.size()) != (sum & 0xFFFF))
             return "wrong checksum";
     }
     return nullptr;
+}
+
+Variable OTHBuffer2Variable(std::span<const unsigned char> file, std::size_t index)
+{
+    std::size_t block, length;
+    Variable var = EntryAt(file, index, block, length);
+    if (var.type != kFolderType)
+        var.data = file.subspan(block + kData - kDataBlock, length);
+    return var;
 }
 
 bool IsTextData(std::span<const unsigned char> data)

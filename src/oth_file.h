@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
-#include <vector>
 
 // The most variable data one file can hold.
 inline constexpr std::uint32_t kMaxUserDataSize = 65512;
@@ -33,16 +31,19 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
 // One variable of a variable file: its name (the entry's 8 bytes up to the first NUL), its
 // type byte, and its data (the bytes between the big-endian size field and the checksum).
 struct Variable {
-    std::string name;
+    char name[9];
     unsigned char type;
-    std::span<const unsigned char> data;
+    std::span<const unsigned char> data;  // empty for a folder
 };
 
-// Reads the variable file `file` (any of "**TI89**", "**TI92**", "**TI92P*", "**V200**",
-// single variable or group): fills `vars` with its variables, folders and all, and returns
-// nullptr; or returns why the file is refused (a short lowercase phrase), reading nothing
-// outside `file` whatever its fields say.
-const char* OTHBuffer2Variables(std::span<const unsigned char> file, std::vector<Variable>& vars);
+// Checks the variable file `file` (any of "**TI89**", "**TI92**", "**TI92P*", "**V200**",
+// single variable or group): returns nullptr and the number of its entries, folders
+// included, in `count`; or returns why the file is refused (a short lowercase phrase),
+// reading nothing outside `file` whatever its fields say.
+const char* CheckOTHBuffer(std::span<const unsigned char> file, std::size_t& count);
+
+// Entry `index` of a file that CheckOTHBuffer accepted.
+Variable OTHBuffer2Variable(std::span<const unsigned char> file, std::size_t index);
 
 // True when `data` is a text variable's data (at least 4 bytes, ending in 0x00 0xE0).
 bool IsTextData(std::span<const unsigned char> data);

@@ -1,5 +1,6 @@
 #include "text_encoder.h"
 
+#include "charset.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -163,18 +164,21 @@ EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
     return {EncodeStatus::ok, p};
 }
 
-// From text variable data back to text.
-#include "charset.h"
-
-void DataBuffer2Text(std::span<const unsigned char> data, bool utf8, std::string_view line_break,
-                     std::string& text)
+std::size_t DataBuffer2Text(std::span<const unsigned char> data, bool utf8,
+                            std::string_view line_break, unsigned char* text)
 {
+    unsigned char* out = text;
     const auto put = [&](const unsigned char* from, const unsigned char* to) {
-        if (!utf8)
-            text.append(reinterpret_cast<const char*>(from), to - from);
-        else
-            for (; from < to; ++from)
-                text.append(CalcByte2Utf8(*from));
+        if (!utf8) {
+            std::memcpy(out, from, to - from);
+            out += to - from;
+            return;
+        }
+        for (; from < to; ++from) {
+            const std::string_view c = CalcByte2Utf8(*from);
+            std::memcpy(out, c.data(), c.size());
+            out += c.size();
+        }
     };
     // Past the cursor position, up to the 0x00 0xE0 that close the data.
     const unsigned char* line = data.data() + 2;
@@ -184,14 +188,15 @@ void DataBuffer2Text(std::span<const unsigned char> data, bool utf8, std::string
         const auto* line_end = cr ? static_cast<const unsigned char*>(cr) : end;
         if (line < line_end) {
             if (*line == 0x0C)
-                text.push_back('\f');
+                *out++ = '\f';
             else if (*line != 0x20)
                 put(line, line + 1);
             put(line + 1, line_end);
         }
         if (line_end == end)
-            return;
-        text.append(line_break);
+            return out - text;
+        std::memcpy(out, line_break.data(), line_break.size());
+        out += line_break.size();
         line = line_end + 1;
     }
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
-#include <string>
 #include <string_view>
 
 // The driver's data buffer; the encoder never stores beyond its first 65,532 bytes.
@@ -26,9 +25,14 @@ std::FILE* OpenTextFile(const char* path);
 // variable; the stream is left open whatever the result.
 EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBufferSize> data);
 
-// Appends to `text` the lines of text variable data `data` (which IsTextData accepts), joined by
-// `line_break`, none after the last: a line-type byte 0x20 is dropped, 0x0C becomes a form feed
-// at the line's start, any other line-type byte is kept as the line's first character; every
-// other byte is written as it is, or, with `utf8`, as its canonical UTF-8 form.
-void DataBuffer2Text(std::span<const unsigned char> data, bool utf8, std::string_view line_break,
-                     std::string& text);
+// The most bytes DataBuffer2Text writes for a byte of data: a calculator character's
+// longest UTF-8 form.
+inline constexpr std::size_t kTextBytesPerDataByte = 5;
+
+// Writes to `text`, which has room for kTextBytesPerDataByte bytes per byte of `data`, the
+// lines of text variable data `data` (which IsTextData accepts), joined by `line_break`, none
+// after the last: a line-type byte 0x20 is dropped, 0x0C becomes a form feed at the line's
+// start, any other line-type byte is kept as the line's first character; every other byte
+// is written as it is, or, with `utf8`, as its canonical UTF-8 form. Returns the bytes written.
+std::size_t DataBuffer2Text(std::span<const unsigned char> data, bool utf8,
+                            std::string_view line_break, unsigned char* text);

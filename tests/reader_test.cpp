@@ -55,21 +55,30 @@ std::span<const unsigned char> Bytes(const std::string& s)
     return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
 }
 
+// Text variable data `data` back to text.
+std::string Text(const std::string& data, bool utf8, const char* line_break)
+{
+    std::string text(data.size() * kTextBytesPerDataByte, '\0');
+    text.resize(DataBuffer2Text(Bytes(data), utf8, line_break,
+                                reinterpret_cast<unsigned char*>(text.data())));
+    return text;
+}
+
 // Each variable of `file` as name, type and, for a text variable, "=" and its text.
 std::string Read(const std::string& file)
 {
-    std::vector<Variable> vars;
-    if (const char* why = OTHBuffer2Variables(Bytes(file), vars))
+    std::size_t count = 0;
+    if (const char* why = CheckOTHBuffer(Bytes(file), count))
         return "refused: "s + why;
     std::string read;
-    for (const Variable& v : vars) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Variable v = OTHBuffer2Variable(Bytes(file), i);
         char type[4];
         std::snprintf(type, sizeof type, " %02X", v.type);
-        read += v.name + type;
-        if (IsTextData(v.data)) {
-            read += "=";
-            DataBuffer2Text(v.data, false, "\r\n", read);
-        }
+        read += v.name + std::string(type);
+        if (IsTextData(v.data))
+            read += "=" + Text({reinterpret_cast<const char*>(v.data.data()), v.data.size()},
+                               false, "\r\n");
         read += "|";
     }
     return read;
@@ -96,8 +105,7 @@ TEST(Reader, IndependentWriter)
 
 TEST(Reader, Utf8)
 {
-    std::string text;
-    DataBuffer2Text(Bytes(kNotes), true, "\n", text);
+    const std::string text = Text(kNotes, true, "\n");
     const std::string e9(CalcByte2Utf8(0xE9)), nul(CalcByte2Utf8(0x00));
     EXPECT_EQ(text, "CDisp 1\n\fpage\n" + e9 + "t\ncaf" + e9 + " " + nul + "!");
 }
