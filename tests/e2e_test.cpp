@@ -25,10 +25,15 @@ struct Entry {
     std::string path;   // relative to the scratch directory
     std::string bytes;  // a file's content, or a link's target
     fs::perms mode = fs::perms::unknown;  // a file's permission bits, where they matter
+    bool lines = false;  // a text whose line breaks are the system's: CR LF on Windows
 };
 Entry File(std::string path, std::string bytes, fs::perms mode = fs::perms::unknown)
 {
     return {Entry::file, path, bytes, mode};
+}
+Entry TextFile(std::string path, std::string bytes)
+{
+    return {Entry::file, path, bytes, fs::perms::unknown, true};
 }
 Entry Dir(std::string path) { return {Entry::dir, path, ""}; }
 Entry Link(std::string path, std::string target) { return {Entry::link, path, target}; }
@@ -63,6 +68,29 @@ std::string AbcImage(const std::string& name, const std::string& signature = "**
 {
     return Image(name, "\x62\0\0\0"s, "\x00\x08"s, "\x00\x01\x20\x61\x62\x63\x00\xE0"s, "\x2F\x02",
                  signature);
+}
+
+std::string LE(std::size_t value, int bytes)
+{
+    std::string le;
+    for (int i = 0; i < bytes; ++i)
+        le += static_cast<char>(value >> 8 * i);
+    return le;
+}
+
+// A group file of text variables named `names`, each holding the letters abc: its entries,
+// then its size, the marker and one 16-byte data block for each.
+std::string AbcGroup(const std::vector<std::string>& names)
+{
+    const std::size_t n = names.size(), first = 66 + 16 * n;
+    std::string group = "**TI89**\x01\x00main"s + std::string(44, '\0') + LE(n, 2), blocks;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::string name = names[i];
+        name.resize(8, '\0');
+        group += LE(first + 16 * i, 4) + name + "\x0C\0\0\0"s;
+        blocks += "\0\0\0\0\x00\x08\x00\x01\x20\x61\x62\x63\x00\xE0\x2F\x02"s;
+    }
+    return group + LE(first + 16 * n, 4) + "\xA5\x5A" + blocks;
 }
 
 std::string Replace(std::string s, const std::string& dir)
@@ -125,14 +153,19 @@ void Check(const Case& c)
         expected[e.path] = {e.kind, e.bytes};
     }
     for (const Entry& e : c.made)
-        expected[e.path] = {e.kind, e.bytes};
+        expected[e.path] = {e.kind, e.lines ? ConsoleLines(e.bytes, g_windows) : e.bytes};
 
     std::vector<std::string> command = g_command;
     for (const std::string& arg : c.args)
         command.push_back(Replace(arg, dir.string()));
     const RunResult got = RunProgram(command, dir, root, c.file_size_limit, g_windows);
     EXPECT_EQ(got.status, c.status);
-    EXPECT_EQ(got.out, ConsoleLines(Replace(c.out, dir.string()), g_windows));
+    // An expected output ending in "..." is the start of the output.
+    const std::string out = ConsoleLines(Replace(c.out, dir.string()), g_windows);
+    if (out.ends_with("..."))
+        EXPECT_EQ(got.out.substr(0, out.size() - 3), out.substr(0, out.size() - 3));
+    else
+        EXPECT_EQ(got.out, out);
     EXPECT_EQ(got.err, ConsoleLines(c.err, g_windows));
     EXPECT_EQ(Describe(Snapshot(dir)), Describe(expected)) << "the files left behind";
     for (const Entry& e : c.made)
@@ -157,6 +190,10 @@ std::vector<Case> Cases()
     const std::string largest = Image("big", "\x42\x00\x01\x00"s, "\xFF\xE8"s,
                                       "\x00\x01\x20"s + std::string(65507, 'a') + "\x00\xE0"s,
                                       "\xEB\xF7"s);
+    // 0x00 + 0x0F + the 15 bytes of data = 0x04C5.
+    const std::string kUtf8Image =
+        Image("u", "\x69\0\0\0"s, "\x00\x0F"s,
+              "\x00\x01\x20\x63\x61\x66\xE9\x20\x88\x9C\x31\x0D\x20\x00\xE0"s, "\xC5\x04"s);
     const std::string length_refused =
         "ERROR: length (65513) exceeds max. user data size (65512)\n";
     return {
@@ -221,6 +258,83 @@ std::vector<Case> Cases()
          "ERROR: unable to create f/a.89t\n", ""},
         {"output directory not writable, even by root", {abc}, {"abc.txt", "/proc/a"}, 5,
          "ERROR: unable to create /proc/a.89t\n", ""},
+        // Options.
+        {"help", {}, {"-u", "--help", "-q"}, 0, "Usage: sorvel [options] file.txt [varname]\n..."},
+        {"version", {}, {"-V"}, 0, "sorvel 0.2.0\n"},
+        {"model 92", {abc}, {"-m", "92", "abc.txt"}, 0, "", "",
+         {File("abc.92t", AbcImage("abc", "**TI92**"))}},
+        {"model 92p, after the operand", {abc}, {"abc.txt", "--model=92p"}, 0, "", "",
+         {File("abc.9xt", AbcImage("abc", "**TI92P*"))}},
+        {"model v200", {abc}, {"--model", "v200", "abc.txt"}, 0, "", "",
+         {File("abc.v2t", AbcImage("abc", "**TI92P*"))}},
+        {"unknown model", {abc}, {"-m", "93", "abc.txt"}, 1,
+         "ERROR: unknown model 93 (89, 92, 92p or v200)\n", ""},
+        {"model without its value", {abc}, {"abc.txt", "-m"}, 1, "ERROR: option -m needs a value\n",
+         ""},
+        {"the first wrong option decides", {abc}, {"-q", "-m", "93", "abc.txt"}, 1,
+         "ERROR: unknown option -q\n", ""},
+        {"unknown long option", {abc}, {"abc.txt", "--frob"}, 1, "ERROR: unknown option --frob\n", ""},
+        {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "",
+         {File("-n.89t", AbcImage("-n"))}},
+        {"options and three operands", {abc}, {"-u", "abc.txt", "x", "y"}, 1, kUsage, ""},
+        // UTF-8: c a f é, space, θ ≤ 1, LF.
+        {"UTF-8 worked example", {File("u.txt", "caf\xC3\xA9 \xCE\xB8\xE2\x89\xA4" "1\n")},
+         {"-u", "u.txt"}, 0, "", "",
+         {File("u.89t", kUtf8Image)}},
+        {"UTF-8 name", {abc}, {"--utf8", "abc.txt", "\xCE\xB8"}, 0, "", "",
+         {File("\xCE\xB8.89t", AbcImage("\x88"))}},
+        {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
+         "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n", ""},
+        // Byte order mark, a, CR LF, a page break, b, a lone CR, c.
+        {"UTF-8 line breaks and a page break", {File("p.txt", "\xEF\xBB\xBF" "a\r\n\fb\rc")},
+         {"-u", "p.txt"}, 0, "", "",
+         {File("p.89t", Image("p", "\x66\0\0\0"s, "\x00\x0C"s,
+                              "\x00\x01\x20\x61\x0D\x0C\x62\x0D\x20\x63\x00\xE0"s, "\x79\x02"s))}},
+        {"UTF-8 malformed", {File("m.txt", "ab\ncd\xC3(")}, {"-u", "m.txt"}, 6,
+         "ERROR: m.txt:2:3: malformed UTF-8: C3\n", ""},
+        {"UTF-8 character the calculator lacks", {File("e.txt", "x\xE2\x82\xAC")}, {"-u", "e.txt"}, 6,
+         "ERROR: e.txt:1:2: no calculator character for U+20AC (\xE2\x82\xAC)\n", ""},
+        {"UTF-8 NUL", {File("n.txt", "a\0"s)}, {"-u", "n.txt"}, 6,
+         "ERROR: n.txt:1:2: NUL would end the text on the calculator\n", ""},
+        {"UTF-8 largest text", {File("big.txt", std::string(65507, 'a'))}, {"-u", "big.txt"}, 0, "",
+         "", {File("big.89t", largest)}},
+        {"UTF-8 too big, the writer's limit", {File("big.txt", std::string(65508, 'a'))},
+         {"-u", "big.txt"}, 3, kTooBig, ""},
+        // Back to text.
+        {"extract", {File("abc.89t", abc_89t)}, {"-x", "abc.89t"}, 0, "", "",
+         {TextFile("abc.txt", "abc")}},
+        {"extract a TI-92 file", {File("a.92t", AbcImage("abc", "**TI92**"))}, {"--extract", "a.92t"},
+         0, "", "", {TextFile("abc.txt", "abc")}},
+        // Hi, a page break, a line of type C.
+        {"extract lines to out.txt",
+         {File("n.89t", Image("n", "\x6A\0\0\0"s, "\x00\x10"s,
+                              "\x00\x01\x20Hi\r\x0Cpage\rCx\x00\xE0"s, "\x40\x04"s))},
+         {"-x", "n.89t", "out.txt"}, 0, "", "", {TextFile("out.txt", "Hi\n\fpage\nCx")}},
+        {"extract as UTF-8", {File("u.89t", kUtf8Image)}, {"-x", "-u", "u.89t"}, 0, "", "",
+         {TextFile("u.txt", "caf\xC3\xA9 \xCE\xB8\xE2\x89\xA4" "1\n")}},
+        {"extract a group", {File("g.89g", AbcGroup({"a", "b"}))}, {"-x", "g.89g"}, 0, "", "",
+         {TextFile("a.txt", "abc"), TextFile("b.txt", "abc")}},
+        {"extract a group to one out.txt", {File("g.89g", AbcGroup({"a", "b"}))},
+         {"-x", "g.89g", "o.txt"}, 1, "ERROR: g.89g holds 2 text variables, so out.txt cannot be given\n", ""},
+        {"extract a group with two of one name", {File("g.89g", AbcGroup({"a", "b", "a"}))},
+         {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named a\n", ""},
+        {"extract with a model", {File("abc.89t", abc_89t)}, {"-x", "-m", "92", "abc.89t"}, 1,
+         "ERROR: -m does not go with -x\n", ""},
+        {"extract with three operands", {}, {"-x", "a", "b", "c"}, 1,
+         "Usage: sorvel -x file.89t [out.txt]\n", ""},
+        {"extract a missing file", {}, {"-x", "no.89t"}, 2, "ERROR: unable to open no.89t\n", ""},
+        {"extract a cut file", {File("t.89t", abc_89t.substr(0, 97))}, {"-x", "t.89t"}, 6,
+         "ERROR: t.89t: file size field disagrees with the file's length\n", ""},
+        {"extract a wrong checksum", {File("c.89t", abc_89t.substr(0, 97) + "\x03")}, {"-x", "c.89t"},
+         6, "ERROR: c.89t: wrong checksum\n", ""},
+        {"extract no text", {File("x.89t", Image("x", "\x5F\0\0\0"s, "\x00\x05"s,
+                                                 "\x00\x01\x20\x00\xE1"s, "\x07\x01"s))},
+         {"-x", "x.89t"}, 6, "ERROR: x.89t: no text variable\n", ""},
+        {"extract a name that leaves the directory", {File("e.89t", AbcImage("../x"))},
+         {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name ../x is no safe file name; give out.txt\n",
+         ""},
+        {"extract that name to out.txt", {File("e.89t", AbcImage("../x"))}, {"-x", "e.89t", "o.txt"},
+         0, "", "", {TextFile("o.txt", "abc")}},
         {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5,
          "ERROR: unable to write v.89t\n", ""},
         {"output that cannot be opened for writing, even by root",
