@@ -158,11 +158,11 @@ OutputStatus Bytes2File(const char* path, std::span<const unsigned char> bytes)
     if (fd < 0)
         return WriteInPlace(target, bytes);
     // A new file gets 0666 less the umask, as fopen gives it; an old one keeps its mode and owner.
-    mode_t mode = old.st_mode & 07777;
+    mode_t mode = old.st_mode & ALLPERMS;
     if (!exists) {
         const mode_t mask = umask(0);
         umask(mask);
-        mode = 0666 & ~mask;
+        mode = DEFFILEMODE & ~mask;
     }
     // Keeping the owner takes rights that a user may lack; the file is then the user's.
     [[maybe_unused]] const int owned = exists ? fchown(fd, old.st_uid, old.st_gid) : 0;
