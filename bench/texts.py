@@ -45,7 +45,8 @@ KINDS = [
     ("cr", "lone CR only", fill(b"\r")),
     ("cr-letter", "CR and a letter, repeated", fill(b"\ra")),
     ("ff", "0xFF only", fill(b"\xff")),
-    ("cr-lf-alternating", "CR, LF and 0xFF at alternating places", fill(b"\r\xff\n")),
+    ("worst", "worst found: a LF in every 16 bytes, a 0xFF in every 64",
+     fill((b"\n" + b"a" * 15) * 3 + b"\n" + b"a" * 11 + b"\xff" + b"aaa")),
 ]
 
 if __name__ == "__main__":
