@@ -1,39 +1,52 @@
 #!/usr/bin/env bash
-# Compares one whole run of sorvel on its largest accepted input with cp of the
-# same file: user-space instructions (callgrind), wall time (median of paired,
-# alternating runs) and peak memory. Needs cmake, g++ and valgrind.
+# Compares whole runs of sorvel with cp of the same file, on the largest text the
+# calculator takes of each kind of content: user-space instructions (callgrind)
+# for every kind, then wall time (median of paired, alternating runs) and peak
+# memory for prose. Needs cmake, g++, python3 and valgrind. SORVEL=path measures
+# another build of the program instead of a fresh release build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${RUNS:-400}
-(cd "$root" && cmake --workflow --preset release >/dev/null)
+if [ -z "${SORVEL:-}" ]; then
+  (cd "$root" && cmake --workflow --preset release >/dev/null)
+  SORVEL=$root/build/release/sorvel
+fi
+SORVEL=$(realpath "$SORVEL")
+CP=$(command -v cp)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Static, so that its own small memory does not show in the peak of the processes it starts.
 g++ -O2 -static -std=c++20 -o "$work/paired" "$root/bench/paired.cpp"
-
-# 65,507 bytes of text lines ending in CR LF: the largest text the calculator takes.
-python3 - "$work/largest.txt" <<'PY'
-import sys
-text = b"".join(b"Line %d: the quick brown fox jumps over the lazy dog.\r\n" % i for i in range(1300))
-open(sys.argv[1], "wb").write(text[:65505] + b"\r\n")
-PY
-
 cd "$work"
-sorvel=("$root/build/release/sorvel" largest.txt)
-cp=("$(command -v cp)" largest.txt copy.txt)
-"${sorvel[@]}"
-echo "input $(stat -c %s largest.txt) bytes, output $(stat -c %s largest.89t) bytes"
+python3 "$root/bench/texts.py" . >kinds.tsv
 
 instructions() {
   valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 | awk '/Collected/ {print $4}'
 }
-i_sorvel=$(instructions "${sorvel[@]}")
-i_cp=$(instructions "${cp[@]}")
-echo "instructions: sorvel $i_sorvel, cp $i_cp, ratio $(awk "BEGIN {printf \"%.3f\", $i_sorvel / $i_cp}")"
-echo "paired runs ($runs each; first is sorvel, second cp):"
-"$work/paired" "$runs" "${sorvel[@]}" -- "${cp[@]}"
+row() { # WHAT FILE [SORVEL OPTION...]
+  local what=$1 file=$2
+  shift 2
+  local s c
+  "$SORVEL" "$@" "$file" out >/dev/null
+  s=$(instructions "$SORVEL" "$@" "$file" out)
+  c=$(instructions "$CP" "$file" copy.txt)
+  printf '| %s | %s | %s | %s |\n' "$what" "$s" "$c" "$(awk "BEGIN {printf \"%.2f\", $s / $c}")"
+}
 
-echo "in-process throughput:"
-g++ -O3 -std=c++20 -I"$root/src" -o "$work/throughput" "$root/bench/throughput.cpp" \
-  "$root/build/release/libsorvel_core.a" -lbenchmark -lpthread
-"$work/throughput" --benchmark_min_time=0.2 2>/dev/null
+echo "user-space instructions of a whole run (callgrind), sorvel FILE against cp FILE COPY:"
+echo
+echo "| content of the text (65,507 bytes stored) | sorvel | cp | ratio |"
+echo "|---|---|---|---|"
+while IFS=$'\t' read -r name what; do
+  row "$what" "$name.txt"
+done <kinds.tsv
+if "$SORVEL" -u utf8.txt out >/dev/null 2>&1; then
+  row "UTF-8 prose with accents and Greek, sorvel -u" utf8.txt -u
+else
+  echo "(UTF-8 prose with accents and Greek: skipped, this sorvel does not take -u)"
+fi
+
+echo
+echo "prose with CR LF lines, $runs paired runs each (wall times are rough on a busy machine):"
+"$work/paired" "$runs" "$SORVEL" prose-crlf.txt out -- "$CP" prose-crlf.txt copy.txt |
+  sed 's/^first /sorvel/; s/^second/cp    /'

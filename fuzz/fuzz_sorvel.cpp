@@ -25,12 +25,13 @@ void Require(bool holds, const char* what)
     }
 }
 
-// What the Windows runtime's text mode delivers of a file's bytes.
-Bytes Deliver(const Bytes& raw)
+// What the Windows runtime's text mode delivers of a file's bytes; a Ctrl-Z
+// ends them only if `ctrl_z_ends`.
+Bytes Deliver(const Bytes& raw, bool ctrl_z_ends = true)
 {
     Bytes text;
     text.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size() && raw[i] != 0x1A; ++i)
+    for (std::size_t i = 0; i < raw.size() && !(ctrl_z_ends && raw[i] == 0x1A); ++i)
         if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
             text.push_back(raw[i]);
     return text;
@@ -53,6 +54,28 @@ Bytes Model(const Bytes& text)
     }
     data.push_back(0xE0);
     return data;
+}
+
+// Each kernel, given the bytes as on disk or as the text mode delivers them,
+// stores what the model does, or says they do not fit exactly when the model
+// does, and never touches the data past position 65,531.
+void CheckKernels(const Bytes& raw)
+{
+    static DataBuffer buffer;
+    for (const LineBreaks breaks : {LineBreaks::crlf_or_lf, LineBreaks::lf}) {
+        const Bytes text = breaks == LineBreaks::lf ? raw : Deliver(raw, false);
+        const Bytes expected = Model(text);
+        for (const Kernel kernel : {Kernel::portable, Kernel::fastest}) {
+            std::memset(buffer.data() + 65532, 0xA5, 4);
+            const std::size_t stored = TextBytes2DataBuffer(raw, breaks, kernel, buffer);
+            Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4), "nothing past 65,531");
+            Require((stored > kMaxTextSize) == expected.empty(), "a kernel is too big with the model");
+            if (!expected.empty())
+                Require(stored == expected.size() - 5 &&
+                            !std::memcmp(buffer.data() + 3, expected.data() + 3, stored),
+                        "a kernel stores the model's bytes");
+        }
+    }
 }
 
 void CheckImage(const std::string& name, const Bytes& data)
@@ -101,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             raw.push_back(raw[i]);
     }
 
+    CheckKernels(raw);
     raw.reserve(1);  // fmemopen wants a buffer even for no bytes
     std::FILE* file = fmemopen(raw.data(), raw.size(), "rb");
     Require(file, "fmemopen");

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // A one-variable file, by offset; `length` is the number of data bytes.
@@ -68,6 +72,28 @@ std::uint32_t GetBE16(const unsigned char* at)
     return at[0] << 8 | at[1];
 }
 
+// The sum of `size` bytes from `bytes`, each taken as unsigned.
+std::uint64_t SumBytes(const unsigned char* bytes, std::size_t size)
+{
+    std::uint64_t sum = 0;
+    std::size_t i = 0;
+#if defined(__x86_64__) || defined(_M_X64)
+    const __m128i zero = _mm_setzero_si128();
+    auto sum16 = [&](std::size_t at) {
+        return _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)), zero);
+    };
+    __m128i sums = zero;
+    for (; i + 64 <= size; i += 64)
+        sums = _mm_add_epi64(_mm_add_epi64(sums, _mm_add_epi64(sum16(i), sum16(i + 16))),
+                             _mm_add_epi64(sum16(i + 32), sum16(i + 48)));
+    sum = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+#endif
+    for (; i < size; ++i)
+        sum += bytes[i];
+    return sum;
+}
+
 } // namespace
 
 unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
@@ -106,10 +132,7 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
     if (length > 0)
         std::memcpy(image + kData, data, length);
 
-    std::uint32_t sum = 0;
-    for (std::size_t i = kDataSize; i < kData + length; ++i)
-        sum += image[i];
-    PutLE16(image + kData + length, sum);
+    PutLE16(image + kData + length, SumBytes(image + kDataSize, length + 2) & 0xFFFF);
     return image;
 }
 
@@ -172,10 +195,7 @@ const char* CheckOTHBuffer(std::span<const unsigned char> file, std::size_t& cou
         if (var.type == kFolderType)
             continue;
         const unsigned char* const data = var.data.data();
-        std::uint32_t sum = data[-2] + data[-1];
-        for (const unsigned char byte : var.data)
-            sum += byte;
-        if (GetLE16(data + var.data.size()) != (sum & 0xFFFF))
+        if (GetLE16(data + var.data.size()) != (SumBytes(data - 2, var.data.size() + 2) & 0xFFFF))
             return "wrong checksum";
     }
     return nullptr;

@@ -4,7 +4,13 @@
 #include "platform.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <tmmintrin.h>
+#define SORVEL_SSSE3 1
+#endif
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -15,116 +21,304 @@ namespace {
 constexpr unsigned char kLF = 0x0A;
 constexpr unsigned char kCR = 0x0D;
 constexpr unsigned char kCtrlZ = 0x1A;
+constexpr unsigned char kSpace = 0x20; // opens every line, the first included
 
-// Every read, the one that finds the end included, fails once the text has
-// filled the data past this position.
-constexpr std::uint32_t kLastFreePosition = 65530;
+constexpr std::size_t kTextStart = 3;                    // after 0x00 0x01 0x20
+constexpr std::size_t kTextEnd = kTextStart + kMaxTextSize; // first byte past the largest text
 
-struct TextSource {
-    std::FILE* file;
-    bool ended = false;   // the end of the text was delivered
-    bool failed = false;  // a read failed before the end
-    bool cr_held = false; // a CR whose successor is not read yet
+// Text positions i and data positions p as the text is stored.
+struct Cursor {
+    std::size_t i;
+    std::size_t p;
 };
 
-// The index of the first `byte` in text[from, end), or end if there is none.
-std::size_t Find(const unsigned char* text, unsigned char byte, std::size_t from, std::size_t end)
+// Stores text[at.i, end) byte by byte; stops, with at.p past kTextEnd, as soon
+// as a byte would start past it.
+Cursor StoreBytes(const unsigned char* text, std::size_t end, bool pairs, unsigned char* data,
+                  Cursor at)
 {
-    const void* at = std::memchr(text + from, byte, end - from);
-    return at ? static_cast<const unsigned char*>(at) - text : end;
+    auto [i, p] = at;
+    for (; i < end && p <= kTextEnd; ++i) {
+        unsigned char b = text[i];
+        if (b == kLF) {
+            if (!pairs || i == 0 || text[i - 1] != kCR)
+                data[p++] = kCR;
+            b = kSpace;
+        } else if (b == 0xFF) {
+            b = 0x00;
+        }
+        data[p++] = b;
+    }
+    return {i, p};
 }
 
-// Fills the start of `out` with the next bytes of the text as the Windows
-// runtime's text mode delivers them and returns how many; sets `ended` or
-// `failed` once no more will come.
-std::size_t ReadText(TextSource& src, std::span<unsigned char> out)
+// Eight bytes as a number, the first in the low bits whatever the machine.
+std::uint64_t Load64(const unsigned char* at)
 {
-#ifdef _WIN32
-    // The stream is in the runtime's own text mode, which does the work.
-    const std::size_t got = std::fread(out.data(), 1, out.size(), src.file);
-    if (got < out.size()) {
-        src.failed = std::ferror(src.file) != 0;
-        src.ended = !src.failed;
-    }
-    return got;
-#else
-    // A CR LF pair becomes LF, a lone CR stays, and a Ctrl-Z ends the text.
-    unsigned char* const text = out.data();
-    std::size_t end = 0;
-    if (src.cr_held) {
-        text[end++] = kCR;
-        src.cr_held = false;
-    }
-    const std::size_t asked = out.size() - end;
-    const std::size_t got = std::fread(text + end, 1, asked, src.file);
-    bool more = got == asked;
-    if (!more) {
-        src.failed = std::ferror(src.file) != 0;
-        src.ended = !src.failed;
-    }
-    if (const std::size_t z = Find(text, kCtrlZ, end, end + got); z < end + got) {
-        end = z;
-        src.ended = true;
-        src.failed = false;
-        more = false;
-    } else {
-        end += got;
-    }
-    // Drop the CR of each CR LF pair by moving the runs between them down.
-    std::size_t kept = 0, run = 0;
-    for (std::size_t cr = Find(text, kCR, 0, end); cr < end; cr = Find(text, kCR, cr + 1, end)) {
-        if (cr + 1 == end || text[cr + 1] != kLF)
-            continue;
-        std::memmove(text + kept, text + run, cr - run);
-        kept += cr - run;
-        run = cr + 1;
-    }
-    std::memmove(text + kept, text + run, end - run);
-    kept += end - run;
-    if (more && kept > 0 && text[kept - 1] == kCR) {
-        --kept;
-        src.cr_held = true;
-    }
-    return kept;
-#endif
+    std::uint64_t w = 0;
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(&w, at, 8);
+    else
+        for (int k = 0; k < 8; ++k)
+            w |= std::uint64_t{at[k]} << 8 * k;
+    return w;
 }
 
-// Stores `text` in the data from position p on, each LF as 0x0D 0x20 and each
-// 0xFF as 0x00, and advances p; false, storing nothing more, as soon as a byte
-// is met with the data filled past kLastFreePosition.
-bool StoreText(std::span<const unsigned char> text, std::span<unsigned char, kDataBufferSize> data,
-               std::uint32_t& p)
+void Store64(unsigned char* at, std::uint64_t w)
 {
-    // Ordinary bytes go in runs; each LF and 0xFF is rewritten on its own.
-    const std::size_t end = text.size();
-    std::size_t next_lf = Find(text.data(), kLF, 0, end);
-    std::size_t next_ff = Find(text.data(), 0xFF, 0, end);
-    for (std::size_t i = 0; i < end;) {
-        if (next_lf < i)
-            next_lf = Find(text.data(), kLF, i, end);
-        if (next_ff < i)
-            next_ff = Find(text.data(), 0xFF, i, end);
-        if (const std::size_t run = std::min(next_lf, next_ff) - i; run > 0) {
-            if (p + run - 1 > kLastFreePosition) // the run's last byte goes to p + run - 1
-                return false;
-            std::memcpy(&data[p], &text[i], run);
-            p += run;
-            i += run;
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(at, &w, 8);
+    else
+        for (int k = 0; k < 8; ++k)
+            at[k] = static_cast<unsigned char>(w >> 8 * k);
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+// 0x80 in each byte of w that equals b, 0x00 in the others.
+std::uint64_t Equal(std::uint64_t w, unsigned char b)
+{
+    const std::uint64_t t = w ^ (kOnes * b);
+    return ~(((t & ~kHighBits) + ~kHighBits) | t) & kHighBits;
+}
+
+// Bit k set for each byte k of m that is 0x80 (m holds only 0x80 and 0x00).
+unsigned Bits(std::uint64_t m)
+{
+    return static_cast<unsigned>((m >> 7) * 0x0102040810204080 >> 56);
+}
+
+// Stores the four bytes of w4 at d, with a CR inserted before each byte k whose
+// bit k is set in Marks, and returns the end; writes 8 bytes whatever that end.
+template <unsigned Marks>
+unsigned char* Spread4(unsigned char* d, std::uint64_t w4)
+{
+    std::uint64_t out = 0;
+    for (unsigned k = 0, crs = 0; k < 4; ++k) {
+        if (Marks >> k & 1)
+            out |= std::uint64_t{kCR} << 8 * (k + crs++);
+        out |= (w4 & std::uint64_t{0xFF} << 8 * k) << 8 * crs;
+    }
+    Store64(d, out);
+    return d + 4 + std::popcount(Marks);
+}
+
+unsigned char* Spread4(unsigned char* d, std::uint64_t w4, unsigned marks)
+{
+    switch (marks & 15) {
+    case 0: return Spread4<0>(d, w4);
+    case 1: return Spread4<1>(d, w4);
+    case 2: return Spread4<2>(d, w4);
+    case 3: return Spread4<3>(d, w4);
+    case 4: return Spread4<4>(d, w4);
+    case 5: return Spread4<5>(d, w4);
+    case 6: return Spread4<6>(d, w4);
+    case 7: return Spread4<7>(d, w4);
+    case 8: return Spread4<8>(d, w4);
+    case 9: return Spread4<9>(d, w4);
+    case 10: return Spread4<10>(d, w4);
+    case 11: return Spread4<11>(d, w4);
+    case 12: return Spread4<12>(d, w4);
+    case 13: return Spread4<13>(d, w4);
+    case 14: return Spread4<14>(d, w4);
+    default: return Spread4<15>(d, w4);
+    }
+}
+
+// Spread4 for eight bytes; writes 16 bytes whatever the end.
+unsigned char* Spread8(unsigned char* d, std::uint64_t w, unsigned marks)
+{
+    return Spread4(Spread4(d, w & 0xFFFFFFFF, marks), w >> 32, marks >> 4);
+}
+
+// The portable blocks: 8 text bytes at a time, from text position 1 on (each
+// looks one byte back for a CR), while their bytes surely fit.
+Cursor StoreWords(const unsigned char* text, std::size_t end, bool pairs, unsigned char* data,
+                  Cursor at)
+{
+    auto [i, p] = at;
+    for (; i + 8 <= end && p + 16 <= kTextEnd; i += 8) {
+        const std::uint64_t w = Load64(text + i);
+        const std::uint64_t lf = Equal(w, kLF), ff = Equal(w, 0xFF);
+        if (!(lf | ff)) {
+            Store64(data + p, w);
+            p += 8;
             continue;
         }
-        if (p > kLastFreePosition)
-            return false;
-        if (text[i++] == kLF) {
-            data[p++] = kCR;
-            data[p++] = 0x20; // the space that opens the next line
+        const std::uint64_t out = (w & ~((ff >> 7) * 0xFF)) ^ ((lf >> 7) * (kLF ^ kSpace));
+        const std::uint64_t bare = pairs ? lf & ~Equal(Load64(text + i - 1), kCR) : lf;
+        if (bare) {
+            p = Spread8(data + p, out, Bits(bare)) - data;
         } else {
-            data[p++] = 0x00; // for 0xFF
+            Store64(data + p, out);
+            p += 8;
         }
     }
-    return true;
+    return {i, p};
 }
+
+#ifdef SORVEL_SSSE3
+// For each mark byte m, the pshufb pattern that spreads 8 bytes (with CRs in
+// bytes 8 to 15 of the register) as Spread4 does twice, and the bytes it yields.
+struct Spreads {
+    alignas(16) unsigned char pattern[256][16];
+    unsigned char size[256];
+};
+
+constexpr Spreads MakeSpreads()
+{
+    Spreads s{};
+    for (unsigned m = 0; m < 256; ++m) {
+        unsigned at = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            if (m >> k & 1)
+                s.pattern[m][at++] = 8; // a CR
+            s.pattern[m][at++] = static_cast<unsigned char>(k);
+        }
+        s.size[m] = static_cast<unsigned char>(at);
+        while (at < 16)
+            s.pattern[m][at++] = 0x80; // zero
+    }
+    return s;
+}
+
+constexpr Spreads kSpreads = MakeSpreads();
+
+#define SORVEL_TARGET [[gnu::target("ssse3,popcnt")]]
+#define SORVEL_INLINE [[gnu::target("ssse3,popcnt"), gnu::always_inline]] inline
+
+SORVEL_INLINE __m128i Load128(const unsigned char* at)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+SORVEL_INLINE void Store128(unsigned char* at, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
+}
+
+// Stores the low 8 bytes of v at d, a CR (from v's high bytes) before each byte
+// marked in marks, and returns the end; writes 16 bytes whatever that end.
+SORVEL_INLINE unsigned char* Spread8(unsigned char* d, __m128i v, unsigned marks)
+{
+    const auto* pattern = reinterpret_cast<const __m128i*>(kSpreads.pattern[marks]);
+    Store128(d, _mm_shuffle_epi8(v, _mm_load_si128(pattern)));
+    return d + kSpreads.size[marks];
+}
+
+// Stores the 16 text bytes v from text position i at data position p, and
+// returns the end; writes 32 bytes whatever the end.
+template <bool Pairs>
+SORVEL_INLINE std::size_t StoreBlock(const unsigned char* text, std::size_t i, unsigned char* data,
+                                     std::size_t p, __m128i v)
+{
+    const __m128i is_lf = _mm_cmpeq_epi8(v, _mm_set1_epi8(kLF));
+    const __m128i is_ff = _mm_cmpeq_epi8(v, _mm_set1_epi8(-1));
+    if (!_mm_movemask_epi8(_mm_or_si128(is_lf, is_ff))) {
+        Store128(data + p, v);
+        return p + 16;
+    }
+    const __m128i out = _mm_xor_si128(_mm_andnot_si128(is_ff, v),
+                                      _mm_and_si128(is_lf, _mm_set1_epi8(kLF ^ kSpace)));
+    const __m128i cr = _mm_set1_epi8(kCR);
+    const __m128i bare =
+        Pairs ? _mm_andnot_si128(_mm_cmpeq_epi8(Load128(text + i - 1), cr), is_lf) : is_lf;
+    const unsigned marks = _mm_movemask_epi8(bare);
+    if (!marks) {
+        Store128(data + p, out);
+        return p + 16;
+    }
+    unsigned char* d = Spread8(data + p, _mm_unpacklo_epi64(out, cr), marks & 0xFF);
+    return Spread8(d, _mm_unpackhi_epi64(out, cr), marks >> 8) - data;
+}
+
+// Rewrites the bytes marked in `work`, LF and 0xFF ones, of the 64 text bytes
+// from position i that are stored unchanged at p, and returns the end; writes
+// up to 132 bytes and reads text up to i + 126.
+template <bool Pairs>
+SORVEL_INLINE std::size_t FixBytes(const unsigned char* text, std::size_t i, unsigned char* data,
+                                   std::size_t p, std::uint64_t work)
+{
+    unsigned char* d = data + p; // where byte 0 would go: the bytes from j are at d + j
+    for (; work; work &= work - 1) {
+        const int j = std::countr_zero(work);
+        if (text[i + j] == 0xFF) {
+            d[j] = 0x00;
+            continue;
+        }
+        if (!Pairs || text[i + j - 1] != kCR) {
+            d[j] = kCR;
+            ++d;
+            // The rest of the 64 bytes, moved up by one.
+            Store128(d + j, Load128(text + i + j));
+            Store128(d + j + 16, Load128(text + i + j + 16));
+            Store128(d + j + 32, Load128(text + i + j + 32));
+            Store128(d + j + 48, Load128(text + i + j + 48));
+        }
+        d[j] = kSpace;
+    }
+    return d + 64 - data;
+}
+
+// StoreWords with SSSE3, 64 text bytes at a time: unchanged if none needs work,
+// a few rewritten one by one, or 16 at a time; then 16 at a time.
+template <bool Pairs>
+SORVEL_TARGET Cursor StoreBlocksSsse3(const unsigned char* text, std::size_t end,
+                                      unsigned char* data, Cursor at)
+{
+    const __m128i lf = _mm_set1_epi8(kLF), ff = _mm_set1_epi8(-1);
+    auto [i, p] = at;
+    // Rounds of 64 text bytes that surely fit: each reads up to 64 bytes past
+    // its own and writes up to 132 bytes, and the data grows by at most 128.
+    while (std::size_t rounds = std::min((std::max(end, i + 64) - i - 64) / 64,
+                                         (std::max(kTextEnd, p + 64) - p - 64) / 128)) {
+        for (; rounds; --rounds, i += 64) {
+            __m128i v[4];
+            std::uint64_t work = 0;
+            for (int k = 0; k < 4; ++k) {
+                v[k] = Load128(text + i + 16 * k);
+                const __m128i marked = _mm_or_si128(_mm_cmpeq_epi8(v[k], lf), _mm_cmpeq_epi8(v[k], ff));
+                work |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(marked))} << 16 * k;
+            }
+            if (std::popcount(work) > 4) {
+                for (int k = 0; k < 4; ++k)
+                    p = StoreBlock<Pairs>(text, i + 16 * k, data, p, v[k]);
+                continue;
+            }
+            for (int k = 0; k < 4; ++k)
+                Store128(data + p + 16 * k, v[k]);
+            if (work)
+                p = FixBytes<Pairs>(text, i, data, p, work);
+            else
+                p += 64;
+        }
+    }
+    for (; i + 16 <= end && p + 32 <= kTextEnd; i += 16)
+        p = StoreBlock<Pairs>(text, i, data, p, Load128(text + i));
+    return {i, p};
+}
+
+#endif
 
 } // namespace
+
+std::size_t TextBytes2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,
+                                 Kernel kernel, std::span<unsigned char, kDataBufferSize> data)
+{
+    const bool pairs = breaks == LineBreaks::crlf_or_lf;
+    const std::size_t end = text.size();
+    Cursor at = StoreBytes(text.data(), end < 1 ? end : 1, pairs, data.data(), {0, kTextStart});
+#ifdef SORVEL_SSSE3
+    if (kernel == Kernel::fastest && __builtin_cpu_supports("ssse3") &&
+        __builtin_cpu_supports("popcnt"))
+        at = pairs ? StoreBlocksSsse3<true>(text.data(), end, data.data(), at)
+                   : StoreBlocksSsse3<false>(text.data(), end, data.data(), at);
+#endif
+    at = StoreWords(text.data(), end, pairs, data.data(), at);
+    at = StoreBytes(text.data(), end, pairs, data.data(), at);
+    return at.p - kTextStart;
+}
 
 std::FILE* OpenTextFile(const char* path)
 {
@@ -143,25 +337,37 @@ std::FILE* OpenTextFile(const char* path)
 
 EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBufferSize> data)
 {
+    // Every text byte takes at least one byte of the data, so one byte past the
+    // largest text tells that it is too big.
+    std::array<unsigned char, kMaxTextSize + 1> text;
+    std::size_t n = std::fread(text.data(), 1, text.size(), in);
+    bool failed = n < text.size() && std::ferror(in);
+#ifdef _WIN32
+    // The stream is in the runtime's own text mode, which does that work.
+    const LineBreaks breaks = LineBreaks::lf;
+#else
+    // As the Windows runtime's text mode does, a Ctrl-Z ends the text, and the
+    // CR of a CR LF pair is kept for the 0x0D that the line break is stored as.
+    const LineBreaks breaks = LineBreaks::crlf_or_lf;
+    if (const void* z = std::memchr(text.data(), kCtrlZ, n)) {
+        n = static_cast<const unsigned char*>(z) - text.data();
+        failed = false;
+    }
+#endif
+    if (n > kMaxTextSize)
+        return {EncodeStatus::too_big, 0};
     data[0] = 0x00;
     data[1] = 0x01;
-    data[2] = 0x20; // the space that opens the first line
-    std::uint32_t p = 3;
-
-    TextSource src{in};
-    std::array<unsigned char, 16384> chunk;
-    while (!src.ended && !src.failed) {
-        const std::size_t got = ReadText(src, chunk);
-        if (!StoreText(std::span(chunk).first(got), data, p))
-            return {EncodeStatus::too_big, 0};
-    }
-    if (src.failed)
-        return {EncodeStatus::read_failed, 0};
-    if (p > kLastFreePosition)
+    data[2] = kSpace;
+    const std::size_t stored = TextBytes2DataBuffer(std::span(text).first(n), breaks, Kernel::fastest, data);
+    if (stored > kMaxTextSize)
         return {EncodeStatus::too_big, 0};
+    if (failed)
+        return {EncodeStatus::read_failed, 0};
+    std::size_t p = kTextStart + stored;
     data[p++] = 0x00; // end of the text
     data[p++] = 0xE0; // closes a text variable's data
-    return {EncodeStatus::ok, p};
+    return {EncodeStatus::ok, static_cast<std::uint32_t>(p)};
 }
 
 std::size_t DataBuffer2Text(std::span<const unsigned char> data, bool utf8,

@@ -10,6 +10,9 @@
 inline constexpr std::size_t kDataBufferSize = 65536;
 using DataBuffer = std::array<unsigned char, kDataBufferSize>;
 
+// The most text bytes a text variable's data holds, each LF counting two.
+inline constexpr std::size_t kMaxTextSize = 65527;
+
 enum class EncodeStatus { ok, too_big, read_failed, refused };
 
 struct EncodeResult {
@@ -24,6 +27,21 @@ std::FILE* OpenTextFile(const char* path);
 // Encodes the rest of the text stream `in` as the data of a calculator text
 // variable; the stream is left open whatever the result.
 EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBufferSize> data);
+
+// How the text's line breaks reach the encoder: each one a single LF (the
+// Windows runtime's text mode has made CR LF pairs LF), or as on disk, where the
+// LF of a CR LF pair follows its CR.
+enum class LineBreaks { lf, crlf_or_lf };
+
+// Which code does the work: plain C++ for any machine, or the fastest this
+// machine runs; both give the same bytes.
+enum class Kernel { portable, fastest };
+
+// Stores `text` in the data from position 3 on, each line break as 0x0D 0x20
+// and each 0xFF as 0x00, and returns how many bytes that took; anything above
+// kMaxTextSize means it does not fit, and the data past position 65,531 stays untouched.
+std::size_t TextBytes2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,
+                                 Kernel kernel, std::span<unsigned char, kDataBufferSize> data);
 
 // The most bytes DataBuffer2Text writes for a byte of data: a calculator character's
 // longest UTF-8 form.
