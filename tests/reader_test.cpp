@@ -16,9 +16,12 @@
 
 using namespace std::string_literals;
 
-extern const std::string kAbcImage;
-
 namespace {
+
+// The worked example: the variable abc holding the letters abc.
+const std::string kAbcImage =
+    "**TI89**\x01\x00main"s + std::string(44, '\0') + "\x01\x00\x52\x00\x00\x00" "abc\0\0\0\0\0"
+    "\x0C\x00\x03\x00\x62\x00\x00\x00\xA5\x5A\x00\x00\x00\x00\x00\x08\x00\x01\x20\x61\x62\x63\x00\xE0\x2F\x02"s;
 
 struct Var {
     const char* folder;
@@ -103,13 +106,6 @@ TEST(Reader, IndependentWriter)
     EXPECT_EQ(Read(kAbcImage), "abc 0C=abc|");
 }
 
-TEST(Reader, Utf8)
-{
-    const std::string text = Text(kNotes, true, "\n");
-    const std::string e9(CalcByte2Utf8(0xE9)), nul(CalcByte2Utf8(0x00));
-    EXPECT_EQ(text, "CDisp 1\n\fpage\n" + e9 + "t\ncaf" + e9 + " " + nul + "!");
-}
-
 TEST(Reader, Refusals)
 {
     // The group: 5 entries from offset 60, then the file size, 0xA5 0x5A and, from 0x92, the
@@ -144,13 +140,6 @@ TEST(Reader, Refusals)
         file[c.at] ^= c.flip;
         EXPECT_EQ(Read(file), "refused: "s + c.why) << c.size << " " << c.at;
     }
-}
-
-TEST(Reader, IsTextData)
-{
-    for (const std::string& data : {"\x00\xE0"s, "\x00\x01\x20\x00\xE1"s, "\x00\x01\x01\xE0"s})
-        EXPECT_FALSE(IsTextData(Bytes(data))) << data;
-    EXPECT_TRUE(IsTextData(Bytes("\x00\x01\x00\xE0"s)));
 }
 
 } // namespace
