@@ -8,9 +8,15 @@ LIMIT = 65507
 PROSE = (b"It was a bright cold day in April, and the clocks were striking thirteen. "
          b"The quick brown fox jumps over the lazy dog while the calculator keeps its notes. "
          b"Sums, limits and a few formulas fill the screen: x=1, y=2, z=x+y. ")
+# A physics note in French: accents, Greek letters and mathematical signs, as prose has them.
+NOTE = ("Le th\u00e9or\u00e8me de Pythagore : dans un triangle rectangle, a\u00b2 + b\u00b2 = c\u00b2. "
+         "L'aire d'un disque de rayon r vaut \u03c0r\u00b2, et sa circonf\u00e9rence 2\u03c0r. "
+         "Pour un angle \u03b8 tr\u00e8s petit, sin \u03b8 \u2264 \u03b8 ; on note \u0394x "
+         "l'\u00e9cart et \u03a3 la somme, avec x \u2264 y \u2260 z et \u221a2 = 1,414. ")
+# The same characters, but a dense line of signs: the worst case measured.
 GREEK = ("Caf\u00e9, na\u00efve fa\u00e7ade, \u00e0 la cr\u00e8me br\u00fbl\u00e9e; "
-         "\u03b1\u03bb\u03c6\u03b1 \u03b2\u03ae\u03c4\u03b1 \u03b3\u03ac\u03bc\u03bc\u03b1 "
-         "\u03b4\u03ad\u03bb\u03c4\u03b1, \u03c0 \u2248 3.14159, \u03a3 x\u00b2. ").encode()
+         "\u03b1 \u03b2 \u03b3 \u03b4 \u03b8 \u03bb \u03c0 \u03c3: \u03c0 \u2264 3.1416, "
+         "\u03a3 x\u00b2 \u2260 \u221e, \u221a2, \u222b f \u2192 0. ")
 
 
 def stored(text):
@@ -55,12 +61,13 @@ if __name__ == "__main__":
         assert stored(text) == LIMIT, name
         open(f"{out}/{name}.txt", "wb").write(text)
         print(f"{name}\t{what}")
-    # UTF-8 prose, cut into lines of 30 characters.
-    chars = GREEK.decode() * 1000
-    utf8 = b""
-    for i in range(0, len(chars), 30):
-        line = chars[i:i + 30].encode() + b"\r\n"
-        if stored(utf8 + line) > LIMIT:
-            break
-        utf8 += line
-    open(f"{out}/utf8.txt", "wb").write(utf8 + b"a" * (LIMIT - stored(utf8)))
+    # UTF-8 texts, in lines ending CR LF: each character is stored as one byte.
+    for name, text, width in (("utf8", NOTE, 60), ("utf8-dense", GREEK, 30)):
+        chars, utf8, size = text * 1000, b"", 0
+        for i in range(0, len(chars), width):
+            line = chars[i:i + width]
+            if size + len(line) + 2 > LIMIT:
+                break
+            utf8 += line.encode() + b"\r\n"
+            size += len(line) + 2
+        open(f"{out}/{name}.txt", "wb").write(utf8 + b"a" * (LIMIT - size))

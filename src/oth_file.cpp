@@ -72,15 +72,19 @@ std::uint32_t GetBE16(const unsigned char* at)
     return at[0] << 8 | at[1];
 }
 
-// The sum of `size` bytes from `bytes`, each taken as unsigned.
-std::uint64_t SumBytes(const unsigned char* bytes, std::size_t size)
+// The sum of `size` bytes from `bytes`, each taken as unsigned; with `copy`, the bytes are
+// copied there in the same pass.
+std::uint64_t SumBytes(const unsigned char* bytes, std::size_t size, unsigned char* copy = nullptr)
 {
     std::uint64_t sum = 0;
     std::size_t i = 0;
 #if defined(__x86_64__) || defined(_M_X64)
     const __m128i zero = _mm_setzero_si128();
     auto sum16 = [&](std::size_t at) {
-        return _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at)), zero);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        if (copy)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + at), v);
+        return _mm_sad_epu8(v, zero);
     };
     __m128i sums = zero;
     for (; i + 64 <= size; i += 64)
@@ -89,8 +93,11 @@ std::uint64_t SumBytes(const unsigned char* bytes, std::size_t size)
     sum = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
           static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
 #endif
-    for (; i < size; ++i)
+    for (; i < size; ++i) {
         sum += bytes[i];
+        if (copy)
+            copy[i] = bytes[i];
+    }
     return sum;
 }
 
@@ -129,10 +136,9 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
     image[kMarker] = 0xA5;
     image[kMarker + 1] = 0x5A;
     PutBE16(image + kDataSize, length);
-    if (length > 0)
-        std::memcpy(image + kData, data, length);
 
-    PutLE16(image + kData + length, SumBytes(image + kDataSize, length + 2) & 0xFFFF);
+    const std::uint64_t sum = image[kDataSize] + image[kDataSize + 1] + SumBytes(data, length, image + kData);
+    PutLE16(image + kData + length, sum & 0xFFFF);
     return image;
 }
 
