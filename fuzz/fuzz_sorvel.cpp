@@ -4,8 +4,8 @@
 //             1: calculator bytes, written as UTF-8 text and encoded back;
 //             2: arbitrary bytes as UTF-8 text and as a variable name;
 //             3: arbitrary bytes as a variable file.
-//   bits 2-5  mode 0: the variable name's length, taken from the rest (its low two bits pick
-//             the model); mode 1: the line break ("\n", "\r\n", "\r").
+//   bits 2-5  mode 0: the variable name's length, its bytes taken first from the rest (the low
+//             two bits also pick the model); mode 1: the line break ("\n", "\r\n", "\r").
 //   bit 7     stretches what follows by repeating it to 65,300 to 65,810 bytes, doubled by
 //             bit 6, so that runs reach the size limits.
 #include "charset.h"
@@ -30,41 +30,37 @@ void Require(bool holds, const char* what)
     }
 }
 
-// What the Windows runtime's text mode delivers of a file's bytes (CR LF as LF); a Ctrl-Z
-// ends them only if `ctrl_z_ends`.
-Bytes Deliver(const Bytes& raw, bool ctrl_z_ends)
-{
-    Bytes text;
-    for (std::size_t i = 0; i < raw.size() && !(ctrl_z_ends && raw[i] == 0x1A); ++i)
-        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
-            text.push_back(raw[i]);
-    return text;
-}
-
-// The text variable's data for delivered `text`: each LF as 0x0D 0x20, 0xFF as 0x00, the read
-// past the end as 0x00, then 0xE0. More than 65,532 bytes means it does not fit.
-Bytes DataModel(const Bytes& text)
+// The text variable's data for a file's bytes `raw`, taken as the Windows runtime's text mode
+// delivers them (CR LF as LF) if `crlf`, and up to a Ctrl-Z if `ctrl_z_ends`: each LF as
+// 0x0D 0x20, 0xFF as 0x00, the read past the end as 0x00, then 0xE0. More than 65,532 bytes
+// means it does not fit.
+Bytes DataModel(const Bytes& raw, bool crlf, bool ctrl_z_ends)
 {
     Bytes data = {0x00, 0x01, 0x20};
-    for (const unsigned char b : text)
-        if (b == '\n')
+    for (std::size_t i = 0; i < raw.size() && !(ctrl_z_ends && raw[i] == 0x1A); ++i)
+        if (raw[i] == '\n')
             data.insert(data.end(), {0x0D, 0x20});
-        else
-            data.push_back(b == 0xFF ? 0x00 : b);
+        else if (!(crlf && raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            data.push_back(raw[i] == 0xFF ? 0x00 : raw[i]);
     data.insert(data.end(), {0x00, 0xE0});
     return data;
 }
 
-// The UTF-8 text `text` through the UTF-8 encoder into `buffer`.
-EncodeResult EncodeUtf8(std::string text, DataBuffer& buffer)
+const Bytes kTooBig = {static_cast<unsigned char>(EncodeStatus::too_big)};
+
+// The data that the text encoder, or with `utf8` the UTF-8 one, makes of the stream of bytes
+// `text`; when its status is not ok, one byte holding that status.
+Bytes Encode(std::string text, bool utf8)
 {
+    static DataBuffer buffer;
     text.reserve(1);  // fmemopen wants a buffer even for no bytes
     std::FILE* file = fmemopen(text.data(), text.size(), "rb");
-    Require(file, "fmemopen");
     Utf8Problem problem;
-    const EncodeResult result = Utf8File2DataBuffer(file, buffer, problem);
+    const EncodeResult result = utf8 ? Utf8File2DataBuffer(file, buffer, problem) : TextFile2DataBuffer(file, buffer);
     std::fclose(file);
-    return result;
+    if (result.status != EncodeStatus::ok)
+        return {static_cast<unsigned char>(result.status)};
+    return Bytes(buffer.begin(), buffer.begin() + result.length);
 }
 
 // Text variable data `data` back to text, written into a heap block of exactly the room
@@ -88,107 +84,81 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if ((bytes[0] & 0x80) && !raw.empty())
         for (std::size_t i = 0, n = (65300 + 2 * raw[0]) << (bytes[0] >> 6 & 1); raw.size() < n; ++i)
             raw.push_back(raw[i]);
-    static DataBuffer buffer;
+    const std::string as_text(raw.begin(), raw.end());
 
     if (mode == 0) {
+        static DataBuffer buffer;
         for (const LineBreaks breaks : {LineBreaks::crlf_or_lf, LineBreaks::lf}) {
-            const Bytes expected = DataModel(breaks == LineBreaks::lf ? raw : Deliver(raw, false));
+            const Bytes expected = DataModel(raw, breaks == LineBreaks::crlf_or_lf, false);
             for (const Kernel kernel : {Kernel::portable, Kernel::fastest}) {
                 std::memset(buffer.data() + 65532, 0xA5, 4);
                 const std::size_t stored = TextBytes2DataBuffer(raw, breaks, kernel, buffer);
-                Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4), "nothing past 65,531");
-                Require((stored > kMaxTextSize) == (expected.size() > 65532), "too big as the model");
-                Require(stored > kMaxTextSize || (stored == expected.size() - 5 &&
-                            !std::memcmp(buffer.data() + 3, expected.data() + 3, stored)),
-                        "a kernel stores the model's bytes");
+                Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4) &&
+                            (expected.size() > 65532 ? stored > kMaxTextSize
+                                                     : stored == expected.size() - 5 &&
+                                                           !std::memcmp(buffer.data() + 3, expected.data() + 3, stored)),
+                        "a kernel stores the model's bytes, or is too big, and nothing past 65,531");
             }
         }
-        raw.reserve(1);
-        std::FILE* file = fmemopen(raw.data(), raw.size(), "rb");
-        Require(file, "fmemopen");
-        const EncodeResult result = TextFile2DataBuffer(file, buffer);
-        std::fclose(file);
-        const Bytes text = Deliver(raw, true), expected = DataModel(text);
-        if (expected.size() > 65532) {
-            Require(result.status == EncodeStatus::too_big, "the file is too big");
+        const Bytes data = Encode(as_text, false), expected = DataModel(raw, true, true);
+        Require(data == (expected.size() > 65532 ? kTooBig : expected), "the file gives the model's data, or is too big");
+        if (expected.size() > 65532)
             return 0;
-        }
-        Require(result.status == EncodeStatus::ok && result.length == expected.size() &&
-                    !std::memcmp(buffer.data(), expected.data(), expected.size()),
-                "the file gives the model's data");
-        if (result.length > 65512)
-            return 0;
-
         const Model& model = kModels[flags & 3];
         std::uint32_t image_size = 0;
-        unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), result.length, buffer.data(), &image_size, model);
-        Require(image && image_size == result.length + 90, "the image is length + 90 bytes");
+        unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), data.size(), data.data(), &image_size, model);
+        Require((expected.size() <= 65512) == (image != nullptr), "the writer takes up to 65,512 bytes of data");
+        if (!image)
+            return 0;
         const std::string header = std::string(model.signature, 8) + std::string("\x01\0main", 6) + std::string(44, '\0');
-        Require(!std::memcmp(image, header.data(), 58), "signature, folder and comment");
-        Require(!std::memcmp(image + 72, "\x0C\x00\x03\x00", 4) && !std::memcmp(image + 80, "\xA5\x5A\0\0\0\0", 6) &&
+        Require(image_size == data.size() + 90 && !std::memcmp(image, header.data(), 58) &&
+                    !std::memcmp(image + 72, "\x0C\x00\x03\x00", 4) && !std::memcmp(image + 80, "\xA5\x5A\0\0\0\0", 6) &&
                     (image[76] | image[77] << 8 | image[78] << 16 | image[79] << 24) == int(image_size),
-                "type, attribute, file size and marker");
+                "length + 90 bytes; signature, folder, comment, type, attribute, file size and marker");
         std::size_t count = 0;
-        const std::span<const unsigned char> made(image, image_size);
-        Require(!CheckOTHBuffer(made, count) && count == 1, "the writer's file reads");
-        const Variable v = OTHBuffer2Variable(made, 0);
-        Require(v.name == name.substr(0, 8) && v.data.size() == result.length &&
-                    !std::memcmp(v.data.data(), buffer.data(), result.length),
-                "the name and the data come back");
-        // A lone CR ends a calculator line, whose type byte follows it: a space there is dropped.
+        const Variable v = OTHBuffer2Variable({image, image_size}, 0);
+        Require(!CheckOTHBuffer({image, image_size}, count) && count == 1 && v.name == name.substr(0, 8) &&
+                    Bytes(v.data.begin(), v.data.end()) == data,
+                "the writer's file reads back to the name and the data");
+        // The text back, its line breaks LF: a lone CR ends a calculator line too, and the line's
+        // type byte follows it, a space there dropped.
         std::string back;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            back += text[i] == '\r' ? '\n' : text[i] == 0xFF ? '\0' : char(text[i]);
-            i += text[i] == '\r' && i + 1 < text.size() && text[i + 1] == ' ';
-        }
+        for (std::size_t i = 0; i < raw.size() && raw[i] != 0x1A; ++i)
+            if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) {
+                back += raw[i] == '\r' ? '\n' : raw[i] == 0xFF ? '\0' : char(raw[i]);
+                i += raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == ' ';
+            }
         Require(Text(v.data, false, "\n") == back, "the text comes back");
         std::free(image);
     } else if (mode == 1) {
         const char* const line_break = flags % 3 == 0 ? "\n" : flags % 3 == 1 ? "\r\n" : "\r";
-        std::string text, back;  // back: the text with "\n" line breaks
+        std::string text;
         Bytes expected = {0x00, 0x01, 0x20};
-        std::size_t stored = 0;
         for (const unsigned char b : raw) {
-            if (b == 0x0D || b == 0x0A) {
+            if (b == 0x0D || b == 0x0A) {  // 0x0A's UTF-8 form is a line break too
                 text += line_break;
-                back += '\n';
                 expected.insert(expected.end(), {0x0D, 0x20});
-                stored += 2;
             } else if (b == 0x0C && expected.back() == 0x20 && (expected.size() == 3 || expected.end()[-2] == 0x0D)) {
                 text += '\f';
-                back += '\f';
                 expected.back() = 0x0C;
             } else if (b != 0x00) {
                 text += CalcByte2Utf8(b);
-                back += CalcByte2Utf8(b);
                 expected.push_back(b);
-                ++stored;
             }
         }
         expected.insert(expected.end(), {0x00, 0xE0});
-        const EncodeResult result = EncodeUtf8(text, buffer);
-        if (stored > 65507) {
-            Require(result.status == EncodeStatus::too_big, "too big past 65,507 stored bytes");
-            return 0;
-        }
-        Require(result.status == EncodeStatus::ok && result.length == expected.size() &&
-                    !std::memcmp(buffer.data(), expected.data(), expected.size()),
-                "the UTF-8 text gives the calculator bytes");
-        Require(Text({buffer.data(), result.length}, true, "\n") == back, "the UTF-8 text comes back");
+        const bool too_big = expected.size() - 5 > 65507;  // stored bytes, each line break counting two
+        Require(Encode(text, true) == (too_big ? kTooBig : expected), "the UTF-8 text gives the bytes, or is too big");
+        Require(too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
     } else if (mode == 2) {
         char var_name[9], what[kUtf8WhatSize];
         std::size_t used = 0;
-        const std::string_view prefix(reinterpret_cast<const char*>(raw.data()), std::min<std::size_t>(raw.size(), 24));
-        if (Utf8Name2VarName(prefix, var_name, used, what))
-            Require(used <= prefix.size() && (std::strlen(var_name) == 8 || used == prefix.size()),
-                    "a name ends after 8 characters or at its end");
-        const EncodeResult result = EncodeUtf8(std::string(raw.begin(), raw.end()), buffer);
-        if (result.status != EncodeStatus::ok)
-            return 0;
-        const Bytes data(buffer.begin(), buffer.begin() + result.length);
-        const EncodeResult again = EncodeUtf8(Text(data, true, "\n"), buffer);
-        Require(again.status == EncodeStatus::ok && again.length == data.size() &&
-                    !std::memcmp(buffer.data(), data.data(), data.size()),
+        const std::string_view prefix(as_text.data(), std::min<std::size_t>(as_text.size(), 24));
+        Require(!Utf8Name2VarName(prefix, var_name, used, what) ||
+                    (used <= prefix.size() && (std::strlen(var_name) == 8 || used == prefix.size())),
+                "a name ends after 8 characters or where the name does");
+        const Bytes data = Encode(as_text, true);
+        Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
                 "the stored data decode back to the same characters");
     } else {
         raw.shrink_to_fit();  // a heap block of exactly the file's size
@@ -197,12 +167,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             return 0;
         for (std::size_t i = 0; i < count; ++i) {
             const Variable v = OTHBuffer2Variable(raw, i);
-            Require(v.data.empty() || (v.data.data() >= raw.data() && v.data.data() + v.data.size() <= raw.data() + raw.size()),
+            Require(v.data.empty() || (v.data.data() >= raw.data() &&
+                                       v.data.data() + v.data.size() <= raw.data() + raw.size()),
                     "the data lie in the file");
-            if (IsTextData(v.data)) {
-                Text(v.data, false, "\r\n");
-                Text(v.data, true, "\n");
-            }
+            if (IsTextData(v.data))  // the sanitizer checks that the text stays in its room
+                for (const bool utf8 : {false, true})
+                    Text(v.data, utf8, utf8 ? "\n" : "\r\n");
         }
     }
     return 0;
