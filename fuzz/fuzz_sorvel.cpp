@@ -85,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         for (std::size_t i = 0, n = (65300 + 2 * raw[0]) << (bytes[0] >> 6 & 1); raw.size() < n; ++i)
             raw.push_back(raw[i]);
     const std::string as_text(raw.begin(), raw.end());
+    std::size_t count = 0;
 
     if (mode == 0) {
         static DataBuffer buffer;
@@ -115,7 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                     !std::memcmp(image + 72, "\x0C\x00\x03\x00", 4) && !std::memcmp(image + 80, "\xA5\x5A\0\0\0\0", 6) &&
                     (image[76] | image[77] << 8 | image[78] << 16 | image[79] << 24) == int(image_size),
                 "length + 90 bytes; signature, folder, comment, type, attribute, file size and marker");
-        std::size_t count = 0;
         const Variable v = OTHBuffer2Variable({image, image_size}, 0);
         Require(!CheckOTHBuffer({image, image_size}, count) && count == 1 && v.name == name.substr(0, 8) &&
                     Bytes(v.data.begin(), v.data.end()) == data,
@@ -162,7 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 "the stored data decode back to the same characters");
     } else {
         raw.shrink_to_fit();  // a heap block of exactly the file's size
-        std::size_t count = 0;
         if (CheckOTHBuffer(raw, count))
             return 0;
         for (std::size_t i = 0; i < count; ++i) {
