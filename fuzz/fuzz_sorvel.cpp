@@ -1,9 +1,14 @@
-// Feeds arbitrary bytes through the text input, the encoder and the file
-// writer, and checks each result against a byte-at-a-time model of the format.
-//
-// The first byte picks the variable name's length (low 4 bits, 0 to 15) and
-// whether the text is stretched (high bit) by repeating it to 65,300 to 65,810
-// bytes, so that runs reach the size limits; the name's bytes follow it.
+// One fuzz target for the whole converter, each result checked against a model built byte by
+// byte. The first input byte picks what the rest is and how it is taken:
+//   bits 0-1  0: a text file's bytes, through both text encoders, the writer and the reader;
+//             1: calculator bytes, written as UTF-8 text and encoded back;
+//             2: arbitrary bytes as UTF-8 text and as a variable name;
+//             3: arbitrary bytes as a variable file.
+//   bits 2-5  mode 0: the variable name's length, its bytes taken first from the rest (the low
+//             two bits also pick the model); mode 1: the line break ("\n", "\r\n", "\r").
+//   bit 7     stretches what follows by repeating it to 65,300 to 65,810 bytes, doubled by
+//             bit 6, so that runs reach the size limits.
+#include "charset.h"
 #include "oth_file.h"
 #include "text_encoder.h"
 
@@ -25,127 +30,149 @@ void Require(bool holds, const char* what)
     }
 }
 
-// What the Windows runtime's text mode delivers of a file's bytes; a Ctrl-Z
-// ends them only if `ctrl_z_ends`.
-Bytes Deliver(const Bytes& raw, bool ctrl_z_ends = true)
-{
-    Bytes text;
-    text.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size() && !(ctrl_z_ends && raw[i] == 0x1A); ++i)
-        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
-            text.push_back(raw[i]);
-    return text;
-}
-
-// The text variable's data, read by read as the calculator format defines it;
-// empty when a read finds the data past position 65,530.
-Bytes Model(const Bytes& text)
+// The text variable's data for a file's bytes `raw`, taken as the Windows runtime's text mode
+// delivers them (CR LF as LF) if `crlf`, and up to a Ctrl-Z if `ctrl_z_ends`: each LF as
+// 0x0D 0x20, 0xFF as 0x00, the read past the end as 0x00, then 0xE0. More than 65,532 bytes
+// means it does not fit.
+Bytes DataModel(const Bytes& raw, bool crlf, bool ctrl_z_ends)
 {
     Bytes data = {0x00, 0x01, 0x20};
-    data.reserve(2 * text.size() + 5);
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (data.size() > 65530)
-            return {};
-        const unsigned char b = i < text.size() ? text[i] : 0xFF;  // the read past the end
-        if (b == '\n')
+    for (std::size_t i = 0; i < raw.size() && !(ctrl_z_ends && raw[i] == 0x1A); ++i)
+        if (raw[i] == '\n')
             data.insert(data.end(), {0x0D, 0x20});
-        else
-            data.push_back(b == 0xFF ? 0x00 : b);
-    }
-    data.push_back(0xE0);
+        else if (!(crlf && raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            data.push_back(raw[i] == 0xFF ? 0x00 : raw[i]);
+    data.insert(data.end(), {0x00, 0xE0});
     return data;
 }
 
-// Each kernel, given the bytes as on disk or as the text mode delivers them,
-// stores what the model does, or says they do not fit exactly when the model
-// does, and never touches the data past position 65,531.
-void CheckKernels(const Bytes& raw)
+const Bytes kTooBig = {static_cast<unsigned char>(EncodeStatus::too_big)};
+
+// The data that the text encoder, or with `utf8` the UTF-8 one, makes of the stream of bytes
+// `text`; when its status is not ok, one byte holding that status.
+Bytes Encode(std::string text, bool utf8)
 {
     static DataBuffer buffer;
-    for (const LineBreaks breaks : {LineBreaks::crlf_or_lf, LineBreaks::lf}) {
-        const Bytes text = breaks == LineBreaks::lf ? raw : Deliver(raw, false);
-        const Bytes expected = Model(text);
-        for (const Kernel kernel : {Kernel::portable, Kernel::fastest}) {
-            std::memset(buffer.data() + 65532, 0xA5, 4);
-            const std::size_t stored = TextBytes2DataBuffer(raw, breaks, kernel, buffer);
-            Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4), "nothing past 65,531");
-            Require((stored > kMaxTextSize) == expected.empty(), "a kernel is too big with the model");
-            if (!expected.empty())
-                Require(stored == expected.size() - 5 &&
-                            !std::memcmp(buffer.data() + 3, expected.data() + 3, stored),
-                        "a kernel stores the model's bytes");
-        }
-    }
+    text.reserve(1);  // fmemopen wants a buffer even for no bytes
+    std::FILE* file = fmemopen(text.data(), text.size(), "rb");
+    Utf8Problem problem;
+    const EncodeResult result = utf8 ? Utf8File2DataBuffer(file, buffer, problem) : TextFile2DataBuffer(file, buffer);
+    std::fclose(file);
+    if (result.status != EncodeStatus::ok)
+        return {static_cast<unsigned char>(result.status)};
+    return Bytes(buffer.begin(), buffer.begin() + result.length);
 }
 
-void CheckImage(const std::string& name, const Bytes& data)
+// Text variable data `data` back to text, written into a heap block of exactly the room
+// DataBuffer2Text may take, so that the sanitizer sees any overrun.
+std::string Text(std::span<const unsigned char> data, bool utf8, const char* line_break)
 {
-    std::uint32_t size = 7;
-    unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), data.size(), data.data(), &size);
-    if (data.size() > 65512) {
-        Require(!image && size == 7, "a refused length leaves no image and the size alone");
-        return;
-    }
-    Require(image && size == data.size() + 90, "the image is length + 90 bytes");
-    Require(!std::memcmp(image, "**TI89**\x01\x00main\0\0\0\0", 18), "signature and folder");
-    for (int i = 18; i < 58; ++i)
-        Require(image[i] == 0, "the comment is zero");
-    Require(!std::memcmp(image + 58, "\x01\x00\x52\x00\x00\x00", 6), "count and data offset");
-    std::string field(name.substr(0, 8));
-    field.resize(8, '\0');
-    Require(!std::memcmp(image + 64, field.data(), 8), "the name field");
-    Require(!std::memcmp(image + 72, "\x0C\x00\x03\x00", 4), "type, attribute");
-    Require(image[76] + (image[77] << 8) + (image[78] << 16) + (image[79] << 24) == int(size),
-            "the file size, little-endian");
-    Require(!std::memcmp(image + 80, "\xA5\x5A\0\0\0\0", 6), "marker and data block");
-    Require(image[86] * 256 + image[87] == int(data.size()), "the data size, big-endian");
-    Require(!std::memcmp(image + 88, data.data(), data.size()), "the data");
-    unsigned sum = image[86] + image[87];
-    for (unsigned char b : data)
-        sum += b;
-    Require(image[88 + data.size()] + image[89 + data.size()] * 256 == int(sum % 65536),
-            "the checksum");
-    std::free(image);
+    Bytes out(data.size() * kTextBytesPerDataByte);
+    return std::string(out.begin(), out.begin() + DataBuffer2Text(data, utf8, line_break, out.data()));
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
     if (size == 0)
         return 0;
-    const std::size_t name_length = std::min<std::size_t>(bytes[0] & 0x0F, size - 1);
-    std::string name(reinterpret_cast<const char*>(bytes + 1), name_length);
-    name = name.c_str();  // a NUL ends the name
+    const unsigned mode = bytes[0] & 3, flags = bytes[0] >> 2 & 15;
+    const std::size_t name_length = mode == 0 ? std::min<std::size_t>(flags, size - 1) : 0;
+    const std::string name = std::string(reinterpret_cast<const char*>(bytes + 1), name_length).c_str();
     Bytes raw(bytes + 1 + name_length, bytes + size);
-    if ((bytes[0] & 0x80) && !raw.empty()) {
-        const std::size_t stretched = 65300 + 2 * raw[0];
-        for (std::size_t i = 0; raw.size() < stretched; ++i)
+    if ((bytes[0] & 0x80) && !raw.empty())
+        for (std::size_t i = 0, n = (65300 + 2 * raw[0]) << (bytes[0] >> 6 & 1); raw.size() < n; ++i)
             raw.push_back(raw[i]);
-    }
+    const std::string as_text(raw.begin(), raw.end());
+    std::size_t count = 0;
 
-    CheckKernels(raw);
-    raw.reserve(1);  // fmemopen wants a buffer even for no bytes
-    std::FILE* file = fmemopen(raw.data(), raw.size(), "rb");
-    Require(file, "fmemopen");
-    static DataBuffer buffer;
-    const EncodeResult result = TextFile2DataBuffer(file, buffer);
-    std::fclose(file);
-
-    const Bytes text = Deliver(raw);
-    std::size_t line_breaks = 0;
-    for (unsigned char b : text)
-        line_breaks += b == '\n';
-    const Bytes expected = Model(text);
-    const bool too_big = text.size() + line_breaks > 65527;
-    Require(expected.empty() == too_big, "the model is too big exactly past 65,527");
-    if (too_big) {
-        Require(result.status == EncodeStatus::too_big, "too big");
-        return 0;
+    if (mode == 0) {
+        static DataBuffer buffer;
+        for (const LineBreaks breaks : {LineBreaks::crlf_or_lf, LineBreaks::lf}) {
+            const Bytes expected = DataModel(raw, breaks == LineBreaks::crlf_or_lf, false);
+            for (const Kernel kernel : {Kernel::portable, Kernel::fastest}) {
+                std::memset(buffer.data() + 65532, 0xA5, 4);
+                const std::size_t stored = TextBytes2DataBuffer(raw, breaks, kernel, buffer);
+                Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4) &&
+                            (expected.size() > 65532 ? stored > kMaxTextSize
+                                                     : stored == expected.size() - 5 &&
+                                                           !std::memcmp(buffer.data() + 3, expected.data() + 3, stored)),
+                        "a kernel stores the model's bytes, or is too big, and nothing past 65,531");
+            }
+        }
+        const Bytes data = Encode(as_text, false), expected = DataModel(raw, true, true);
+        Require(data == (expected.size() > 65532 ? kTooBig : expected), "the file gives the model's data, or is too big");
+        if (expected.size() > 65532)
+            return 0;
+        const Model& model = kModels[flags & 3];
+        std::uint32_t image_size = 0;
+        unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), data.size(), data.data(), &image_size, model);
+        Require((expected.size() <= 65512) == (image != nullptr), "the writer takes up to 65,512 bytes of data");
+        if (!image)
+            return 0;
+        const std::string header = std::string(model.signature, 8) + std::string("\x01\0main", 6) + std::string(44, '\0');
+        Require(image_size == data.size() + 90 && !std::memcmp(image, header.data(), 58) &&
+                    !std::memcmp(image + 72, "\x0C\x00\x03\x00", 4) && !std::memcmp(image + 80, "\xA5\x5A\0\0\0\0", 6) &&
+                    (image[76] | image[77] << 8 | image[78] << 16 | image[79] << 24) == int(image_size),
+                "length + 90 bytes; signature, folder, comment, type, attribute, file size and marker");
+        const Variable v = OTHBuffer2Variable({image, image_size}, 0);
+        Require(!CheckOTHBuffer({image, image_size}, count) && count == 1 && v.name == name.substr(0, 8) &&
+                    Bytes(v.data.begin(), v.data.end()) == data,
+                "the writer's file reads back to the name and the data");
+        // The text back, its line breaks LF: a lone CR ends a calculator line too, and the line's
+        // type byte follows it, a space there dropped.
+        std::string back;
+        for (std::size_t i = 0; i < raw.size() && raw[i] != 0x1A; ++i)
+            if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')) {
+                back += raw[i] == '\r' ? '\n' : raw[i] == 0xFF ? '\0' : char(raw[i]);
+                i += raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == ' ';
+            }
+        Require(Text(v.data, false, "\n") == back, "the text comes back");
+        std::free(image);
+    } else if (mode == 1) {
+        const char* const line_break = flags % 3 == 0 ? "\n" : flags % 3 == 1 ? "\r\n" : "\r";
+        std::string text;
+        Bytes expected = {0x00, 0x01, 0x20};
+        for (const unsigned char b : raw) {
+            if (b == 0x0D || b == 0x0A) {  // 0x0A's UTF-8 form is a line break too
+                text += line_break;
+                expected.insert(expected.end(), {0x0D, 0x20});
+            } else if (b == 0x0C && expected.back() == 0x20 && (expected.size() == 3 || expected.end()[-2] == 0x0D)) {
+                text += '\f';
+                expected.back() = 0x0C;
+            } else if (b != 0x00) {
+                text += CalcByte2Utf8(b);
+                expected.push_back(b);
+            }
+        }
+        expected.insert(expected.end(), {0x00, 0xE0});
+        const bool too_big = expected.size() - 5 > 65507;  // stored bytes, each line break counting two
+        Require(Encode(text, true) == (too_big ? kTooBig : expected), "the UTF-8 text gives the bytes, or is too big");
+        Require(too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
+    } else if (mode == 2) {
+        char var_name[9], what[kUtf8WhatSize];
+        std::size_t used = 0;
+        const std::string_view prefix(as_text.data(), std::min<std::size_t>(as_text.size(), 24));
+        Require(!Utf8Name2VarName(prefix, var_name, used, what) ||
+                    (used <= prefix.size() && (std::strlen(var_name) == 8 || used == prefix.size())),
+                "a name ends after 8 characters or where the name does");
+        const Bytes data = Encode(as_text, true);
+        Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
+                "the stored data decode back to the same characters");
+    } else {
+        raw.shrink_to_fit();  // a heap block of exactly the file's size
+        if (CheckOTHBuffer(raw, count))
+            return 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Variable v = OTHBuffer2Variable(raw, i);
+            Require(v.data.empty() || (v.data.data() >= raw.data() &&
+                                       v.data.data() + v.data.size() <= raw.data() + raw.size()),
+                    "the data lie in the file");
+            if (IsTextData(v.data))  // the sanitizer checks that the text stays in its room
+                for (const bool utf8 : {false, true})
+                    Text(v.data, utf8, utf8 ? "\n" : "\r\n");
+        }
     }
-    Require(result.status == EncodeStatus::ok, "encoded");
-    Require(result.length == text.size() + line_breaks + 5, "length n + k + 5");
-    Require(!std::memcmp(buffer.data(), expected.data(), expected.size()), "the model's data");
-    CheckImage(name, Bytes(buffer.data(), buffer.data() + result.length));
     return 0;
 }
