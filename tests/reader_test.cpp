@@ -122,6 +122,7 @@ TEST(Reader, Refusals)
         {kAbcImage, 50, 0, 0, "shorter than its header"},
         {kAbcImage, 97, 0, 0, "file size field disagrees with the file's length"},
         {kAbcImage, 98, 2, 0x01, "unknown signature"},
+        {kAbcImage, 98, 7, 0x01, "unknown signature"},
         {kAbcImage, 98, 58, 0x01, "no entry"},
         {kAbcImage, 98, 60, 0x80, "data block outside the file"},
         {kAbcImage, 98, 87, 0x01, "data block outside the file"},
