@@ -40,11 +40,8 @@ echo "|---|---|---|---|"
 while IFS=$'\t' read -r name what; do
   row "$what" "$name.txt"
 done <kinds.tsv
-if "$SORVEL" -u utf8.txt out >/dev/null 2>&1; then
-  row "UTF-8 prose with accents and Greek, sorvel -u" utf8.txt -u
-else
-  echo "(UTF-8 prose with accents and Greek: skipped, this sorvel does not take -u)"
-fi
+row "UTF-8 prose with accents, Greek letters and signs, sorvel -u" utf8.txt -u
+row "UTF-8, a dense line of Greek letters and signs, sorvel -u" utf8-dense.txt -u
 
 echo
 echo "prose with CR LF lines, $runs paired runs each (wall times are rough on a busy machine):"

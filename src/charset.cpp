@@ -236,14 +236,15 @@ EncodeResult Utf8File2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
             if (run == 8)
                 continue;
             const unsigned char c = *s;
-            const unsigned lead = c - 0xC2u, trail = s[1] ^ 0x80u;
-            if (lead < 0xE0 - 0xC2 && trail < 0x40 && kTwoByte[lead << 6 | trail]) {
-                *q++ = kTwoByte[lead << 6 | trail];
-                s += 2;
-            } else if (c == 0xE2 && trail < 0x40 && (s[2] & 0xC0) == 0x80 &&
-                       kE2[trail << 6 | (s[2] & 0x3F)]) {
-                *q++ = kE2[trail << 6 | (s[2] & 0x3F)];
-                s += 3;
+            const unsigned lead = c - 0xC2u, trail = s[1] ^ 0x80u, third = s[2] ^ 0x80u;
+            // The byte a two-byte character stands for, or a three-byte one beginning E2; 0 for none.
+            const unsigned char byte = trail >= 0x40           ? 0
+                                       : lead < 0xE0 - 0xC2    ? kTwoByte[lead << 6 | trail]
+                                       : c == 0xE2 && third < 0x40 ? kE2[trail << 6 | third]
+                                                               : 0;
+            if (byte) {
+                *q++ = byte;
+                s += c == 0xE2 ? 3 : 2;
             } else if (kPlain[c]) {
                 *q++ = c;
                 s += 1;
