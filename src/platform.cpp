@@ -67,9 +67,18 @@ const char* LegacyPath(const char* legacy)
 
 #else
 
+#include <sys/stat.h>
+
 std::FILE* OpenFile(const char* path, const char* mode)
 {
-    return std::fopen(path, mode);
+    // A directory opens for reading here, unlike on Windows: refuse it as Windows does.
+    std::FILE* file = std::fopen(path, mode);
+    struct stat st;
+    if (file && *mode == 'r' && (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode))) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 const char* LegacyForm(const char* arg)

@@ -6,7 +6,7 @@
 // as UTF-16, handles them as UTF-8 and opens files by their UTF-16 names; elsewhere an argument's
 // bytes are its file name.
 
-// Opens the file named `path` with fopen's `mode`.
+// Opens the file named `path` with fopen's `mode`; a directory does not open for reading.
 std::FILE* OpenFile(const char* path, const char* mode);
 
 // The bytes by which a program reading its arguments in the ANSI code page would know argument

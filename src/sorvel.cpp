@@ -108,7 +108,6 @@ int Convert(const Options& options, char** operands, int count)
         }
     } else {
         std::memcpy(name, source, used);
-        used = std::strlen(name);
     }
     char output_path[80];
     std::snprintf(output_path, sizeof output_path, "%.*s%s", static_cast<int>(used), source,

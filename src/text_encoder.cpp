@@ -12,9 +12,6 @@
 #define SORVEL_SSSE3 1
 #endif
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -325,13 +322,7 @@ std::FILE* OpenTextFile(const char* path)
 #ifdef _WIN32
     return OpenFile(path, "rt");
 #else
-    std::FILE* file = OpenFile(path, "rb");
-    struct stat st;
-    if (file && (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode))) {
-        std::fclose(file);
-        return nullptr;
-    }
-    return file;
+    return OpenFile(path, "rb");
 #endif
 }
 

@@ -333,6 +333,7 @@ std::vector<Case> Cases()
         {"missing input named by a path", {}, {"{dir}/no.txt"}, 2, "ERROR: unable to open {dir}/no.txt\n"},
         {"path with format directives", {}, {"%s%n%x.txt"}, 2, "ERROR: unable to open %s%n%x.txt\n"},
         {"directory as input", {Dir("docs")}, {"docs", "n"}, 2, "ERROR: unable to open docs\n"},
+        {"directory as UTF-8 input, or to extract", {Dir("d")}, {"-x", "-u", "d"}, 2, "ERROR: unable to open d\n"},
         // Outputs: created, refused, replaced whole or left alone.
         {"output directory missing", {abc}, {"abc.txt", "no/a"}, 5, "ERROR: unable to create no/a.89t\n"},
         {"output directory not writable, even by root", {abc}, {"abc.txt", "/proc/a"}, 5, "ERROR: unable to create /proc/a.89t\n"},
