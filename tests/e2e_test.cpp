@@ -348,6 +348,7 @@ std::vector<Case> Cases()
         {"extract", {File("abc.89t", abc_89t)}, {"-x", "abc.89t"}, 0, "", "", {Text("abc.txt", "abc")}},
         {"extract a TI-92 file", {File("a.92t", AbcImage("abc", "**TI92**"))}, {"--extract", "a.92t"}, 0, "", "", {Text("abc.txt", "abc")}},
         {"extract lines, a page break, a command line", {File("n.89t", ImageOf("n", "Hi\r\x0Cpage\rCx\xE9"))}, {"-x", "n.89t", "out.txt"}, 0, "", "", {Text("out.txt", "Hi\n\fpage\nCx\xE9")}},
+        {"extract 61 bytes of data, a checksum over 63", {File("n.89t", ImageOf("n", std::string(56, 'a')))}, {"-x", "n.89t"}, 0, "", "", {Text("n.txt", std::string(56, 'a'))}},
         {"extract the largest", {File("big.89t", largest)}, {"-x", "big.89t"}, 0, "", "", {Text("big.txt", std::string(65507, 'a'))}},
         {"extract in UTF-8", {File("u.89t", cafe_89t)}, {"-x", "-u", "u.89t"}, 0, "", "", {Text("u.txt", kCafe)}},
         {"extract a group", {File("g.89g", AbcGroup({"a", "b"}))}, {"-x", "g.89g"}, 0, "", "", {Text("a.txt", "abc"), Text("b.txt", "abc")}},
