@@ -284,6 +284,7 @@ std::vector<Case> Cases()
                "\x9A \xB4 \xB9 ''\"\"--\xFF\x9A\x88\x0C"),
         // Names and output paths.
         {"name cut to 8 bytes", {File("chapter12.txt", "abc")}, {"chapter12.txt"}, 0, "", "", {File("chapter1.89t", AbcImage("chapter1"))}},
+        {"name of 7 bytes before its dot", {File("chapter.txt", "abc")}, {"chapter.txt"}, 0, "", "", {File("chapter.89t", AbcImage("chapter"))}},
         {"name without a dot", {File("readme", "abc")}, {"readme"}, 0, "", "", {File("readme.89t", AbcImage("readme"))}},
         {"empty name from ./", {abc}, {"./abc.txt"}, 0, "", "", {File(".89t", AbcImage(""))}},
         {"directory part kept", {Dir("docs"), File("docs/a.txt", "abc")}, {"docs/a.txt"}, 0, "", "", {File("docs/a.89t", AbcImage("docs/a"))}},
