@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -104,6 +105,31 @@ TEST(Reader, IndependentWriter)
     EXPECT_EQ(Read(TifilesImage(CALC_TI89, kGroup)),
               "main 1F|notes 0C=" + kNotesText + "|work 1F|longname 0C=|lst 04|");
     EXPECT_EQ(Read(kAbcImage), "abc 0C=abc|");
+}
+
+// The file of each model, as this program writes it, read by libtifiles2 as a file of that model;
+// a Voyage 200 file carries the TI-92 Plus signature.
+TEST(Reader, IndependentReader)
+{
+    tifiles_library_init();
+    const CalcModel models[] = {CALC_TI89, CALC_TI92, CALC_TI92P, CALC_TI92P};
+    const std::string data = "\x00\x01\x20" "abc\x00\xE0"s;
+    for (int m = 0; m < 4; ++m) {
+        std::uint32_t size = 0;
+        unsigned char* image = DataBuffer2OTHBuffer("abc", data.size(), Bytes(data).data(), &size, kModels[m]);
+        const std::string path = testing::TempDir() + "reader_test" + kModels[m].extension;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image), size);
+        std::free(image);
+        FileContent* content = tifiles_content_create_regular(CALC_NONE);
+        ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0) << m;
+        EXPECT_EQ(content->model, models[m]) << m;
+        ASSERT_EQ(content->num_entries, 1u) << m;
+        const VarEntry* v = content->entries[0];
+        EXPECT_STREQ(v->name, "abc");
+        EXPECT_EQ(v->type, 0x0C);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), "\x00\x08"s + data) << m;
+        tifiles_content_delete_regular(content);
+    }
 }
 
 TEST(Reader, Refusals)
