@@ -46,13 +46,10 @@ constexpr auto kPlain = [] {
     return table;
 }();
 
-constexpr std::uint64_t kOnes = 0x0101010101010101;
-
 // How many of the 8 bytes at s, from the first on, are within 0x20..0x7E.
 std::size_t PrintableAsciiRun(const unsigned char* s)
 {
-    std::uint64_t w;
-    std::memcpy(&w, s, 8);
+    const std::uint64_t w = LoadLE64(s);
     // The lowest high bit set here is that of the first byte out of range; a borrow or carry
     // only reaches the bytes above the one that made it.
     const std::uint64_t out = ((w - kOnes * 0x20) | (w + kOnes) | w) & (kOnes * 0x80);

@@ -4,20 +4,28 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
-// `text` (a NUL-terminated string in code page `from`) in code page `to`, in a new block.
-char* Recode(const char* text, unsigned from, unsigned to)
+// `text`, NUL-terminated in code page `from`, as UTF-16; empty if `flags` make it fail.
+std::wstring ToWide(const char* text, unsigned from, unsigned long flags)
 {
-    const int wide = MultiByteToWideChar(from, 0, text, -1, nullptr, 0);
-    std::wstring w(wide > 0 ? wide : 1, L'\0');
-    MultiByteToWideChar(from, 0, text, -1, w.data(), wide);
-    const int size = WideCharToMultiByte(to, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    const int size = MultiByteToWideChar(from, flags, text, -1, nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::wstring wide(size, L'\0');
+    MultiByteToWideChar(from, flags, text, -1, wide.data(), size);
+    wide.resize(size - 1);
+    return wide;
+}
+
+// `wide` in code page `to`, in a new block that lives until the process ends.
+char* FromWide(const wchar_t* wide, unsigned to)
+{
+    const int size = WideCharToMultiByte(to, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     char* out = static_cast<char*>(std::calloc(size > 0 ? size : 1, 1));
     if (out && size > 0)
-        WideCharToMultiByte(to, 0, w.c_str(), -1, out, size, nullptr, nullptr);
+        WideCharToMultiByte(to, 0, wide, -1, out, size, nullptr, nullptr);
     return out;
 }
 
@@ -25,13 +33,7 @@ char* Recode(const char* text, unsigned from, unsigned to)
 
 std::wstring Utf8ToWide(const char* utf8)
 {
-    const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, wide.data(), size);
-    wide.resize(size - 1);
-    return wide;
+    return ToWide(utf8, CP_UTF8, MB_ERR_INVALID_CHARS);
 }
 
 std::FILE* OpenFile(const char* path, const char* mode)
@@ -46,23 +48,19 @@ std::FILE* OpenFile(const char* path, const char* mode)
 char** Utf8Arguments(int argc, wchar_t** wargv)
 {
     char** argv = static_cast<char**>(std::calloc(argc + 1, sizeof *argv));
-    for (int i = 0; argv && i < argc; ++i) {
-        const int size = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
-        argv[i] = static_cast<char*>(std::calloc(size > 0 ? size : 1, 1));
-        if (argv[i] && size > 0)
-            WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, argv[i], size, nullptr, nullptr);
-    }
+    for (int i = 0; argv && i < argc; ++i)
+        argv[i] = FromWide(wargv[i], CP_UTF8);
     return argv;
 }
 
 const char* LegacyForm(const char* arg)
 {
-    return Recode(arg, CP_UTF8, CP_ACP);
+    return FromWide(ToWide(arg, CP_UTF8, 0).c_str(), CP_ACP);
 }
 
 const char* LegacyPath(const char* legacy)
 {
-    return Recode(legacy, CP_ACP, CP_UTF8);
+    return FromWide(ToWide(legacy, CP_ACP, 0).c_str(), CP_UTF8);
 }
 
 #else

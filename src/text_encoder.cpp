@@ -49,18 +49,7 @@ Cursor StoreBytes(const unsigned char* text, std::size_t end, bool pairs, unsign
     return {i, p};
 }
 
-// Eight bytes as a number, the first in the low bits whatever the machine.
-std::uint64_t Load64(const unsigned char* at)
-{
-    std::uint64_t w = 0;
-    if constexpr (std::endian::native == std::endian::little)
-        std::memcpy(&w, at, 8);
-    else
-        for (int k = 0; k < 8; ++k)
-            w |= std::uint64_t{at[k]} << 8 * k;
-    return w;
-}
-
+// The eight bytes of w at `at`, the low ones first, as LoadLE64 reads them.
 void Store64(unsigned char* at, std::uint64_t w)
 {
     if constexpr (std::endian::native == std::endian::little)
@@ -70,7 +59,6 @@ void Store64(unsigned char* at, std::uint64_t w)
             at[k] = static_cast<unsigned char>(w >> 8 * k);
 }
 
-constexpr std::uint64_t kOnes = 0x0101010101010101;
 constexpr std::uint64_t kHighBits = 0x8080808080808080;
 
 // 0x80 in each byte of w that equals b, 0x00 in the others.
@@ -87,40 +75,21 @@ unsigned Bits(std::uint64_t m)
 }
 
 // Stores the four bytes of w4 at d, with a CR inserted before each byte k whose
-// bit k is set in Marks, and returns the end; writes 8 bytes whatever that end.
-template <unsigned Marks>
-unsigned char* Spread4(unsigned char* d, std::uint64_t w4)
-{
-    std::uint64_t out = 0;
-    for (unsigned k = 0, crs = 0; k < 4; ++k) {
-        if (Marks >> k & 1)
-            out |= std::uint64_t{kCR} << 8 * (k + crs++);
-        out |= (w4 & std::uint64_t{0xFF} << 8 * k) << 8 * crs;
-    }
-    Store64(d, out);
-    return d + 4 + std::popcount(Marks);
-}
-
+// bit k is set in marks, and returns the end; writes 8 bytes whatever that end.
 unsigned char* Spread4(unsigned char* d, std::uint64_t w4, unsigned marks)
 {
-    switch (marks & 15) {
-    case 0: return Spread4<0>(d, w4);
-    case 1: return Spread4<1>(d, w4);
-    case 2: return Spread4<2>(d, w4);
-    case 3: return Spread4<3>(d, w4);
-    case 4: return Spread4<4>(d, w4);
-    case 5: return Spread4<5>(d, w4);
-    case 6: return Spread4<6>(d, w4);
-    case 7: return Spread4<7>(d, w4);
-    case 8: return Spread4<8>(d, w4);
-    case 9: return Spread4<9>(d, w4);
-    case 10: return Spread4<10>(d, w4);
-    case 11: return Spread4<11>(d, w4);
-    case 12: return Spread4<12>(d, w4);
-    case 13: return Spread4<13>(d, w4);
-    case 14: return Spread4<14>(d, w4);
-    default: return Spread4<15>(d, w4);
+    std::uint64_t out = 0;
+    unsigned shift = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        if (marks >> k & 1) {
+            out |= std::uint64_t{kCR} << shift;
+            shift += 8;
+        }
+        out |= (w4 >> 8 * k & 0xFF) << shift;
+        shift += 8;
     }
+    Store64(d, out);
+    return d + shift / 8;
 }
 
 // Spread4 for eight bytes; writes 16 bytes whatever the end.
@@ -136,7 +105,7 @@ Cursor StoreWords(const unsigned char* text, std::size_t end, bool pairs, unsign
 {
     auto [i, p] = at;
     for (; i + 8 <= end && p + 16 <= kTextEnd; i += 8) {
-        const std::uint64_t w = Load64(text + i);
+        const std::uint64_t w = LoadLE64(text + i);
         const std::uint64_t lf = Equal(w, kLF), ff = Equal(w, 0xFF);
         if (!(lf | ff)) {
             Store64(data + p, w);
@@ -144,7 +113,7 @@ Cursor StoreWords(const unsigned char* text, std::size_t end, bool pairs, unsign
             continue;
         }
         const std::uint64_t out = (w & ~((ff >> 7) * 0xFF)) ^ ((lf >> 7) * (kLF ^ kSpace));
-        const std::uint64_t bare = pairs ? lf & ~Equal(Load64(text + i - 1), kCR) : lf;
+        const std::uint64_t bare = pairs ? lf & ~Equal(LoadLE64(text + i - 1), kCR) : lf;
         if (bare) {
             p = Spread8(data + p, out, Bits(bare)) - data;
         } else {

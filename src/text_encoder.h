@@ -1,10 +1,26 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string_view>
+
+// Eight bytes as a number, the first in the low bits whatever the machine's byte order, and a
+// byte repeated in each of eight: the word-at-a-time scans of the text encoders work on these.
+inline std::uint64_t LoadLE64(const unsigned char* at)
+{
+    std::uint64_t w = 0;
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(&w, at, 8);
+    else
+        for (int k = 0; k < 8; ++k)
+            w |= std::uint64_t{at[k]} << 8 * k;
+    return w;
+}
+inline constexpr std::uint64_t kOnes = 0x0101010101010101;
 
 // The driver's data buffer; the encoder never stores beyond its first 65,532 bytes.
 inline constexpr std::size_t kDataBufferSize = 65536;
