@@ -184,7 +184,7 @@ std::string_view CalcByte2Utf8(unsigned char byte)
 }
 
 EncodeResult Utf8File2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBufferSize> data,
-                                 Utf8Problem& problem)
+                                 Utf8Problem& problem, Kernel kernel)
 {
     unsigned char* const d = data.data();
     d[0] = 0x00;
@@ -223,7 +223,7 @@ EncodeResult Utf8File2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
         // and stores no more than it reads, so it stays within the block and the room.
         const unsigned char* s = b + pos;
         unsigned char* q = d + p;
-        const std::size_t fast = std::min<std::size_t>(end - pos, kEnd - p);
+        const std::size_t fast = kernel == Kernel::fastest ? std::min<std::size_t>(end - pos, kEnd - p) : 0;
         const unsigned char* const stop = s + (fast > 16 ? fast - 16 : 0);
         while (s < stop) {
             const std::size_t run = PrintableAsciiRun(s);

@@ -20,10 +20,10 @@ struct Utf8Problem {
 };
 
 // Encodes the rest of the UTF-8 stream `in` (opened in binary) as a text variable's data in `data`:
-// status ok with the data length; too_big once the stored bytes (each line break counting two)
-// pass 65,507 (the rest is then not read); read_failed; or refused with `problem` filled.
+// status ok with the data length; too_big once the stored bytes (each line break counting two) pass
+// 65,507 (the rest unread); read_failed; or refused with `problem` filled; by either kernel alike.
 EncodeResult Utf8File2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBufferSize> data,
-                                 Utf8Problem& problem);
+                                 Utf8Problem& problem, Kernel kernel = Kernel::fastest);
 
 // Maps the UTF-8 variable name `name` to calculator bytes in `var_name`, NUL-terminated, keeping
 // its first 8 calculator characters (what follows is not read); `used` gets the number of bytes of

@@ -49,8 +49,8 @@ EncodeResult TextFile2DataBuffer(std::FILE* in, std::span<unsigned char, kDataBu
 // LF of a CR LF pair follows its CR.
 enum class LineBreaks { lf, crlf_or_lf };
 
-// Which code does the work: plain C++ for any machine, or the fastest this
-// machine runs; both give the same bytes.
+// Which code does the work: plain C++ for any machine (for UTF-8, one character
+// at a time), or the fastest this machine runs; both give the same bytes.
 enum class Kernel { portable, fastest };
 
 // Stores `text` in the data from position 3 on, each line break as 0x0D 0x20
