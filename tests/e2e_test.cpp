@@ -6,9 +6,15 @@
 // is made once more.
 #include <gtest/gtest.h>
 
+#define restrict __restrict  // TiLP's headers are written for C99
+#include <ticonv.h>
+#include <tifiles.h>
+#undef restrict
+
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -192,6 +198,58 @@ Case Unreadable(const char* what, std::string bytes, std::string why)
     return {what, {File("f.89t", bytes)}, {"-x", "f.89t"}, 6, "ERROR: f.89t: " + why + "\n"};
 }
 
+struct Var {
+    const char* folder;
+    const char* name;
+    unsigned char type;
+    std::string data;
+};
+
+// The file that TiLP's libtifiles2 writes for `vars` on `model`.
+std::string TifilesImage(CalcModel model, const std::vector<Var>& vars)
+{
+    tifiles_library_init();
+    FileContent* content = tifiles_content_create_regular(model);
+    std::strcpy(content->default_folder, "main");
+    for (const Var& v : vars) {
+        // libtifiles2 keeps the big-endian size field in front of the data.
+        VarEntry* ve = tifiles_ve_create_alloc_data(v.data.size() + 2);
+        std::strcpy(ve->folder, v.folder);
+        std::strcpy(ve->name, v.name);
+        ve->type = v.type;
+        ve->size = v.data.size() + 2;
+        ve->data[0] = v.data.size() >> 8;
+        ve->data[1] = v.data.size() & 0xFF;
+        std::memcpy(ve->data + 2, v.data.data(), v.data.size());
+        tifiles_content_add_entry(content, ve);
+    }
+    const std::string path = testing::TempDir() + "tifiles.image";
+    EXPECT_EQ(tifiles_file_write_regular(path.c_str(), content, nullptr), 0);
+    tifiles_content_delete_regular(content);
+    return Slurp(path);
+}
+
+// The calculator's bytes 0x01 to 0xFF but the line breaks 0x0A and 0x0D, and their UTF-8 forms as
+// libticonv gives them, but for three that it gets wrong: malformed surrogate pairs at 0x95
+// (exponent E, U+1D07) and 0x97 (imaginary unit, U+1D456), and the acute accent at 0xB4 (inverse,
+// superscript minus and one).
+std::pair<std::string, std::string> EveryByte()
+{
+    std::string bytes, utf8;
+    for (int b = 1; b < 256; ++b) {
+        const char ti[2] = {static_cast<char>(b), 0};
+        unsigned short* utf16 = ticonv_charset_ti_to_utf16(CALC_TI89, ti);
+        char* theirs = ticonv_utf16_to_utf8(utf16);
+        if (b != 0x0A && b != 0x0D) {
+            bytes += static_cast<char>(b);
+            utf8 += b == 0x95 ? "\xE1\xB4\x87" : b == 0x97 ? "\xF0\x9D\x91\x96" : b == 0xB4 ? "\xE2\x81\xBB\xC2\xB9" : theirs;
+        }
+        ticonv_utf8_free(theirs);
+        ticonv_utf16_free(utf16);
+    }
+    return {bytes, utf8};
+}
+
 const std::string kUsage = "Usage: sorvel file.txt [varname]\n";
 const std::string kNoImage = "ERROR: out of memory\n";
 const std::string kCafe = "caf\xC3\xA9 \xCE\xB8\xE2\x89\xA4" "1\n";  // café θ≤1 and a line break
@@ -214,6 +272,10 @@ std::vector<Case> Cases()
     const auto limit = [](int n) { return "ERROR: length (" + std::to_string(n) + ") exceeds max. user data size (65512)\n"; };
     const auto fails = [](std::string file) { return "ERROR: unable to write " + file + "\n"; };
     const std::string group = AbcGroup({"a", "b"});  // its first data block from 98, 130 bytes in all
+    const auto [every_byte, every_byte_utf8] = EveryByte();
+    // A command line, a page break, a line of another type, non-ASCII bytes, a NUL in the text.
+    const Var notes = {"main", "notes", 0x0C, "\x00\x07" "CDisp 1\r\x0Cpage\r\xE9t\r caf\xE9 \x00!\x00\xE0"s};
+    const std::string notes_text = "CDisp 1\n\fpage\n\xE9t\ncaf\xE9 \x00!"s;
     return {
         // The worked examples, field by field by hand.
         {"worked example, a new file's mode 0666 less the umask", {abc}, {"abc.txt"}, 0, "", "", {File("abc.89t", abc_89t, 0644)}},
@@ -240,6 +302,7 @@ std::vector<Case> Cases()
         Stores("UTF-8: 65,507 accents", {"-u"}, accents, " " + std::string(65507, '\xE9')),
         Stores("UTF-8: x bar at the limit", {"-u"}, a65506 + "x\xCC\x85", " " + a65506 + "\x9A"),
         Stores("UTF-8: page break at the limit", {"-u"}, a65506.substr(1) + "\n\x0C", " " + a65506.substr(1) + "\r\x0C"),
+        Stores("UTF-8: every character, as libticonv has it", {"-u"}, every_byte_utf8, " " + every_byte),
         Refuses("malformed: a continuation that cannot continue", "ab\ncd\xC3(", "2:3: malformed UTF-8: C3"),
         Refuses("malformed: a stray continuation", "\xA9", "1:1: malformed UTF-8: A9"),
         Refuses("malformed: cut at the end", "a\xE2\x89", "1:2: malformed UTF-8: E2 89"),
@@ -324,6 +387,14 @@ std::vector<Case> Cases()
         {"extract lines, a page break, a command line", {File("n.89t", ImageOf("n", " Hi\r\x0Cpage\rCx\xE9"))}, {"-x", "n.89t", "out.txt"}, 0, "", "", {Text("out.txt", "Hi\n\fpage\nCx\xE9")}},
         {"extract 61 bytes of data, a checksum over 63", {File("n.89t", ImageOf("n", " " + std::string(56, 'a')))}, {"-x", "n.89t"}, 0, "", "", {Text("n.txt", std::string(56, 'a'))}},
         {"extract the largest", {File("big.89t", largest)}, {"-x", "big.89t"}, 0, "", "", {Text("big.txt", std::string(65507, 'a'))}},
+        {"extract every byte in UTF-8, as libticonv has it", {File("e.89t", ImageOf("e", " " + every_byte))}, {"-x", "-u", "e.89t"}, 0, "", "", {Text("e.txt", every_byte_utf8)}},
+        {"extract files libtifiles2 writes: TI-89", {File("n.89t", TifilesImage(CALC_TI89, {notes}))}, {"-x", "n.89t"}, 0, "", "", {Text("notes.txt", notes_text)}},
+        {"extract files libtifiles2 writes: TI-92", {File("n.92t", TifilesImage(CALC_TI92, {notes}))}, {"-x", "n.92t"}, 0, "", "", {Text("notes.txt", notes_text)}},
+        {"extract files libtifiles2 writes: TI-92 Plus", {File("n.9xt", TifilesImage(CALC_TI92P, {notes}))}, {"-x", "n.9xt"}, 0, "", "", {Text("notes.txt", notes_text)}},
+        {"extract files libtifiles2 writes: Voyage 200", {File("n.v2t", TifilesImage(CALC_V200, {notes}))}, {"-x", "n.v2t"}, 0, "", "", {Text("notes.txt", notes_text)}},
+        // Folders main and work; an empty text with a name of 8 bytes; a list, which is no text.
+        {"extract a group libtifiles2 writes", {File("g.89g", TifilesImage(CALC_TI89, {notes, {"work", "longname", 0x0C, "\x00\x00\x20\x00\xE0"s}, {"work", "lst", 0x04, "\x00\x01\xD9"s}}))},
+         {"-x", "g.89g"}, 0, "", "", {Text("notes.txt", notes_text), Text("longname.txt", "")}},
         {"extract in UTF-8", {File("u.89t", cafe_89t)}, {"-x", "-u", "u.89t"}, 0, "", "", {Text("u.txt", kCafe)}},
         {"extract a group", {File("g.89g", group)}, {"-x", "g.89g"}, 0, "", "", {Text("a.txt", "abc"), Text("b.txt", "abc")}},
         {"extract a group to one out.txt", {File("g.89g", group)}, {"-x", "g.89g", "o.txt"}, 1, "ERROR: g.89g holds 2 text variables, so out.txt cannot be given\n"},
@@ -378,6 +449,30 @@ TEST(EndToEnd, Table)
         Check(c);
     for (const Case& c : g_windows ? WindowsCases() : LinuxCases())
         Check(c);
+}
+
+// libtifiles2 reads the file of each model, as the table above has this program write it, as a
+// file of that model; a Voyage 200 file carries the TI-92 Plus signature.
+TEST(EndToEnd, FilesReadByLibtifiles2)
+{
+    tifiles_library_init();
+    const struct {
+        const char* signature;
+        CalcModel model;
+    } models[] = {{"**TI89**", CALC_TI89}, {"**TI92**", CALC_TI92}, {"**TI92P*", CALC_TI92P}};
+    for (const auto& m : models) {
+        const std::string path = testing::TempDir() + "image" + (m.model == CALC_TI89 ? ".89t" : m.model == CALC_TI92 ? ".92t" : ".9xt");
+        std::ofstream(path, std::ios::binary) << ImageOf("abc", " abc", m.signature);
+        FileContent* content = tifiles_content_create_regular(CALC_NONE);
+        ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0) << m.signature;
+        EXPECT_EQ(content->model, m.model);
+        ASSERT_EQ(content->num_entries, 1u);
+        const VarEntry* v = content->entries[0];
+        EXPECT_STREQ(v->name, "abc");
+        EXPECT_EQ(v->type, 0x0C);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), "\x00\x08\x00\x01\x20" "abc\x00\xE0"s);
+        tifiles_content_delete_regular(content);
+    }
 }
 
 } // namespace
