@@ -1,5 +1,6 @@
 // Runs the program under test in a scratch directory per case and checks its exit status,
-// standard output and error, and every file it leaves.
+// standard output and error, and every file it leaves; expected files are pieced together by
+// hand or made by TiLP's libraries, and libtifiles2 reads the hand-made ones back.
 //     sorvel_e2e_tests [--windows] PROGRAM [ARG...]
 // With --windows, PROGRAM is wine and the Windows program: lines end in CR LF, and a run that
 // wine failed to start (status 1 without a byte of output, which the program never gives)
@@ -13,8 +14,8 @@
 
 #include <sys/wait.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
