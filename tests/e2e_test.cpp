@@ -266,7 +266,7 @@ std::vector<Case> Cases()
     // c a f é, space, θ ≤ 1, a line break; 0x00 + 0x0F + the 15 bytes of data = 0x04C5.
     const std::string cafe_89t = Image("u", "\x69\0\0\0"s, "\x00\x0F"s,
         "\x00\x01\x20\x63\x61\x66\xE9\x20\x88\x9C\x31\x0D\x20\x00\xE0"s, "\xC5\x04"s);
-    const std::string a65525(65525, 'a'), lf32763(32763, '\n'), a65506(65506, 'a');
+    const std::string a65525(65525, 'a'), lf32763(32763, '\n'), a65506(65506, 'a'), a40(40, 'a');
     std::string accents;
     for (int i = 0; i < 65507; ++i)
         accents += "\xC3\xA9";
@@ -321,6 +321,10 @@ std::vector<Case> Cases()
         Refuses("not printable: combining mark alone", "\n\xCC\x85", "2:1: no calculator character for U+0305"),
         Refuses("not printable: BOM later", "a\xEF\xBB\xBF", "1:2: no calculator character for U+FEFF"),
         Refuses("NUL", "a\0"s, "1:2: NUL would end the text on the calculator"),
+        // The word-at-a-time path takes runs of plain text and common characters from 17 bytes on.
+        Refuses("long text: C2 and no continuation", a40 + "\xC2\xC0" + a40, "1:41: malformed UTF-8: C2"),
+        Refuses("long text: E2 96 and no continuation", a40 + "\xE2\x96\xC0" + a40, "1:41: malformed UTF-8: E2 96"),
+        Refuses("long text: E2 89, a letter, a continuation", a40 + "\xE2\x89" "Z\xA4" + a40, "1:41: malformed UTF-8: E2 89"),
         Refuses("refused before the limit", a65506 + "a\x80", "1:65508: malformed UTF-8: 80"),
         // Names and output paths.
         {"name cut to 8 bytes", {File("chapter12.txt", "abc")}, {"chapter12.txt"}, 0, "", "", {File("chapter1.89t", ImageOf("chapter1", " abc"))}},
