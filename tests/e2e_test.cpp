@@ -325,6 +325,7 @@ std::vector<Case> Cases()
         Refuses("long text: C2 and no continuation", a40 + "\xC2\xC0" + a40, "1:41: malformed UTF-8: C2"),
         Refuses("long text: E2 96 and no continuation", a40 + "\xE2\x96\xC0" + a40, "1:41: malformed UTF-8: E2 96"),
         Refuses("long text: E2 89, a letter, a continuation", a40 + "\xE2\x89" "Z\xA4" + a40, "1:41: malformed UTF-8: E2 89"),
+        Refuses("long text: a character from E0", a40 + "\xE0\xA4\x85" + a40, "1:41: no calculator character for U+0905 (\xE0\xA4\x85)"),
         Refuses("refused before the limit", a65506 + "a\x80", "1:65508: malformed UTF-8: 80"),
         // Names and output paths.
         {"name cut to 8 bytes", {File("chapter12.txt", "abc")}, {"chapter12.txt"}, 0, "", "", {File("chapter1.89t", ImageOf("chapter1", " abc"))}},
