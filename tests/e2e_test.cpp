@@ -1,6 +1,6 @@
 // Runs the program under test in a scratch directory per case and checks its exit status,
 // standard output and error, and every file it leaves; expected files are pieced together by
-// hand or made by TiLP's libraries, and libtifiles2 reads the hand-made ones back.
+// hand or made by TiLP's libraries, and libtifiles2 reads each calculator file expected.
 //     sorvel_e2e_tests [--windows] PROGRAM [ARG...]
 // With --windows, PROGRAM is wine and the Windows program: lines end in CR LF, and a run that
 // wine failed to start (status 1 without a byte of output, which the program never gives)
@@ -82,6 +82,28 @@ std::map<std::string, std::string> Tree(const fs::path& dir)
     return tree;
 }
 
+// libtifiles2 reads a calculator file that the program is to write as one text variable, with its
+// name and data, of the model its extension names (a Voyage 200 file has the TI-92 Plus signature).
+void CheckWithLibtifiles2(const Entry& e)
+{
+    const std::map<std::string, CalcModel> models = {
+        {".89t", CALC_TI89}, {".92t", CALC_TI92}, {".9xt", CALC_TI92P}, {".v2t", CALC_TI92P}};
+    const auto model = models.find(fs::path(e.path).extension().string());
+    if (e.kind != Entry::file || model == models.end())
+        return;
+    const std::string path = testing::TempDir() + "image" + model->first;
+    std::ofstream(path, std::ios::binary) << e.bytes;
+    FileContent* content = tifiles_content_create_regular(CALC_NONE);
+    ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0) << e.path;
+    EXPECT_EQ(content->model, model->second) << e.path;
+    ASSERT_EQ(content->num_entries, 1u) << e.path;
+    const VarEntry* v = content->entries[0];
+    EXPECT_EQ(v->type, 0x0C);
+    EXPECT_STREQ(v->name, e.bytes.substr(64, 8).c_str());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), e.bytes.substr(86, e.bytes.size() - 88));
+    tifiles_content_delete_regular(content);
+}
+
 void Check(const Case& c)
 {
     SCOPED_TRACE(c.what);
@@ -100,8 +122,10 @@ void Check(const Case& c)
             fs::permissions(dir / e.path, fs::perms(e.mode));
     }
     std::map<std::string, std::string> want = Tree(dir);
-    for (const Entry& e : c.made)
+    for (const Entry& e : c.made) {
         want[e.path] = Summary(e.kind == Entry::text ? ConsoleLines(e.bytes) : e.bytes);
+        CheckWithLibtifiles2(e);
+    }
     // Wine has no such signal to fail the write with a file-size limit.
     std::string command = "cd '" + dir.string() + "' && umask 022 && " + (g_windows ? "trap '' XFSZ; " : "") + c.shell + g_command;
     for (const std::string& arg : c.args)
@@ -455,30 +479,6 @@ TEST(EndToEnd, Table)
         Check(c);
     for (const Case& c : g_windows ? WindowsCases() : LinuxCases())
         Check(c);
-}
-
-// libtifiles2 reads the file of each model, as the table above has this program write it, as a
-// file of that model; a Voyage 200 file carries the TI-92 Plus signature.
-TEST(EndToEnd, FilesReadByLibtifiles2)
-{
-    tifiles_library_init();
-    const struct {
-        const char* signature;
-        CalcModel model;
-    } models[] = {{"**TI89**", CALC_TI89}, {"**TI92**", CALC_TI92}, {"**TI92P*", CALC_TI92P}};
-    for (const auto& m : models) {
-        const std::string path = testing::TempDir() + "image" + (m.model == CALC_TI89 ? ".89t" : m.model == CALC_TI92 ? ".92t" : ".9xt");
-        std::ofstream(path, std::ios::binary) << ImageOf("abc", " abc", m.signature);
-        FileContent* content = tifiles_content_create_regular(CALC_NONE);
-        ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0) << m.signature;
-        EXPECT_EQ(content->model, m.model);
-        ASSERT_EQ(content->num_entries, 1u);
-        const VarEntry* v = content->entries[0];
-        EXPECT_STREQ(v->name, "abc");
-        EXPECT_EQ(v->type, 0x0C);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), "\x00\x08\x00\x01\x20" "abc\x00\xE0"s);
-        tifiles_content_delete_regular(content);
-    }
 }
 
 } // namespace
