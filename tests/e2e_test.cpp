@@ -420,8 +420,8 @@ std::vector<Case> Cases()
         {"extract every byte in UTF-8, as libticonv has it", {File("e.89t", ImageOf("e", " " + every_byte))}, {"-x", "-u", "e.89t"}, 0, "", "", {Text("e.txt", every_byte_utf8)}},
         {"extract files libtifiles2 writes: TI-89", {File("n.89t", TifilesImage(CALC_TI89, {notes}))}, {"-x", "n.89t"}, 0, "", "", {Text("notes.txt", notes_text)}},
         {"extract files libtifiles2 writes: TI-92", {File("n.92t", TifilesImage(CALC_TI92, {notes}))}, {"-x", "n.92t"}, 0, "", "", {Text("notes.txt", notes_text)}},
+        // libtifiles2 writes a Voyage 200 file just as a TI-92 Plus one.
         {"extract files libtifiles2 writes: TI-92 Plus", {File("n.9xt", TifilesImage(CALC_TI92P, {notes}))}, {"-x", "n.9xt"}, 0, "", "", {Text("notes.txt", notes_text)}},
-        {"extract files libtifiles2 writes: Voyage 200", {File("n.v2t", TifilesImage(CALC_V200, {notes}))}, {"-x", "n.v2t"}, 0, "", "", {Text("notes.txt", notes_text)}},
         // Folders main and work; an empty text with a name of 8 bytes; a list, which is no text.
         {"extract a group libtifiles2 writes", {File("g.89g", TifilesImage(CALC_TI89, {notes, {"work", "longname", 0x0C, "\x00\x00\x20\x00\xE0"s}, {"work", "lst", 0x04, "\x00\x01\xD9"s}}))},
          {"-x", "g.89g"}, 0, "", "", {Text("notes.txt", notes_text), Text("longname.txt", "")}},
