@@ -13,6 +13,7 @@
 #undef restrict
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -84,14 +85,14 @@ std::map<std::string, std::string> Tree(const fs::path& dir)
 
 // libtifiles2 reads a calculator file that the program is to write as one text variable, with its
 // name and data, of the model its extension names (a Voyage 200 file has the TI-92 Plus signature).
-void CheckWithLibtifiles2(const Entry& e)
+void CheckWithLibtifiles2(const Entry& e, const fs::path& dir)
 {
     const std::map<std::string, CalcModel> models = {
         {".89t", CALC_TI89}, {".92t", CALC_TI92}, {".9xt", CALC_TI92P}, {".v2t", CALC_TI92P}};
     const auto model = models.find(fs::path(e.path).extension().string());
     if (e.kind != Entry::file || model == models.end())
         return;
-    const std::string path = testing::TempDir() + "image" + model->first;
+    const std::string path = (dir / ("image" + model->first)).string();
     std::ofstream(path, std::ios::binary) << e.bytes;
     FileContent* content = tifiles_content_create_regular(CALC_NONE);
     ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0) << e.path;
@@ -124,7 +125,7 @@ void Check(const Case& c)
     std::map<std::string, std::string> want = Tree(dir);
     for (const Entry& e : c.made) {
         want[e.path] = Summary(e.kind == Entry::text ? ConsoleLines(e.bytes) : e.bytes);
-        CheckWithLibtifiles2(e);
+        CheckWithLibtifiles2(e, root);
     }
     // Wine has no such signal to fail the write with a file-size limit.
     std::string command = "cd '" + dir.string() + "' && umask 022 && " + (g_windows ? "trap '' XFSZ; " : "") + c.shell + g_command;
@@ -248,10 +249,12 @@ std::string TifilesImage(CalcModel model, const std::vector<Var>& vars)
         std::memcpy(ve->data + 2, v.data.data(), v.data.size());
         tifiles_content_add_entry(content, ve);
     }
-    const std::string path = testing::TempDir() + "tifiles.image";
+    const std::string path = testing::TempDir() + "sorvel-e2e-tifiles-" + std::to_string(getpid());
     EXPECT_EQ(tifiles_file_write_regular(path.c_str(), content, nullptr), 0);
     tifiles_content_delete_regular(content);
-    return Slurp(path);
+    const std::string image = Slurp(path);
+    fs::remove(path);
+    return image;
 }
 
 // The calculator's bytes 0x01 to 0xFF but the line breaks 0x0A and 0x0D, and their UTF-8 forms as
@@ -291,7 +294,11 @@ std::vector<Case> Cases()
     const std::string cafe_89t = Image("u", "\x69\0\0\0"s, "\x00\x0F"s,
         "\x00\x01\x20\x63\x61\x66\xE9\x20\x88\x9C\x31\x0D\x20\x00\xE0"s, "\xC5\x04"s);
     const std::string a65525(65525, 'a'), lf32763(32763, '\n'), a65506(65506, 'a'), a40(40, 'a');
-    std::string accents;
+    std::string accents, e32765, inverse8;
+    for (int i = 0; i < 32765; ++i)
+        e32765 += "\xC3\xA9";
+    for (int i = 0; i < 8; ++i)
+        inverse8 += "\xE2\x81\xBB\xC2\xB9";
     for (int i = 0; i < 65507; ++i)
         accents += "\xC3\xA9";
     const auto limit = [](int n) { return "ERROR: length (" + std::to_string(n) + ") exceeds max. user data size (65512)\n"; };
@@ -345,6 +352,7 @@ std::vector<Case> Cases()
         Refuses("long text: E2 96 and no continuation", a40 + "\xE2\x96\xC0" + a40, "1:41: malformed UTF-8: E2 96"),
         Refuses("long text: E2 89, a letter, a continuation", a40 + "\xE2\x89" "Z\xA4" + a40, "1:41: malformed UTF-8: E2 89"),
         Refuses("long text: a character from E0", a40 + "\xE0\xA4\x85" + a40, "1:41: no calculator character for U+0905 (\xE0\xA4\x85)"),
+        Refuses("a BOM where the second block is read", e32765 + "\xEF\xBB\xBF" + std::string(10, 'a'), "1:32766: no calculator character for U+FEFF"),
         Refuses("refused before the limit", a65506 + "a\x80", "1:65508: malformed UTF-8: 80"),
         // Names and output paths.
         {"name cut to 8 bytes", {File("chapter12.txt", "abc")}, {"chapter12.txt"}, 0, "", "", {File("chapter1.89t", ImageOf("chapter1", " abc"))}},
@@ -413,6 +421,7 @@ std::vector<Case> Cases()
         // Folders main and work; an empty text with a name of 8 bytes; a list, which is no text.
         {"extract a group libtifiles2 writes", {File("g.89g", TifilesImage(CALC_TI89, {notes, {"work", "longname", 0x0C, "\x00\x00\x20\x00\xE0"s}, {"work", "lst", 0x04, "\x00\x01\xD9"s}}))},
          {"-x", "g.89g"}, 0, "", "", {Text("notes.txt", notes_text), Text("longname.txt", "")}},
+        {"extract in UTF-8 a name of eight 5-byte characters", {File("n.89t", ImageOf(std::string(8, '\xB4'), " abc"))}, {"-x", "-u", "n.89t"}, 0, "", "", {Text(inverse8 + ".txt", "abc")}},
         {"extract in UTF-8", {File("u.89t", cafe_89t)}, {"-x", "-u", "u.89t"}, 0, "", "", {Text("u.txt", kCafe)}},
         {"extract a group", {File("g.89g", group)}, {"-x", "g.89g"}, 0, "", "", {Text("a.txt", "abc"), Text("b.txt", "abc")}},
         {"extract a group to one out.txt", {File("g.89g", group)}, {"-x", "g.89g", "o.txt"}, 1, "ERROR: g.89g holds 2 text variables, so out.txt cannot be given\n"},
