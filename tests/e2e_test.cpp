@@ -294,13 +294,9 @@ std::vector<Case> Cases()
     const std::string cafe_89t = Image("u", "\x69\0\0\0"s, "\x00\x0F"s,
         "\x00\x01\x20\x63\x61\x66\xE9\x20\x88\x9C\x31\x0D\x20\x00\xE0"s, "\xC5\x04"s);
     const std::string a65525(65525, 'a'), lf32763(32763, '\n'), a65506(65506, 'a'), a40(40, 'a');
-    std::string accents, e32765, inverse8;
-    for (int i = 0; i < 32765; ++i)
-        e32765 += "\xC3\xA9";
-    for (int i = 0; i < 8; ++i)
-        inverse8 += "\xE2\x81\xBB\xC2\xB9";
-    for (int i = 0; i < 65507; ++i)
-        accents += "\xC3\xA9";
+    const auto repeat = [](const std::string& s, int n) { std::string all; while (n--) all += s; return all; };
+    const std::string accents = repeat("\xC3\xA9", 65507), e32765 = repeat("\xC3\xA9", 32765);
+    const std::string inverse8 = repeat("\xE2\x81\xBB\xC2\xB9", 8);  // eight times the inverse, ⁻¹
     const auto limit = [](int n) { return "ERROR: length (" + std::to_string(n) + ") exceeds max. user data size (65512)\n"; };
     const auto fails = [](std::string file) { return "ERROR: unable to write " + file + "\n"; };
     const std::string group = AbcGroup({"a", "b"});  // its first data block from 98, 130 bytes in all
