@@ -431,6 +431,7 @@ std::vector<Case> Cases()
         Unreadable("cut by a byte", Broken(abc_89t, 97), "file size field disagrees with the file's length"),
         Unreadable("last byte of the signature", Broken(abc_89t, 98, 7, 0x01), "unknown signature"),
         Unreadable("no entry", Broken(abc_89t, 98, 58, 0x01), "no entry"),
+        Unreadable("cut to its data block's frame", Broken(Broken(abc_89t, 90), 90, 76, 0x62 ^ 0x5A), "data block outside the file"),
         Unreadable("data offset past the end", Broken(abc_89t, 98, 60, '\x80'), "data block outside the file"),
         Unreadable("data size less", Broken(abc_89t, 98, 87, 0x0F), "data size disagrees with the file's length"),
         Unreadable("wrong checksum", Broken(abc_89t, 98, 97, 0x01), "wrong checksum"),
