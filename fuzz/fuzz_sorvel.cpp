@@ -8,9 +8,11 @@
 //             two bits also pick the model); mode 1: the line break ("\n", "\r\n", "\r").
 //   bit 7     stretches what follows by repeating it to 65,300 to 65,810 bytes, doubled by
 //             bit 6, so that runs reach the size limits.
-#include "charset.h"
-#include "oth_file.h"
-#include "text_encoder.h"
+#include "core/charset.h"
+#include "core/utf8_encoder_kernels.h"
+#include "core/var_file.h"
+#include "core/byte_encoder_kernels.h"
+#include "core/text_decoder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,16 +50,16 @@ Bytes DataModel(const Bytes& raw, bool crlf, bool ctrl_z_ends)
 
 const Bytes kTooBig = {static_cast<unsigned char>(EncodeStatus::too_big)};
 
-// The data that the text encoder, or with `utf8` the UTF-8 one by `kernel`, makes of the stream of
-// bytes `text`; when its status is not ok, one byte holding that status, then where and why refused.
-Bytes Encode(std::string text, bool utf8, Kernel kernel = Kernel::fastest)
+// The data that the text encoder as the Linux program runs it, or with `utf8` the UTF-8 one by
+// `kernel`, makes of `text`; when its status is not ok, one byte holding that status, then where
+// and why refused.
+Bytes Encode(const std::string& text, bool utf8, Utf8Kernel kernel = Utf8Kernel::words)
 {
     static DataBuffer buffer;
-    text.reserve(1);  // fmemopen wants a buffer even for no bytes
-    std::FILE* file = fmemopen(text.data(), text.size(), "rb");
+    const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     Utf8Problem problem;
-    const EncodeResult result = utf8 ? Utf8File2DataBuffer(file, buffer, problem, kernel) : TextFile2DataBuffer(file, buffer);
-    std::fclose(file);
+    const EncodeResult result = utf8 ? Utf8File2DataBuffer(bytes, buffer, problem, kernel)
+                                     : TextFile2DataBuffer(TextUpToCtrlZ(bytes), LineBreaks::crlf_or_lf, buffer);
     if (result.status == EncodeStatus::ok)
         return Bytes(buffer.begin(), buffer.begin() + result.length);
     const std::string why = std::to_string(problem.line) + ":" + std::to_string(problem.column) + problem.what;
@@ -89,13 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         for (std::size_t i = 0, n = (65300 + 2 * raw[0]) << (bytes[0] >> 6 & 1); raw.size() < n; ++i)
             raw.push_back(raw[i]);
     const std::string as_text(raw.begin(), raw.end());
-    std::size_t count = 0;
 
     if (mode == 0) {
         static DataBuffer buffer;
         for (const LineBreaks breaks : {LineBreaks::crlf_or_lf, LineBreaks::lf}) {
             const Bytes expected = DataModel(raw, breaks == LineBreaks::crlf_or_lf, false);
-            for (const Kernel kernel : {Kernel::portable, Kernel::fastest}) {
+            for (const ByteKernel kernel : ByteKernels()) {
                 std::memset(buffer.data() + 65532, 0xA5, 4);
                 const std::size_t stored = TextBytes2DataBuffer(raw, breaks, kernel, buffer);
                 Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4) &&
@@ -111,13 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             return 0;
         const Model& model = kModels[flags & 3];
         std::uint32_t image_size = 0;
-        unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), data.size(), data.data(), &image_size, model);
+        ImageFailure failure;
+        unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), data, image_size, failure, model);
         Require((expected.size() <= 65512) == (image != nullptr), "the writer takes up to 65,512 bytes of data");
         if (!image)
             return 0;
-        const Variable v = OTHBuffer2Variable({image, image_size}, 0);
-        Require(!CheckOTHBuffer({image, image_size}, count) && count == 1 && v.name == name.substr(0, 8) &&
-                    Bytes(v.data.begin(), v.data.end()) == data,
+        Variable v[1];
+        Require(VarFileEntryCount({image, image_size}) == 1 && !ParseVarFile({image, image_size}, v) &&
+                    v->name == name.substr(0, 8) && Bytes(v->data.begin(), v->data.end()) == data,
                 "the writer's file reads back to the name and the data");
         // The text back, its line breaks LF: a lone CR ends a calculator line too, and the line's
         // type byte follows it, a space there dropped.
@@ -127,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 back += raw[i] == '\r' ? '\n' : raw[i] == 0xFF ? '\0' : char(raw[i]);
                 i += raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == ' ';
             }
-        Require(Text(v.data, false, "\n") == back, "the text comes back");
+        Require(Text(v->data, false, "\n") == back, "the text comes back");
         std::free(image);
     } else if (mode == 1) {
         const char* const line_break = flags % 3 == 0 ? "\n" : flags % 3 == 1 ? "\r\n" : "\r";
@@ -147,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
         expected.insert(expected.end(), {0x00, 0xE0});
         const bool too_big = expected.size() - 5 > 65507;  // stored bytes, each line break counting two
-        for (const Kernel kernel : {Kernel::portable, Kernel::fastest})
+        for (const Utf8Kernel kernel : {Utf8Kernel::one_at_a_time, Utf8Kernel::words})
             Require(Encode(text, true, kernel) == (too_big ? kTooBig : expected), "the UTF-8 text gives the bytes, or is too big");
         Require(too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
     } else if (mode == 2) {
@@ -158,19 +160,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                     (used <= prefix.size() && (std::strlen(var_name) == 8 || used == prefix.size())),
                 "a name ends after 8 characters or where the name does");
         const Bytes data = Encode(as_text, true);
-        Require(data == Encode(as_text, true, Kernel::portable), "both UTF-8 kernels give the same data, or refusal");
+        Require(data == Encode(as_text, true, Utf8Kernel::one_at_a_time), "both UTF-8 kernels give the same data, or refusal");
         Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
                 "the stored data decode back to the same characters");
     } else {
         raw.shrink_to_fit();  // a heap block of exactly the file's size
-        if (CheckOTHBuffer(raw, count))
+        std::vector<Variable> entries(VarFileEntryCount(raw));
+        if (ParseVarFile(raw, entries))
             return 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Variable v = OTHBuffer2Variable(raw, i);
+        for (const Variable& v : entries) {
             Require(v.data.empty() || (v.data.data() >= raw.data() &&
                                        v.data.data() + v.data.size() <= raw.data() + raw.size()),
                     "the data lie in the file");
-            if (IsTextData(v.data))  // the sanitizer checks that the text stays in its room
+            if (IsTextVariable(v))  // the sanitizer checks that the text stays in its room
                 for (const bool utf8 : {false, true})
                     Text(v.data, utf8, utf8 ? "\n" : "\r\n");
         }

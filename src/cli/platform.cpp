@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "cli/platform.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,7 +1,9 @@
-#include "oth_file.h"
+#include "core/var_file.h"
+
+#include "core/bytes.h"
+#include "core/text_data.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,49 +30,18 @@ constexpr std::size_t kDataBlock = 82;  // 4 zero bytes, then the data's size
 constexpr std::size_t kDataSize = 86;   // 16-bit big-endian: length
 constexpr std::size_t kData = 88;       // the data, then a 16-bit little-endian
                                         // checksum of the size field and data
-constexpr std::size_t kFrameSize = kData + 2;
 constexpr std::size_t kNameSize = 8;
+static_assert(kData + 2 == kVarFileFrame);
 
-// A group file has one entry per variable and per folder, each kEntrySize bytes
-// laid out as the one above: each entry after the first moves the fields that
-// follow the entries on by kEntrySize. A folder's entry has no data block.
+// A group file has one entry per variable and per folder, each kEntrySize bytes laid out as
+// the one above: each entry after the first moves the fields that follow the entries on by
+// kEntrySize. A folder's entry has no data block.
 constexpr std::size_t kEntrySize = kFileSize - kDataOffset;
 constexpr unsigned char kFolderType = 0x1F;
 // A data block: kData - kDataBlock bytes before the data, 2 after it.
-constexpr std::size_t kBlockFrame = kFrameSize - kDataBlock;
+constexpr std::size_t kBlockFrame = kVarFileFrame - kDataBlock;
 
-void PutLE16(unsigned char* at, std::uint32_t value)
-{
-    at[0] = value & 0xFF;
-    at[1] = (value >> 8) & 0xFF;
-}
-
-void PutLE32(unsigned char* at, std::uint32_t value)
-{
-    PutLE16(at, value & 0xFFFF);
-    PutLE16(at + 2, value >> 16);
-}
-
-void PutBE16(unsigned char* at, std::uint32_t value)
-{
-    at[0] = (value >> 8) & 0xFF;
-    at[1] = value & 0xFF;
-}
-
-std::uint32_t GetLE16(const unsigned char* at)
-{
-    return at[0] | at[1] << 8;
-}
-
-std::uint32_t GetLE32(const unsigned char* at)
-{
-    return GetLE16(at) | GetLE16(at + 2) << 16;
-}
-
-std::uint32_t GetBE16(const unsigned char* at)
-{
-    return at[0] << 8 | at[1];
-}
+constexpr unsigned char kTextType = 0x0C;
 
 // The sum of `size` bytes from `bytes`, each taken as unsigned; with `copy`, the bytes are
 // copied there in the same pass.
@@ -101,25 +72,33 @@ std::uint64_t SumBytes(const unsigned char* bytes, std::size_t size, unsigned ch
     return sum;
 }
 
+// The up to 8 bytes of a name field at `at`, up to the first NUL, NUL-terminated in `name`.
+void GetName(const unsigned char* at, char (&name)[9])
+{
+    std::size_t i = 0;
+    for (; i < kNameSize && at[i] != 0; ++i)
+        name[i] = static_cast<char>(at[i]);
+    name[i] = '\0';
+}
+
 } // namespace
 
-unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
-                                    const unsigned char* data, std::uint32_t* image_size,
+unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
+                                    std::uint32_t& image_size, ImageFailure& failure,
                                     const Model& model)
 {
+    const std::size_t length = data.size();
     if (length > kMaxUserDataSize) {
-        std::fprintf(stderr, "ERROR: length (%u) exceeds max. user data size (%u)\n",
-                     static_cast<unsigned>(length), static_cast<unsigned>(kMaxUserDataSize));
+        failure = ImageFailure::too_long;
         return nullptr;
     }
-    const std::uint32_t size = length + kFrameSize;
+    const std::uint32_t size = static_cast<std::uint32_t>(length) + kVarFileFrame;
     auto* image = static_cast<unsigned char*>(std::malloc(size));
     if (!image) {
-        std::fprintf(stderr, "ERROR: cannot allocate %u bytes of memory\n",
-                     static_cast<unsigned>(size));
+        failure = ImageFailure::no_memory;
         return nullptr;
     }
-    *image_size = size;
+    image_size = size;
 
     std::memset(image, 0, kData);
     std::memcpy(image + kSignature, model.signature, 8);
@@ -129,40 +108,30 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::uint32_t length,
     PutLE32(image + kDataOffset, kDataBlock);
     for (std::size_t i = 0; i < kNameSize && name[i] != '\0'; ++i)
         image[kName + i] = static_cast<unsigned char>(name[i]);
-    image[kType] = 0x0C;
+    image[kType] = kTextType;
     image[kAttribute] = 0x00;
     image[kEntryEnd] = 0x03;
     PutLE32(image + kFileSize, size);
     image[kMarker] = 0xA5;
     image[kMarker + 1] = 0x5A;
-    PutBE16(image + kDataSize, length);
+    PutBE16(image + kDataSize, static_cast<std::uint32_t>(length));
 
-    const std::uint64_t sum = image[kDataSize] + image[kDataSize + 1] + SumBytes(data, length, image + kData);
+    const std::uint64_t sum = image[kDataSize] + image[kDataSize + 1] +
+                              SumBytes(data.data(), length, image + kData);
     PutLE16(image + kData + length, sum & 0xFFFF);
+    failure = ImageFailure::none;
     return image;
 }
 
-namespace {
-
-// Entry `index` of `file`, which holds the entries up to it; for a variable, `block` gets
-// where its data block starts and `data` the size its field gives, both unchecked.
-Variable EntryAt(std::span<const unsigned char> file, std::size_t index, std::size_t& block,
-                 std::size_t& length)
+std::size_t VarFileEntryCount(std::span<const unsigned char> file)
 {
-    const unsigned char* const entry = file.data() + index * kEntrySize;
-    Variable var{{}, entry[kType], {}};
-    for (std::size_t i = 0; i < kNameSize && entry[kName + i] != 0; ++i)
-        var.name[i] = static_cast<char>(entry[kName + i]);
-    block = GetLE32(entry + kDataOffset);
-    length = 0;
-    if (var.type != kFolderType && block <= file.size() && file.size() - block >= kBlockFrame)
-        length = GetBE16(file.data() + block + kDataSize - kDataBlock);
-    return var;
+    if (file.size() < kDataOffset)
+        return 0;
+    const std::size_t count = GetLE16(file.data() + kVarCount);
+    return count && file.size() >= kDataBlock + (count - 1) * kEntrySize ? count : 0;
 }
 
-} // namespace
-
-const char* CheckOTHBuffer(std::span<const unsigned char> file, std::size_t& count)
+const char* ParseVarFile(std::span<const unsigned char> file, std::span<Variable> entries)
 {
     const unsigned char* const f = file.data();
     const std::size_t size = file.size();
@@ -172,52 +141,53 @@ const char* CheckOTHBuffer(std::span<const unsigned char> file, std::size_t& cou
     if (std::none_of(std::begin(signatures), std::end(signatures),
                      [f](const char* s) { return std::memcmp(f + kSignature, s, 8) == 0; }))
         return "unknown signature";
-    count = GetLE16(f + kVarCount);
+    const std::size_t count = GetLE16(f + kVarCount);
     if (count == 0)
         return "no entry";
     if (size < kDataBlock + (count - 1) * kEntrySize)
         return "shorter than its header";
     if (count == 1 && GetLE32(f + kFileSize) != size)
         return "file size field disagrees with the file's length";
+    if (entries.size() < count)
+        return "more entries than room for them";
 
-    // Each data block begins where the one before it ended; the last ends the file.
+    // Each data block begins where the one before it ended, and the last ends the file; the
+    // checksum that follows each data sums its size field and its bytes.
+    char folder[9];
+    GetName(f + kFolder, folder);
     std::size_t end = 0;  // of the last data block so far; 0 before the first
+    bool sums_agree = true;
     for (std::size_t i = 0; i < count; ++i) {
-        std::size_t block, length;
-        if (EntryAt(file, i, block, length).type == kFolderType)
+        const unsigned char* const entry = f + i * kEntrySize;
+        Variable& v = entries[i];
+        GetName(entry + kName, v.name);
+        v.type = entry[kType];
+        v.data = {};
+        if (v.type == kFolderType) {
+            std::memcpy(folder, v.name, sizeof folder);
+            std::memcpy(v.folder, v.name, sizeof folder);
             continue;
-        if (block > size || size - block < kBlockFrame || size - block - kBlockFrame < length)
+        }
+        std::memcpy(v.folder, folder, sizeof folder);
+        const std::size_t block = GetLE32(entry + kDataOffset);
+        if (block > size || size - block < kBlockFrame)
+            return "data block outside the file";
+        const std::size_t length = GetBE16(f + block + kDataSize - kDataBlock);
+        if (size - block - kBlockFrame < length)
             return "data block outside the file";
         if (end != 0 && block != end)
             return "data block out of place";
         end = block + kBlockFrame + length;
+        v.data = file.subspan(block + kData - kDataBlock, length);
+        const unsigned char* const data = v.data.data();
+        sums_agree = sums_agree && GetLE16(data + length) == (SumBytes(data - 2, length + 2) & 0xFFFF);
     }
     if (end != 0 && end != size)
         return "data size disagrees with the file's length";
-
-    // The checksum follows the data and sums its size field and its bytes.
-    for (std::size_t i = 0; i < count; ++i) {
-        const Variable var = OTHBuffer2Variable(file, i);
-        if (var.type == kFolderType)
-            continue;
-        const unsigned char* const data = var.data.data();
-        if (GetLE16(data + var.data.size()) != (SumBytes(data - 2, var.data.size() + 2) & 0xFFFF))
-            return "wrong checksum";
-    }
-    return nullptr;
+    return sums_agree ? nullptr : "wrong checksum";
 }
 
-Variable OTHBuffer2Variable(std::span<const unsigned char> file, std::size_t index)
+bool IsTextVariable(const Variable& v)
 {
-    std::size_t block, length;
-    Variable var = EntryAt(file, index, block, length);
-    if (var.type != kFolderType)
-        var.data = file.subspan(block + kData - kDataBlock, length);
-    return var;
-}
-
-bool IsTextData(std::span<const unsigned char> data)
-{
-    const std::size_t n = data.size();
-    return n >= 4 && data[n - 2] == 0x00 && data[n - 1] == 0xE0;
+    return v.type != kFolderType && IsTextData(v.data);
 }

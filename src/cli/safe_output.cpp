@@ -1,6 +1,6 @@
-#include "safe_output.h"
+#include "cli/safe_output.h"
 
-#include "platform.h"
+#include "cli/platform.h"
 
 #include <cstdio>
 #include <cstring>

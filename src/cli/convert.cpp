@@ -1,0 +1,103 @@
+#include "cli/convert.h"
+
+#include "cli/input.h"
+#include "cli/platform.h"
+#include "cli/status.h"
+#include "cli/write_output.h"
+#include "core/byte_encoder.h"
+#include "core/utf8_encoder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct FreeBlock {
+    void operator()(unsigned char* block) const { std::free(block); }
+};
+using Block = std::unique_ptr<unsigned char, FreeBlock>;
+
+} // namespace
+
+int Convert(const Options& options, char** operands, int count)
+{
+    if (count != 1 && count != 2)
+        return Fail(kUsage, "Usage: sorvel file.txt [varname]\n");
+    const Model& model = options.model ? *options.model : kModels[0];
+    const bool utf8 = options.utf8;
+
+    // The input is opened by its true name. Without -u, messages, the name and the output
+    // path use the form the program has always known arguments by. Every text byte takes at
+    // least one byte of the data, so a byte more than the largest text tells that it is too big.
+    const FileBytes in = ReadFile(operands[0], !utf8, utf8 ? kMaxUtf8TextSize : kMaxTextSize + 1);
+    const Block file(in.bytes);
+    const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
+    if (!in.opened)
+        return Fail(kCannotRead, "ERROR: unable to open %s\n", input_path);
+
+    // The name is the second operand, or the input path up to its first dot, directory parts
+    // included; at most 8 calculator characters either way.
+    const char* source = count == 2 ? (utf8 ? operands[1] : LegacyForm(operands[1])) : input_path;
+    const std::size_t length = count == 2 ? std::strlen(source) : std::strcspn(source, ".");
+    char name[9] = {};
+    std::size_t used = length < 8 ? length : 8;
+    if (utf8) {
+        char what[kUtf8WhatSize];
+        if (!Utf8Name2VarName({source, length}, name, used, what))
+            return Fail(kRefused, "ERROR: variable name %.*s: %s\n", static_cast<int>(length),
+                        source, what);
+    } else {
+        std::memcpy(name, source, used);
+    }
+    char output_path[80];
+    std::snprintf(output_path, sizeof output_path, "%.*s%s", static_cast<int>(used), source,
+                  model.extension);
+    if (!file)
+        return Fail(kNoImage, "ERROR: out of memory\n");
+
+    DataBuffer data;
+    Utf8Problem problem;
+    std::span<const unsigned char> text(file.get(), in.size);
+    bool failed = in.failed;
+    EncodeResult result;
+    if (utf8) {
+        result = Utf8File2DataBuffer(text, data, problem);
+    } else {
+#ifdef _WIN32
+        // The runtime's text mode has made CR LF pairs LF and ended the text at a Ctrl-Z.
+        result = TextFile2DataBuffer(text, LineBreaks::lf, data);
+#else
+        // As the Windows runtime's text mode does, a Ctrl-Z ends the text, and the CR of a CR LF
+        // pair is kept for the 0x0D that the line break is stored as.
+        const std::span<const unsigned char> before_ctrl_z = TextUpToCtrlZ(text);
+        failed = failed && before_ctrl_z.size() == text.size();
+        result = TextFile2DataBuffer(before_ctrl_z, LineBreaks::crlf_or_lf, data);
+#endif
+    }
+    switch (result.status) {
+    case EncodeStatus::ok: break;
+    case EncodeStatus::too_big: return Fail(kTooBig, "ERROR: text file too big\n");
+    case EncodeStatus::refused:
+        if (!failed)
+            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", input_path, static_cast<unsigned>(problem.line),
+                        static_cast<unsigned>(problem.column), problem.what);
+    }
+    if (failed)
+        return Fail(kCannotRead, "ERROR: unable to read %s\n", input_path);
+
+    std::uint32_t image_size = 0;
+    ImageFailure why;
+    const Block image(DataBuffer2OTHBuffer(name, std::span(data).first(result.length), image_size, why, model));
+    if (!image) {
+        if (why == ImageFailure::too_long)
+            std::fprintf(stderr, "ERROR: length (%u) exceeds max. user data size (%u)\n",
+                         static_cast<unsigned>(result.length), static_cast<unsigned>(kMaxUserDataSize));
+        else
+            std::fprintf(stderr, "ERROR: cannot allocate %u bytes of memory\n",
+                         static_cast<unsigned>(result.length + kVarFileFrame));
+        return Fail(kNoImage, "ERROR: out of memory\n");
+    }
+    return WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
+}

@@ -1,0 +1,91 @@
+// sorvel [options] file.txt [varname]: turns a text file into a calculator text variable file;
+// sorvel -x [options] file.89t [out.txt]: turns the text variables of such a file back into text.
+#include "cli/convert.h"
+#include "cli/extract.h"
+#include "cli/platform.h"
+#include "cli/status.h"
+
+#include <getopt.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+// The runtime's start-up expands wildcards in the arguments, as a Windows shell does not.
+extern "C" {
+int _dowildcard = -1;
+}
+#endif
+
+namespace {
+
+const char kHelp[] =
+    "Usage: sorvel [options] file.txt [varname]\n"
+    "       sorvel -x [options] file.89t [out.txt]\n"
+    "Turns a text file into a calculator text variable named varname, or after file.txt up to\n"
+    "its first dot, in the file <name>.89t; with -x, turns text variables back into text.\n"
+    "  -m, --model=MODEL  89 (TI-89, .89t, the default), 92 (TI-92, .92t), 92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
+    "  -u, --utf8         the text and the names are UTF-8, stored as the calculator's characters\n"
+    "  -x, --extract      write each text variable of file.89t to out.txt, by default <name>.txt\n"
+    "  -h, --help         print this help\n"
+    "  -V, --version      print the version\n";
+
+int Run(int argc, char** argv)
+{
+#ifdef SIGXFSZ
+    // A file-size limit then fails the write, which is reported, instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+    static const option kLong[] = {
+        {"model", required_argument, nullptr, 'm'}, {"utf8", no_argument, nullptr, 'u'},
+        {"extract", no_argument, nullptr, 'x'},     {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0},
+    };
+    Options options;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":m:uxhV", kLong, nullptr)) != -1;) {
+        switch (c) {
+        case 'h': std::fputs(kHelp, stdout); return kSuccess;
+        case 'V': std::puts("sorvel " SORVEL_VERSION); return kSuccess;
+        case 'u': options.utf8 = true; break;
+        case 'x':
+            if (options.model)
+                return Fail(kUsage, "ERROR: -x does not go with -m\n");
+            options.extract = true;
+            break;
+        case 'm':
+            if (options.extract)
+                return Fail(kUsage, "ERROR: -m does not go with -x\n");
+            for (const Model& m : kModels)
+                if (std::strcmp(optarg, m.option) == 0)
+                    options.model = &m;
+            if (!options.model)
+                return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", optarg);
+            break;
+        case ':':
+            return Fail(kUsage, "ERROR: option %s needs a value\n", argv[optind - 1]);
+        default:  // a short option is known by optopt, a long one by the argument just read
+            if (optopt)
+                return Fail(kUsage, "ERROR: unknown option -%c\n", optopt);
+            return Fail(kUsage, "ERROR: unknown option %s\n", argv[optind - 1]);
+        }
+    }
+    char** operands = argv + optind;
+    const int count = argc - optind;
+    return options.extract ? Extract(options, operands, count) : Convert(options, operands, count);
+}
+
+} // namespace
+
+#ifdef _WIN32
+extern "C" int wmain(int argc, wchar_t** wargv)
+{
+    return Run(argc, Utf8Arguments(argc, wargv));
+}
+#else
+int main(int argc, char** argv)
+{
+    return Run(argc, argv);
+}
+#endif

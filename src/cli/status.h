@@ -1,0 +1,16 @@
+#pragma once
+
+// The program's exit statuses, and the one path that reports a failure.
+
+enum ExitStatus : int {
+    kSuccess = 0,
+    kUsage = 1,        // a wrong option or number of operands
+    kCannotRead = 2,   // input not opened, or a read failed
+    kTooBig = 3,
+    kNoImage = 4,      // no memory, or data too long for the file
+    kCannotWrite = 5,  // output not created, or not written completely
+    kRefused = 6,      // a text, a name or a variable file that cannot be taken
+};
+
+// Prints the one line that reports a failure on standard output and returns its status.
+[[gnu::format(printf, 2, 3)]] int Fail(ExitStatus status, const char* format, ...);

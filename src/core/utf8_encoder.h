@@ -1,0 +1,39 @@
+#pragma once
+
+// The UTF-8 text encoder: characters stored as the calculator's own bytes.
+
+#include "core/text_data.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+// Room for the text of a refusal, its closing NUL included.
+inline constexpr std::size_t kUtf8WhatSize = 64;
+
+// Where and why a UTF-8 text or name was refused.
+struct Utf8Problem {
+    std::uint32_t line = 0, column = 0;  // from 1; the column counts code points, a BOM not counted
+    char what[kUtf8WhatSize] = "";       // "malformed UTF-8: C3", "no calculator character for U+20AC (€)", ...
+};
+
+// The most bytes of UTF-8 text that decide how it is taken: no character takes more than 5
+// bytes for a stored byte, and the last one is matched with up to 8 bytes after it, so a
+// longer text is too big, or refused within these bytes.
+inline constexpr std::size_t kMaxUtf8TextSize = 3 + 5 * kMaxStoredText + 8;
+
+// Encodes UTF-8 text `text` as a text variable's whole data: a byte order mark at the start is
+// skipped; CR LF, LF and a lone CR are each a line break, and a form feed opening a line makes it
+// a page break; every other character is stored as the calculator byte it stands for. too_big
+// as soon as more than kMaxStoredText bytes would be stored (each line break counting two), the
+// rest not looked at; refused, with `problem` filled, at malformed UTF-8, a character the
+// calculator lacks or a NUL.
+EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
+                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem);
+
+// Maps the UTF-8 variable name `name` to calculator bytes in `var_name`, NUL-terminated, keeping
+// its first 8 calculator characters (what follows is not read); `used` gets the number of bytes of
+// `name` those characters took. False, with `what` filled, when a character cannot be mapped.
+bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& used,
+                      char (&what)[kUtf8WhatSize]);
