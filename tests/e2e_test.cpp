@@ -282,43 +282,59 @@ const std::string kUsage = "Usage: sorvel file.txt [varname]\n";
 const std::string kNoImage = "ERROR: out of memory\n";
 const std::string kCafe = "caf\xC3\xA9 \xCE\xB8\xE2\x89\xA4" "1\n";  // café θ≤1 and a line break
 
-std::vector<Case> Cases()
+const auto abc = File("abc.txt", "abc"), a600 = File("a.txt", std::string(600, 'a'));
+// 0x00 + 0x08 + 0x00 + 0x01 + 0x20 + 0x61 + 0x62 + 0x63 + 0x00 + 0xE0 = 0x022F.
+const std::string abc_89t = Image("abc", "\x62\0\0\0"s, "\x00\x08"s, "\x00\x01\x20\x61\x62\x63\x00\xE0"s, "\x2F\x02"s);
+// 0xFF + 0xE8 + 0x00 + 0x01 + 0x20 + 65,507 * 0x61 + 0x00 + 0xE0 = 6,354,923, or 0xF7EB.
+const std::string largest = Image("big", "\x42\x00\x01\x00"s, "\xFF\xE8"s,
+                                  "\x00\x01\x20"s + std::string(65507, 'a') + "\x00\xE0"s, "\xEB\xF7"s);
+// c a f é, space, θ ≤ 1, a line break; 0x00 + 0x0F + the 15 bytes of data = 0x04C5.
+const std::string cafe_89t = Image("u", "\x69\0\0\0"s, "\x00\x0F"s,
+    "\x00\x01\x20\x63\x61\x66\xE9\x20\x88\x9C\x31\x0D\x20\x00\xE0"s, "\xC5\x04"s);
+const std::string a65525(65525, 'a'), lf32763(32763, '\n'), a65506(65506, 'a'), a40(40, 'a');
+const auto repeat = [](const std::string& s, int n) { std::string all; while (n--) all += s; return all; };
+const std::string accents = repeat("\xC3\xA9", 65507), e32765 = repeat("\xC3\xA9", 32765);
+const std::string inverse8 = repeat("\xE2\x81\xBB\xC2\xB9", 8);  // eight times the inverse, ⁻¹
+const auto limit = [](int n) { return "ERROR: length (" + std::to_string(n) + ") exceeds max. user data size (65512)\n"; };
+const auto fails = [](std::string file) { return "ERROR: unable to write " + file + "\n"; };
+const std::string group = AbcGroup({"a", "b"});  // its first data block from 98, 130 bytes in all
+
+void CheckAll(const std::vector<Case>& cases)
 {
-    const auto abc = File("abc.txt", "abc"), a600 = File("a.txt", std::string(600, 'a'));
-    // 0x00 + 0x08 + 0x00 + 0x01 + 0x20 + 0x61 + 0x62 + 0x63 + 0x00 + 0xE0 = 0x022F.
-    const std::string abc_89t = Image("abc", "\x62\0\0\0"s, "\x00\x08"s, "\x00\x01\x20\x61\x62\x63\x00\xE0"s, "\x2F\x02"s);
-    // 0xFF + 0xE8 + 0x00 + 0x01 + 0x20 + 65,507 * 0x61 + 0x00 + 0xE0 = 6,354,923, or 0xF7EB.
-    const std::string largest = Image("big", "\x42\x00\x01\x00"s, "\xFF\xE8"s,
-                                      "\x00\x01\x20"s + std::string(65507, 'a') + "\x00\xE0"s, "\xEB\xF7"s);
-    // c a f é, space, θ ≤ 1, a line break; 0x00 + 0x0F + the 15 bytes of data = 0x04C5.
-    const std::string cafe_89t = Image("u", "\x69\0\0\0"s, "\x00\x0F"s,
-        "\x00\x01\x20\x63\x61\x66\xE9\x20\x88\x9C\x31\x0D\x20\x00\xE0"s, "\xC5\x04"s);
-    const std::string a65525(65525, 'a'), lf32763(32763, '\n'), a65506(65506, 'a'), a40(40, 'a');
-    const auto repeat = [](const std::string& s, int n) { std::string all; while (n--) all += s; return all; };
-    const std::string accents = repeat("\xC3\xA9", 65507), e32765 = repeat("\xC3\xA9", 32765);
-    const std::string inverse8 = repeat("\xE2\x81\xBB\xC2\xB9", 8);  // eight times the inverse, ⁻¹
-    const auto limit = [](int n) { return "ERROR: length (" + std::to_string(n) + ") exceeds max. user data size (65512)\n"; };
-    const auto fails = [](std::string file) { return "ERROR: unable to write " + file + "\n"; };
-    const std::string group = AbcGroup({"a", "b"});  // its first data block from 98, 130 bytes in all
-    const auto [every_byte, every_byte_utf8] = EveryByte();
-    // A command line, a page break, a line of another type, non-ASCII bytes, a NUL in the text.
-    const Var notes = {"main", "notes", 0x0C, "\x00\x07" "CDisp 1\r\x0Cpage\r\xE9t\r caf\xE9 \x00!\x00\xE0"s};
-    const std::string notes_text = "CDisp 1\n\fpage\n\xE9t\ncaf\xE9 \x00!"s;
-    return {
-        // The worked examples, field by field by hand.
+    for (const Case& c : cases)
+        Check(c);
+}
+
+// The worked examples, field by field by hand.
+TEST(EndToEnd, WorkedExamples)
+{
+    CheckAll({
         {"worked example, a new file's mode 0666 less the umask", {abc}, {"abc.txt"}, 0, "", "", {File("abc.89t", abc_89t, 0644)}},
         {"CR LF line break", {File("notes.txt", "Hi\r\n")}, {"notes.txt"}, 0, "", "",
          {File("notes.89t", Image("notes", "\x63\0\0\0"s, "\x00\x09"s, "\x00\x01\x20\x48\x69\x0D\x20\x00\xE0"s, "\xE8\x01"s))}},
         {"UTF-8 worked example", {File("u.txt", kCafe)}, {"-u", "u.txt"}, 0, "", "", {File("u.89t", cafe_89t)}},
         {"largest text", {File("big.txt", std::string(65507, 'a'))}, {"big.txt"}, 0, "", "", {File("big.89t", largest)}},
-        // What each byte becomes.
+    });
+}
+
+// What each byte becomes.
+TEST(EndToEnd, Bytes)
+{
+    CheckAll({
         Stores("bare LF, CR LF", {}, "Hi\nA\r\n", " Hi\r A\r "),
         Stores("lone CR, CR CR LF, LF CR", {}, "a\rb\r\r\n\n\rc", " a\rb\r\r \r \rc"),
         Stores("CR at the end", {}, "a\r", " a\r"),
         Stores("0xFF, NUL, tab, high bytes", {}, "a\xFF\0\t\x80\xFE\x7F"s, " a\0\0\t\x80\xFE\x7F"s),
         Stores("Ctrl-Z ends the text, a CR before it kept", {}, "a\r\x1A" "b\n", " a\r"),
         Stores("CR LF across a 16 KiB edge", {}, std::string(16383, 'a') + "\r\nb", " " + std::string(16383, 'a') + "\r b"),
-        // In UTF-8: each character, or where and why it is refused.
+    });
+}
+
+// In UTF-8: each character, or where and why it is refused.
+TEST(EndToEnd, Utf8)
+{
+    const auto [every_byte, every_byte_utf8] = EveryByte();
+    CheckAll({
         Stores("UTF-8: BOM, CR LF, page break, lone CR", {"-u"}, "\xEF\xBB\xBF" "a\r\n\fb\rc", " a\r\x0C" "b\r c"),
         Stores("UTF-8: page breaks first and in a row", {"-u"}, "\x0C" "a\n\x0C\x0C" "b\r\n\x0C", "\x0C" "a\r\x0C\x0C" "b\r\x0C"),
         Stores("UTF-8: pairs, plain equivalents, other forms, form feed", {"-u"},
@@ -350,7 +366,13 @@ std::vector<Case> Cases()
         Refuses("long text: a character from E0", a40 + "\xE0\xA4\x85" + a40, "1:41: no calculator character for U+0905 (\xE0\xA4\x85)"),
         Refuses("a BOM where the second block is read", e32765 + "\xEF\xBB\xBF" + std::string(10, 'a'), "1:32766: no calculator character for U+FEFF"),
         Refuses("refused before the limit", a65506 + "a\x80", "1:65508: malformed UTF-8: 80"),
-        // Names and output paths.
+    });
+}
+
+// Names and output paths.
+TEST(EndToEnd, Names)
+{
+    CheckAll({
         {"name cut to 8 bytes", {File("chapter12.txt", "abc")}, {"chapter12.txt"}, 0, "", "", {File("chapter1.89t", ImageOf("chapter1", " abc"))}},
         {"name of 7 bytes before its dot", {File("chapter.txt", "abc")}, {"chapter.txt"}, 0, "", "", {File("chapter.89t", ImageOf("chapter", " abc"))}},
         {"name without a dot", {File("readme", "abc")}, {"readme"}, 0, "", "", {File("readme.89t", ImageOf("readme", " abc"))}},
@@ -365,7 +387,13 @@ std::vector<Case> Cases()
         {"UTF-8 name ending in a pair", {abc}, {"-u", "abc.txt", "abcdefgx\xCC\x85z"}, 0, "", "", {File("abcdefgx\xCC\x85.89t", ImageOf("abcdefg\x9A", " abc"))}},
         {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
-        // Options.
+    });
+}
+
+// Options.
+TEST(EndToEnd, Options)
+{
+    CheckAll({
         {"no operand", {}, {}, 1, kUsage},
         {"three operands", {abc}, {"-u", "abc.txt", "x", "y"}, 1, kUsage},
         {"help", {}, {"-u", "--help", "-q"}, 0, "Usage: sorvel [options] file.txt [varname]\n..."},
@@ -378,7 +406,13 @@ std::vector<Case> Cases()
         {"the first wrong option decides", {abc}, {"-q", "-m", "93", "abc.txt"}, 1, "ERROR: unknown option -q\n"},
         {"unknown long option", {abc}, {"abc.txt", "--frob"}, 1, "ERROR: unknown option --frob\n"},
         {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "", {File("-n.89t", ImageOf("-n", " abc"))}},
-        // Size limits: every line break counts twice.
+    });
+}
+
+// Size limits: every line break counts twice.
+TEST(EndToEnd, SizeLimits)
+{
+    CheckAll({
         {"one byte more than the writer takes", {File("big.txt", std::string(65508, 'a'))}, {"big.txt"}, 4, kNoImage, limit(65513)},
         {"largest the encoder takes, by its line breaks", {File("big.txt", lf32763 + "a"), File("big.89t", "old")}, {"big.txt"}, 4, kNoImage, limit(65532)},
         {"Ctrl-Z in time", {File("big.txt", a65525 + "aa\x1A" + a65525)}, {"big.txt"}, 4, kNoImage, limit(65532)},
@@ -389,12 +423,24 @@ std::vector<Case> Cases()
         TooBig("UTF-8: one accent more", {"-u"}, accents + "\xC3\xA9"),
         TooBig("UTF-8: too big before a refusal", {"-u"}, a65506 + "aa\x80"),
         {"endless input", {}, {"/dev/zero", "z"}, 3, "ERROR: text file too big\n"},
-        // Inputs that cannot be read.
+    });
+}
+
+// Inputs that cannot be read.
+TEST(EndToEnd, Inputs)
+{
+    CheckAll({
         {"missing input in a directory", {}, {"no/such.txt"}, 2, "ERROR: unable to open no/such.txt\n"},
         {"path with format directives", {}, {"%s%n%x.txt"}, 2, "ERROR: unable to open %s%n%x.txt\n"},
         {"directory as input", {Dir("docs")}, {"docs", "n"}, 2, "ERROR: unable to open docs\n"},
         {"directory as UTF-8 input, or to extract", {Dir("d")}, {"-x", "-u", "d"}, 2, "ERROR: unable to open d\n"},
-        // Outputs: created, refused, replaced whole or left alone.
+    });
+}
+
+// Outputs: created, refused, replaced whole or left alone.
+TEST(EndToEnd, Outputs)
+{
+    CheckAll({
         {"output directory missing", {abc}, {"abc.txt", "no/a"}, 5, "ERROR: unable to create no/a.89t\n"},
         {"output no one may write", {abc, Link("v.89t", "/sys/devices/system/cpu/online")}, {"abc.txt", "v"}, 5, "ERROR: unable to create v.89t\n"},
         {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5, fails("v.89t")},
@@ -405,7 +451,17 @@ std::vector<Case> Cases()
         {"write that fails keeps the input that is the output", {File("x.89t", std::string(600, 'a'))}, {"x.89t"}, 5, fails("x.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails leaves a link's target alone", {a600, Dir("d"), File("d/t", "old"), Link("a.89t", "d/t")}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
         {"extract over a file that is kept when the write fails", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File("a.txt", "old")}, {"-x", "a.89t"}, 5, fails("a.txt"), "", {}, "ulimit -f 1; "},
-        // Back to text.
+    });
+}
+
+// Back to text.
+TEST(EndToEnd, Extract)
+{
+    const auto [every_byte, every_byte_utf8] = EveryByte();
+    // A command line, a page break, a line of another type, non-ASCII bytes, a NUL in the text.
+    const Var notes = {"main", "notes", 0x0C, "\x00\x07" "CDisp 1\r\x0Cpage\r\xE9t\r caf\xE9 \x00!\x00\xE0"s};
+    const std::string notes_text = "CDisp 1\n\fpage\n\xE9t\ncaf\xE9 \x00!"s;
+    CheckAll({
         {"extract lines, a page break, a command line", {File("n.89t", ImageOf("n", " Hi\r\x0Cpage\rCx\xE9"))}, {"--extract", "n.89t", "out.txt"}, 0, "", "", {Text("out.txt", "Hi\n\fpage\nCx\xE9")}},
         {"extract 61 bytes of data, a checksum over 63", {File("n.89t", ImageOf("n", " " + std::string(56, 'a')))}, {"-x", "n.89t"}, 0, "", "", {Text("n.txt", std::string(56, 'a'))}},
         {"extract the largest", {File("big.89t", largest)}, {"-x", "big.89t"}, 0, "", "", {Text("big.txt", std::string(65507, 'a'))}},
@@ -438,8 +494,9 @@ std::vector<Case> Cases()
         Unreadable("group cut by a byte", Broken(group, 129), "data block outside the file"),
         Unreadable("group a byte longer", Broken(group, 131), "data size disagrees with the file's length"),
         Unreadable("group, a data size one more", Broken(group, 130, 103, 0x01), "data block out of place"),
-    };
+    });
 }
+
 
 std::vector<Case> LinuxCases()
 {
@@ -461,12 +518,9 @@ std::vector<Case> WindowsCases()
     };
 }
 
-TEST(EndToEnd, Table)
+TEST(EndToEnd, ThisSystem)
 {
-    for (const Case& c : Cases())
-        Check(c);
-    for (const Case& c : g_windows ? WindowsCases() : LinuxCases())
-        Check(c);
+    CheckAll(g_windows ? WindowsCases() : LinuxCases());
 }
 
 } // namespace
