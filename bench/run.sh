@@ -40,8 +40,12 @@ echo "|---|---|---|---|"
 while IFS=$'\t' read -r name what; do
   row "$what" "$name.txt"
 done <kinds.tsv
-row "UTF-8 prose with accents, Greek letters and signs, sorvel -u" utf8.txt -u
-row "UTF-8, a dense line of Greek letters and signs, sorvel -u" utf8-dense.txt -u
+row "UTF-8 prose with accents, Greek letters and signs (one in 12), sorvel -u" utf8.txt -u
+row "UTF-8 prose with formulas (one in 5), sorvel -u" utf8-fifth.txt -u
+row "UTF-8, dense lines of Greek letters and signs (one in 4), sorvel -u" utf8-dense.txt -u
+row "UTF-8, the same dense lines ending LF, sorvel -u" utf8-dense-lf.txt -u
+row "UTF-8, nothing but Greek letters and signs (2 and 3 bytes), sorvel -u" utf8-signs.txt -u
+row "UTF-8, short lines θ=1 CR LF, sorvel -u" utf8-short.txt -u
 
 echo
 echo "prose with CR LF lines, $runs paired runs each (wall times are rough on a busy machine):"

@@ -17,6 +17,14 @@ NOTE = ("Le th\u00e9or\u00e8me de Pythagore : dans un triangle rectangle, a\u00b
 GREEK = ("Caf\u00e9, na\u00efve fa\u00e7ade, \u00e0 la cr\u00e8me br\u00fbl\u00e9e; "
          "\u03b1 \u03b2 \u03b3 \u03b4 \u03b8 \u03bb \u03c0 \u03c3: \u03c0 \u2264 3.1416, "
          "\u03a3 x\u00b2 \u2260 \u221e, \u221a2, \u222b f \u2192 0. ")
+# Formulas in French prose: one character in 5 beyond ASCII.
+FORMULAS = ("Soit \u03b8 dans [0, \u03c0] et \u03b5 > 0 : on a |sin \u03b8| \u2264 \u03b8, "
+            "puis \u03a3 \u03b1\u00b2 \u2265 0 et \u222b f(\u03b8) d\u03b8 \u2192 \u221e quand n cro\u00eet. "
+            "En \u00e9t\u00e9, \u0394t \u2260 \u03c4 ; on pose \u221a\u03bb = \u03c3 \u00b7 \u03c1. ")
+# Nothing but the calculator's Greek letters and signs, of two and three bytes.
+SIGNS = ("\u03b1\u03b2\u03b3\u03b4\u03b5\u03b6\u03b8\u03bb\u03be\u03c0\u03c1\u03c3\u03c4\u03c6\u03c8\u03c9"
+         "\u0393\u0394\u03a0\u03a3\u03a9\u00b1\u00d7\u00f7\u00b0\u00b2\u00b3\u00b5"
+         "\u2264\u2260\u2265\u221a\u222b\u221e\u2192\u2190\u2191\u2193\u2202\u2208\u2229\u222a\u2282\u2220")
 
 
 def stored(text):
@@ -55,19 +63,33 @@ KINDS = [
      fill((b"\n" + b"a" * 15) * 3 + b"\n" + b"a" * 11 + b"\xff" + b"aaa")),
 ]
 
+# UTF-8 texts: name, what, the text repeated, line width (0: one line), line break.
+UTF8_KINDS = [
+    ("utf8", NOTE, 60, b"\r\n"),
+    ("utf8-fifth", FORMULAS, 60, b"\r\n"),
+    ("utf8-dense", GREEK, 30, b"\r\n"),
+    ("utf8-dense-lf", GREEK, 30, b"\n"),
+    ("utf8-signs", SIGNS, 0, b""),
+    ("utf8-short", "\u03b8=1", 3, b"\r\n"),
+]
+
 if __name__ == "__main__":
     out = sys.argv[1]
     for name, what, text in KINDS:
         assert stored(text) == LIMIT, name
         open(f"{out}/{name}.txt", "wb").write(text)
         print(f"{name}\t{what}")
-    # UTF-8 texts, in lines ending CR LF: each character is stored as one byte.
-    for name, text, width in (("utf8", NOTE, 60), ("utf8-dense", GREEK, 30)):
-        chars, utf8, size = text * 1000, b"", 0
-        for i in range(0, len(chars), width):
-            line = chars[i:i + width]
+    # UTF-8 texts, in lines ending `end`: each character is stored as one byte, a line
+    # break as two. Without a line width, one line of the text repeated.
+    for name, text, width, end in UTF8_KINDS:
+        chars, utf8, size = text * (2 * LIMIT // len(text) + 1), b"", 0
+        for i in range(0, len(chars), width or LIMIT):
+            line = chars[i:i + (width or LIMIT)]
             if size + len(line) + 2 > LIMIT:
+                line = line[:LIMIT - size] if not width else ""
+                utf8 += line.encode()
+                size += len(line)
                 break
-            utf8 += line.encode() + b"\r\n"
+            utf8 += line.encode() + end
             size += len(line) + 2
         open(f"{out}/{name}.txt", "wb").write(utf8 + b"a" * (LIMIT - size))
