@@ -55,7 +55,7 @@ unsigned char* Spread8(unsigned char* d, __m128i v, unsigned marks)
 // Stores the 16 text bytes v from text position i at data position p, and returns the end;
 // writes 32 bytes whatever the end.
 template <bool Pairs>
-std::size_t StoreBlock(const unsigned char* text, std::size_t i, unsigned char* data,
+[[gnu::always_inline]] inline std::size_t StoreBlock(const unsigned char* text, std::size_t i, unsigned char* data,
                        std::size_t p, __m128i v)
 {
     const __m128i is_lf = _mm_cmpeq_epi8(v, _mm_set1_epi8(kLF));
