@@ -17,11 +17,23 @@ FileBytes ReadFile(const char* path, bool text_mode, std::size_t most)
     if (!file)
         return in;
     in.opened = true;
-    // One block of the most that may be read: only the pages the file fills are ever touched.
-    in.bytes = static_cast<unsigned char*>(std::malloc(most ? most : 1));
-    if (in.bytes) {
-        in.size = std::fread(in.bytes, 1, most, file);
-        in.failed = in.size < most && std::ferror(file);
+    // One block of `most` bytes when that is at most 1 MiB (only the pages the file fills are
+    // ever touched), else a block grown as it fills.
+    std::size_t room = most <= (1 << 20) ? most : 65536;
+    for (;;) {
+        auto* more = static_cast<unsigned char*>(std::realloc(in.bytes, room ? room : 1));
+        if (!more) {
+            std::free(in.bytes);
+            in.bytes = nullptr;
+            break;
+        }
+        in.bytes = more;
+        in.size += std::fread(in.bytes + in.size, 1, room - in.size, file);
+        if (in.size < room || room == most) {
+            in.failed = in.size < room && std::ferror(file);
+            break;
+        }
+        room = most - room < room ? most : 2 * room;
     }
     std::fclose(file);
     return in;
