@@ -53,7 +53,7 @@ const Bytes kTooBig = {static_cast<unsigned char>(EncodeStatus::too_big)};
 // The data that the text encoder as the Linux program runs it, or with `utf8` the UTF-8 one by
 // `kernel`, makes of `text`; when its status is not ok, one byte holding that status, then where
 // and why refused.
-Bytes Encode(const std::string& text, bool utf8, Utf8Kernel kernel = Utf8Kernel::words)
+Bytes Encode(const std::string& text, bool utf8, Utf8Kernel kernel = Utf8Kernels().back())
 {
     static DataBuffer buffer;
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
         expected.insert(expected.end(), {0x00, 0xE0});
         const bool too_big = expected.size() - 5 > 65507;  // stored bytes, each line break counting two
-        for (const Utf8Kernel kernel : {Utf8Kernel::one_at_a_time, Utf8Kernel::words})
+        for (const Utf8Kernel kernel : Utf8Kernels())
             Require(Encode(text, true, kernel) == (too_big ? kTooBig : expected), "the UTF-8 text gives the bytes, or is too big");
         Require(too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
     } else if (mode == 2) {
@@ -159,8 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Require(!Utf8Name2VarName(prefix, var_name, used, what) ||
                     (used <= prefix.size() && (std::strlen(var_name) == 8 || used == prefix.size())),
                 "a name ends after 8 characters or where the name does");
-        const Bytes data = Encode(as_text, true);
-        Require(data == Encode(as_text, true, Utf8Kernel::one_at_a_time), "both UTF-8 kernels give the same data, or refusal");
+        const Bytes data = Encode(as_text, true, Utf8Kernel::one_at_a_time);
+        for (const Utf8Kernel kernel : Utf8Kernels())
+            Require(data == Encode(as_text, true, kernel), "every UTF-8 kernel gives the same data, or refusal");
         Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
                 "the stored data decode back to the same characters");
     } else {

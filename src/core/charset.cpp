@@ -1,6 +1,9 @@
 #include "core/charset.h"
 
+#include "core/text_data.h"
+
 #include <algorithm>
+#include <array>
 #include <iterator>
 
 namespace {
@@ -17,7 +20,8 @@ struct CharSequence {
 
 #include "core/charset_table.inc"
 
-// A direct table for code points first..last - 1, as kTwoByteChars and kE2Chars are.
+// The byte of each code point from first to last - 1 that stands for one on its own and begins
+// no pair, 0 for the others.
 template <std::uint32_t first, std::uint32_t last>
 constexpr std::array<unsigned char, last - first> DirectTable()
 {
@@ -28,6 +32,30 @@ constexpr std::array<unsigned char, last - first> DirectTable()
         const bool begins_pair = i + 1 < n && kSequences[i + 1].first == s.first;
         if (s.second == 0 && s.first >= first && s.first < last && !begins_pair)
             table[s.first - first] = s.byte;
+    }
+    return table;
+}
+
+constexpr WordChars MakeWordChars()
+{
+    const auto two_bytes = DirectTable<0x80, 0x800>();
+    const auto e2 = DirectTable<0x2000, 0x3000>();
+    WordChars table{};
+    for (unsigned w = 0; w < 0x10000; ++w) {
+        const unsigned first = w & 0xFF, second = w >> 8;
+        const bool continues = (second & 0xC0) == 0x80;
+        unsigned char byte = 0;
+        if ((first >= 0x01 && first <= 0x09) || (first >= 0x20 && first <= 0x7E))
+            byte = static_cast<unsigned char>(first);
+        else if (first == '\n' && second == '\r')
+            byte = kPlainLine;
+        else if (first == '\r' && second == '\n')
+            byte = kLineEnd;
+        else if (first >= 0xC2 && first <= 0xDF && continues)
+            byte = two_bytes[((first & 0x1F) << 6 | (second & 0x3F)) - 0x80];
+        else if ((first & 0xC0) == 0x80 && continues)
+            byte = e2[(second & 0x3F) << 6 | (first & 0x3F)];
+        table.bytes[kWordCharsPad + w] = byte;
     }
     return table;
 }
@@ -43,8 +71,7 @@ const CharSequence* FindSequence(std::uint32_t first, std::uint32_t second)
 
 } // namespace
 
-constexpr std::array<unsigned char, 0x800 - 0x80> kTwoByteChars = DirectTable<0x80, 0x800>();
-constexpr std::array<unsigned char, 0x3000 - 0x2000> kE2Chars = DirectTable<0x2000, 0x3000>();
+constexpr WordChars kWordChars = MakeWordChars();
 
 std::string_view CalcByte2Utf8(unsigned char byte)
 {

@@ -5,6 +5,7 @@
 #include "core/utf8_encoder_kernels.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -27,6 +28,77 @@ std::size_t PrintableAsciiRun(const unsigned char* s)
     const std::uint64_t out = ((w - kOnes * 0x20) | (w + kOnes) | w) & kHighBits;
     return out ? std::countr_zero(out) / 8 : 8;
 }
+
+// The portable kernel: runs of plain text, line breaks and the characters kWordChars holds,
+// from `at` while they surely fit; stops before the first character the general path must take,
+// or 16 bytes before the end of the text or of the room. An iteration reads less than 16 bytes
+// and stores at most 8.
+Utf8Cursor StoreWords(const unsigned char* text, std::size_t end, unsigned char* data, Utf8Cursor at)
+{
+    const unsigned char* s = text + at.pos;
+    unsigned char* q = data + at.p;
+    const unsigned char* const table = kWordChars.bytes + kWordCharsPad;
+    while (static_cast<std::size_t>(s - text) + 16 <= end && q + 16 <= data + kStoredEnd) {
+        const std::size_t run = PrintableAsciiRun(s);
+        std::memcpy(q, s, 8);  // what follows the run is written over or lies past the end
+        s += run;
+        q += run;
+        if (run == 8)
+            continue;
+        const unsigned char c = *s;
+        if (c == '\n' || c == '\r') {
+            q[0] = kLineEnd;
+            q[1] = kPlainLine;
+            q += 2;
+            s += c == '\r' && s[1] == '\n' ? 2 : 1;
+        } else if (kPlain[c]) {
+            *q++ = c;
+            s += 1;
+        } else if (const unsigned char byte = c - 0xC2u < 0xE0 - 0xC2 ? table[c | s[1] << 8]
+                                              : c == 0xE2 && (s[2] & 0xC0) == 0x80 ? table[s[2] | s[1] << 8]
+                                                                       : 0) {
+            *q++ = byte;
+            s += c == 0xE2 ? 3 : 2;
+        } else {
+            break;
+        }
+    }
+    return {static_cast<std::size_t>(s - text), static_cast<std::uint32_t>(q - data)};
+}
+
+// The line and column, from 1, of the character at `at` of `text`, whose characters begin at
+// `start` and are well-formed before `at`: the line breaks before it, then the code points
+// since the last.
+void Locate(const unsigned char* text, std::size_t start, std::size_t at, Utf8Problem& where)
+{
+    std::uint32_t line = 1;
+    std::size_t from = start;
+    for (std::size_t i = start; i < at; ++i) {
+        if (text[i] == '\r' || (text[i] == '\n' && (i == start || text[i - 1] != '\r')))
+            ++line;
+        if (text[i] == '\r' || text[i] == '\n')
+            from = i + 1;
+    }
+    std::uint32_t column = 1;
+    for (std::size_t i = from; i < at; ++i)
+        column += (text[i] & 0xC0) != 0x80;
+    where.line = line;
+    where.column = column;
+}
+
+#ifdef SORVEL_AVX2
+constexpr Utf8Kernel kKernels[] = {Utf8Kernel::one_at_a_time, Utf8Kernel::words, Utf8Kernel::avx2};
+
+// How many of kKernels this machine runs, found once as the program starts.
+const std::size_t kRunnable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") &&
+                                                         __builtin_cpu_supports("bmi") &&
+                                                         __builtin_cpu_supports("popcnt"))
+                                  ? 3
+                                  : 2;
+#else
+constexpr Utf8Kernel kKernels[] = {Utf8Kernel::one_at_a_time, Utf8Kernel::words};
+constexpr std::size_t kRunnable = 2;
+#endif
 
 // Code points that show nothing on their own: controls, combining marks, format characters,
 // separators, private use and noncharacters.
@@ -91,61 +163,44 @@ void Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8What
 
 } // namespace
 
+std::span<const Utf8Kernel> Utf8Kernels()
+{
+    return {kKernels, kRunnable};
+}
+
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                                  std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
                                  Utf8Kernel kernel)
 {
     unsigned char* const d = data.data();
     std::memcpy(d, kDataOpening, sizeof kDataOpening);
-    std::uint32_t p = sizeof kDataOpening;
-    constexpr std::uint32_t kEnd = sizeof kDataOpening + kMaxStoredText;  // p never passes it
-    std::uint32_t line = 1, column = 1;
+    std::uint32_t p = sizeof kDataOpening;  // never past kStoredEnd
+    std::uint32_t line = 1, column = 1;    // counted by the one_at_a_time kernel alone
 
     const unsigned char* const b = text.data();
     const std::size_t end = text.size();
-    std::size_t pos = end >= 3 && !std::memcmp(b, "\xEF\xBB\xBF", 3) ? 3 : 0;  // a byte order mark
+    const std::size_t start = end >= 3 && !std::memcmp(b, "\xEF\xBB\xBF", 3) ? 3 : 0;  // a byte order mark
+    std::size_t pos = start;
     while (pos < end) {
-        // Characters of one byte that maps to itself, or of two or three bytes that stand for one
-        // calculator byte on their own. An iteration begun before `stop` reads less than 16 bytes
-        // and stores no more than it reads, so it stays within the text and the room.
-        const unsigned char* s = b + pos;
-        unsigned char* q = d + p;
-        const std::size_t fast = kernel == Utf8Kernel::words ? std::min<std::size_t>(end - pos, kEnd - p) : 0;
-        const unsigned char* const stop = s + (fast > 16 ? fast - 16 : 0);
-        while (s < stop) {
-            const std::size_t run = PrintableAsciiRun(s);
-            std::memcpy(q, s, 8);  // what follows the run is written over or lies past the end
-            s += run;
-            q += run;
-            if (run == 8)
-                continue;
-            const unsigned char c = *s;
-            const unsigned lead = c - 0xC2u, trail = s[1] ^ 0x80u, third = s[2] ^ 0x80u;
-            // The byte a two-byte character stands for, or a three-byte one beginning E2; 0 for none.
-            const unsigned char byte = trail >= 0x40           ? 0
-                                       : lead < 0xE0 - 0xC2    ? kTwoByteChars[lead << 6 | trail]
-                                       : c == 0xE2 && third < 0x40 ? kE2Chars[trail << 6 | third]
-                                                               : 0;
-            if (byte) {
-                *q++ = byte;
-                s += c == 0xE2 ? 3 : 2;
-            } else if (kPlain[c]) {
-                *q++ = c;
-                s += 1;
-            } else {
+        // The AVX2 kernel looks one byte back: the general path takes the text's first character.
+        if (kernel == Utf8Kernel::words || (kernel == Utf8Kernel::avx2 && pos > 0)) {
+            Utf8Cursor at = {pos, p};
+#ifdef SORVEL_AVX2
+            if (kernel == Utf8Kernel::avx2)
+                at = StoreUtf8BlocksAvx2(b, end, d, at);
+#endif
+            at = StoreWords(b, end, d, at);
+            pos = at.pos;
+            p = at.p;
+            if (pos == end)
                 break;
-            }
         }
-        column += static_cast<std::uint32_t>(q - (d + p));
-        pos = s - b;
-        p = static_cast<std::uint32_t>(q - d);
-        if (pos == end)
-            break;
 
         // One character of any kind.
         const unsigned char c = b[pos];
+        const bool line_start = pos == start || b[pos - 1] == '\n' || b[pos - 1] == '\r';
         if (c == '\n' || c == '\r') {
-            if (p + 2 > kEnd)
+            if (p + 2 > kStoredEnd)
                 return {EncodeStatus::too_big, 0};
             d[p++] = kLineEnd;
             d[p++] = kPlainLine;  // the line type of the next line
@@ -154,16 +209,16 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
             column = 1;
             continue;
         }
-        if (c == 0x0C && column == 1) {
+        if (c == 0x0C && line_start) {
             d[p - 1] = kPageBreak;  // this line is a page break
             ++pos;
             ++column;
             continue;
         }
         const CharMatch m = MatchChar(b + pos, b + end);
-        if (m.byte < 0 && m.code_points == 1 && column > 1 && d[p - 1] < 0x80) {
-            // Completes a pair begun by the ASCII character stored last (x̄ is x, U+0305).
-            if (const int pair = AsciiPairByte(d[p - 1], m.cp); pair >= 0) {
+        if (m.byte < 0 && m.code_points == 1 && !line_start && b[pos - 1] < 0x80) {
+            // Completes a pair begun by the ASCII character before, stored last (x̄ is x, U+0305).
+            if (const int pair = AsciiPairByte(b[pos - 1], m.cp); pair >= 0) {
                 d[p - 1] = static_cast<unsigned char>(pair);
                 pos += m.length;
                 ++column;
@@ -173,10 +228,12 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
         if (m.byte <= 0) {
             problem.line = line;
             problem.column = column;
+            if (kernel != Utf8Kernel::one_at_a_time)
+                Locate(b, start, pos, problem);
             Describe(m, b + pos, problem.what);
             return {EncodeStatus::refused, 0};
         }
-        if (p == kEnd)
+        if (p == kStoredEnd)
             return {EncodeStatus::too_big, 0};
         d[p++] = static_cast<unsigned char>(m.byte);
         pos += m.length;
@@ -189,7 +246,7 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                                  std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem)
 {
-    return Utf8File2DataBuffer(text, data, problem, Utf8Kernel::words);
+    return Utf8File2DataBuffer(text, data, problem, Utf8Kernels().back());
 }
 
 bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& used,
