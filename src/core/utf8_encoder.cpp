@@ -30,33 +30,38 @@ std::size_t PrintableAsciiRun(const unsigned char* s)
 }
 
 // The portable kernel: runs of plain text, line breaks and the characters kWordChars holds,
-// from `at` while they surely fit; stops before the first character the general path must take,
-// or 16 bytes before the end of the text or of the room. An iteration reads less than 16 bytes
-// and stores at most 8.
+// from `at`; stops before the first character the general path must take, at the end of the
+// text, or 2 bytes before the end of the room. It reads and stores 8 bytes at a time while 16 are
+// left in the text and 8 in the room.
 Utf8Cursor StoreWords(const unsigned char* text, std::size_t end, unsigned char* data, Utf8Cursor at)
 {
     const unsigned char* s = text + at.pos;
+    const unsigned char* const last = text + end;
     unsigned char* q = data + at.p;
     const unsigned char* const table = kWordChars.bytes + kWordCharsPad;
-    while (static_cast<std::size_t>(s - text) + 16 <= end && q + 16 <= data + kStoredEnd) {
-        const std::size_t run = PrintableAsciiRun(s);
-        std::memcpy(q, s, 8);  // what follows the run is written over or lies past the end
-        s += run;
-        q += run;
-        if (run == 8)
-            continue;
+    unsigned char* const room_end = data + kStoredEnd;
+    while (s < last && q + 2 <= room_end) {
+        if (last - s >= 16 && q + 8 <= room_end) {
+            const std::size_t run = PrintableAsciiRun(s);
+            std::memcpy(q, s, 8);  // what follows the run is written over or lies past the end
+            s += run;
+            q += run;
+            if (run == 8)
+                continue;
+        }
         const unsigned char c = *s;
+        const std::ptrdiff_t left = last - s;
         if (c == '\n' || c == '\r') {
             q[0] = kLineEnd;
             q[1] = kPlainLine;
             q += 2;
-            s += c == '\r' && s[1] == '\n' ? 2 : 1;
+            s += c == '\r' && left > 1 && s[1] == '\n' ? 2 : 1;
         } else if (kPlain[c]) {
             *q++ = c;
             s += 1;
-        } else if (const unsigned char byte = c - 0xC2u < 0xE0 - 0xC2 ? table[c | s[1] << 8]
-                                              : c == 0xE2 && (s[2] & 0xC0) == 0x80 ? table[s[2] | s[1] << 8]
-                                                                       : 0) {
+        } else if (const unsigned char byte = c - 0xC2u < 0xE0 - 0xC2 && left > 1 ? table[c | s[1] << 8]
+                                              : c == 0xE2 && left > 2 && (s[2] & 0xC0) == 0x80 ? table[s[2] | s[1] << 8]
+                                                                                               : 0) {
             *q++ = byte;
             s += c == 0xE2 ? 3 : 2;
         } else {
