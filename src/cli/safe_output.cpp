@@ -209,8 +209,8 @@ void RemoveTemporaries(int signal)
 // null if no memory is left.
 Plan* NewPlans(std::size_t n)
 {
-    g_temps = static_cast<char**>(std::calloc(n, sizeof(char*)));
-    auto* plans = static_cast<Plan*>(std::calloc(n, sizeof(Plan)));
+    g_temps = static_cast<char**>(std::malloc(n * sizeof(char*)));
+    auto* plans = static_cast<Plan*>(std::malloc(n * sizeof(Plan)));
     if (!g_temps || !plans) {
         std::free(plans);
         return nullptr;
