@@ -14,6 +14,7 @@
 #include "core/byte_encoder_kernels.h"
 #include "core/text_decoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 i += raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == ' ';
             }
         Require(Text(v->data, false, "\n") == back, "the text comes back");
+        std::free(image);
+        // The data twice in a group, with a variable of another folder between the two: read
+        // back as each folder's entry, then its variables, each with its name, type, attribute
+        // and data.
+        Variable group[3] = {{"w", "x", kTextType, kArchived, data}, {"main", "", 4, 0, {}}, {"w", "y", kTextType, 0, data}};
+        std::strncpy(group[1].name, name.c_str(), 8);
+        image = Variables2GroupBuffer(group, image_size, failure, model);
+        Variable read[5];
+        Require(image && VarFileEntryCount({image, image_size}) == 5 && !ParseVarFile({image, image_size}, read),
+                "the group writer's file reads back");
+        const int order[] = {-1, 0, 2, -1, 1};  // folder w, x, y, folder main, the name
+        for (int i = 0; i < 5; ++i) {
+            const Variable &r = read[i], &w = group[order[i] < 0 ? order[i + 1] : order[i]];
+            Require(order[i] < 0 ? r.type == 0x1F && !std::strcmp(r.name, w.folder)
+                                 : !std::strcmp(r.folder, w.folder) && !std::strcmp(r.name, w.name) && r.type == w.type &&
+                                       r.attribute == w.attribute && std::ranges::equal(r.data, w.data),
+                    "each folder's entry comes before its variables, each as written");
+        }
         std::free(image);
     } else if (mode == 1) {
         const char* const line_break = flags % 3 == 0 ? "\n" : flags % 3 == 1 ? "\r\n" : "\r";
