@@ -50,9 +50,12 @@ const char* Printable(const char* name, char (&shown)[8 * 4 + 1])
     return shown;
 }
 
+// Orders variables by name, then by folder.
 int CompareNames(const void* a, const void* b)
 {
-    return std::strcmp(static_cast<const Variable*>(a)->name, static_cast<const Variable*>(b)->name);
+    const auto *x = static_cast<const Variable*>(a), *y = static_cast<const Variable*>(b);
+    const int by_name = std::strcmp(x->name, y->name);
+    return by_name ? by_name : std::strcmp(x->folder, y->folder);
 }
 
 } // namespace
@@ -89,11 +92,16 @@ int Extract(const Options& options, char** operands, int count)
     if (n == 0)
         return Fail(kRefused, "ERROR: %s: no text variable\n", input_path);
     std::qsort(texts, n, sizeof(Variable), CompareNames);
-    char shown[8 * 4 + 1];
+    char shown[8 * 4 + 1], first[8 * 4 + 1], second[8 * 4 + 1];
     for (std::size_t i = 1; i < n; ++i)
-        if (!std::strcmp(texts[i].name, texts[i - 1].name))
-            return Fail(kRefused, "ERROR: %s: two text variables named %s\n", input_path,
-                        Printable(texts[i].name, shown));
+        if (!std::strcmp(texts[i].name, texts[i - 1].name)) {
+            if (!std::strcmp(texts[i].folder, texts[i - 1].folder))
+                return Fail(kRefused, "ERROR: %s: two text variables named %s\n", input_path,
+                            Printable(texts[i].name, shown));
+            return Fail(kRefused, "ERROR: %s: two text variables named %s: %s\\%s and %s\\%s\n", input_path,
+                        Printable(texts[i].name, shown), Printable(texts[i - 1].folder, first), shown,
+                        Printable(texts[i].folder, second), shown);
+        }
     if (count == 2 && n != 1)
         return Fail(kUsage, "ERROR: %s holds %u text variables, so out.txt cannot be given\n",
                     input_path, static_cast<unsigned>(n));

@@ -7,4 +7,8 @@ struct Options {
     bool utf8 = false;
     bool extract = false;
     const Model* model = nullptr;  // as given by -m
+    const char* folder = nullptr;  // as given by -f
+    bool archive = false;
+    const char* group = nullptr;   // the group file -g names
+    bool split = false;
 };
