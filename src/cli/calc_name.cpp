@@ -11,11 +11,11 @@ int CalcName(const char* source, std::size_t length, bool utf8, const char* what
 {
     std::memset(name, 0, sizeof name);
     used = length < 8 ? length : 8;
-    char why[kUtf8WhatSize];
+    char why[kUtf8WhatSize], shown[kShownNameSize];
     if (!utf8)
         std::memcpy(name, source, used);
     else if (!Utf8Name2VarName({source, length}, name, used, why))
-        return Fail(kRefused, "ERROR: %s %.*s: %s\n", what, static_cast<int>(length), source, why);
+        return Fail(kRefused, "ERROR: %s %s: %s\n", what, ShownName({source, length}, shown, true), why);
     return kSuccess;
 }
 

@@ -7,6 +7,7 @@
 #include "cli/write_output.h"
 #include "core/byte_encoder.h"
 #include "core/charset.h"
+#include "core/text_decoder.h"
 #include "core/text_parts.h"
 #include "core/utf8_encoder.h"
 
@@ -50,17 +51,17 @@ struct Contents {
     }
 };
 
-// Calculator name `name` fit to print: with -u as UTF-8, else its bytes as they are.
-const char* Shown(const char* name, bool utf8, char (&shown)[8 * 5 + 1])
+// Calculator name `name` as a message shows it: with -u as UTF-8, else its bytes.
+const char* Shown(const char* name, bool utf8, char (&shown)[kShownNameSize])
 {
+    char text[8 * kTextBytesPerDataByte];
     std::size_t at = 0;
     for (; *name; ++name) {
         const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*name)) : std::string_view(name, 1);
-        std::memcpy(shown + at, form.data(), form.size());
+        std::memcpy(text + at, form.data(), form.size());
         at += form.size();
     }
-    shown[at] = '\0';
-    return shown;
+    return ShownName({text, at}, shown, utf8);
 }
 
 // The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in
@@ -89,12 +90,14 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     const std::size_t most_parts = options.split ? kMaxParts : 1;
     // Every stored byte takes at most 5 bytes of UTF-8 text, and one of any other text: a byte
     // more than these parts hold tells that the text is too big.
-    const FileBytes in = ReadFile(path, !utf8, utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8
-                                                    : most_parts * kMaxStoredText + 1);
-    const std::unique_ptr<unsigned char, FreeBlock> file(in.bytes);
-    if (!in.opened)
+    std::FILE* const input = OpenInput(path, !utf8);
+    if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
-    if (!file)
+    FileBytes in;
+    const bool read = ReadUpTo(input, in, utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8 : most_parts * kMaxStoredText + 1);
+    std::fclose(input);
+    const std::unique_ptr<unsigned char, FreeBlock> file(in.bytes);
+    if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
     std::span<const unsigned char> text(file.get(), in.size);
     bool failed = in.failed;
@@ -169,7 +172,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
         text_of[n + k] = t;
         for (std::size_t i = 0; i < n; ++i)
             if (!std::strcmp(variables[i].name, v.name)) {
-                char shown_name[8 * 5 + 1];
+                char shown_name[kShownNameSize];
                 return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", all_shown[text_of[i]],
                             shown, Shown(v.name, utf8, shown_name));
             }
@@ -227,6 +230,10 @@ int Group(const Options& options, char** operands, int count)
                                    contents.variables[0].attribute));
     if (!image)
         return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
+    // What -x reads back, and more than any calculator of the family holds.
+    if (image_size > kMaxVarFileSize)
+        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", group ? group_shown : output,
+                    static_cast<unsigned>(kMaxVarFileSize >> 20));
     if (group)
         return WriteOutput(group, group_shown, {image.get(), image_size});
     return WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});

@@ -27,8 +27,8 @@ const char kHelp[] =
     "       sorvel -g file.89g [options] file.txt...\n"
     "       sorvel -x [options] file.89t [out.txt]\n"
     "Turns a text file into a calculator text variable named varname, or after\n"
-    "file.txt up to its first dot, in the file <name>.89t; with -x, turns text\n"
-    "variables back into text.\n"
+    "file.txt up to its first dot, in the file <name>.89t; with -x, turns the text\n"
+    "variables of a calculator file back into text.\n"
     "  -m, --model=MODEL  89 (TI-89, .89t, the default), 92 (TI-92, .92t),\n"
     "                     92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
     "  -u, --utf8         the text and the names are UTF-8, stored as the\n"
@@ -39,32 +39,37 @@ const char kHelp[] =
     "                     -g notes.89g a.txt b.txt\n"
     "  -s, --split        a text too long for a variable in parts name1, name2, ...,\n"
     "                     cut at line breaks, in <name>.89g: -s book.txt\n"
-    "  -x, --extract      write each text variable of file.89t to out.txt, by default\n"
-    "                     <name>.txt\n"
+    "  -x, --extract      write each text variable of file.89t to out.txt\n"
+    "                     (- for standard output), by default <name>.txt\n"
+    "  -F, --force        with -x, replace a <name>.txt that exists\n"
     "  -h, --help         print this help\n"
     "  -V, --version      print the version\n";
 
 int Run(int argc, char** argv)
 {
 #ifdef SIGXFSZ
-    // A file-size limit then fails the write, which is reported, instead of killing us.
+    // A file-size limit, or a pipe closed by its reader, then fails the write, which is
+    // reported, instead of killing us.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
     static const option kLong[] = {
         {"model", required_argument, nullptr, 'm'}, {"utf8", no_argument, nullptr, 'u'},
         {"extract", no_argument, nullptr, 'x'},     {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},     {"folder", required_argument, nullptr, 'f'},
-        {"archive", no_argument, nullptr, 'a'},     {"group", required_argument, nullptr, 'g'},
-        {"split", no_argument, nullptr, 's'},       {nullptr, 0, nullptr, 0},
+        {"version", no_argument, nullptr, 'V'},     {"force", no_argument, nullptr, 'F'},
+        {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
+        {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
+        {nullptr, 0, nullptr, 0},
     };
     Options options;
     char writing = 0;  // the first of -f, -a, -g and -s, which go only with making a file
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:uxhVf:ag:s", kLong, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":m:uxFhVf:ag:s", kLong, nullptr)) != -1;) {
         switch (c) {
-        case 'h': std::fputs(kHelp, stdout); return kSuccess;
-        case 'V': std::puts("sorvel " SORVEL_VERSION); return kSuccess;
+        case 'h': return PutOut(kHelp);
+        case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
         case 'u': options.utf8 = true; break;
+        case 'F': options.force = true; break;
         case 'x':
             if (options.model)
                 return Fail(kUsage, "ERROR: -x does not go with -m\n");
@@ -86,18 +91,26 @@ int Run(int argc, char** argv)
         case 'm':
             if (options.extract)
                 return Fail(kUsage, "ERROR: -m does not go with -x\n");
+            options.model = nullptr;
             for (const Model& m : kModels)
                 if (std::strcmp(optarg, m.option) == 0)
                     options.model = &m;
             if (!options.model)
                 return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", optarg);
             break;
-        case ':':
-            return Fail(kUsage, "ERROR: option %s needs a value\n", argv[optind - 1]);
-        default:  // a short option is known by optopt, a long one by the argument just read
+        default: {  // a short option is known by optopt, a long one by the argument just read
+            const char* const arg = argv[optind - 1];
+            const char* const value = std::strchr(arg, '=');
+            for (const option& o : kLong)
+                if (o.name && o.has_arg == no_argument && value && !std::strncmp(arg, "--", 2) &&
+                    !std::strncmp(o.name, arg + 2, value - arg - 2))
+                    return Fail(kUsage, "ERROR: option %.*s takes no value\n", static_cast<int>(value - arg), arg);
+            if (c == ':')
+                return Fail(kUsage, "ERROR: option %s needs a value\n", arg);
             if (optopt)
                 return Fail(kUsage, "ERROR: unknown option -%c\n", optopt);
-            return Fail(kUsage, "ERROR: unknown option %s\n", argv[optind - 1]);
+            return Fail(kUsage, "ERROR: unknown option %s\n", arg);
+        }
         }
     }
     char** operands = argv + optind;

@@ -31,6 +31,15 @@ inline constexpr unsigned char kArchived = 0x03;
 // Bytes a one-variable file holds besides its variable's data.
 inline constexpr std::uint32_t kVarFileFrame = 90;
 
+// The largest variable file taken: more than the memory of any calculator of the family (the
+// TI-89 Titanium and the Voyage 200 keep 2.7 MB of archive and 256 KB of RAM), though the
+// format could describe one of 4 GiB.
+inline constexpr std::size_t kMaxVarFileSize = 4 << 20;
+
+// The signatures that open the files of the calculators of the family.
+inline constexpr const char* kSignatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
+inline constexpr std::size_t kSignatureSize = 8;
+
 // One entry of a variable file: a folder, or a variable with its folder, its name (the entry's
 // 8 bytes up to the first NUL), its type and attribute bytes, and its data (the bytes between
 // the big-endian size field and the checksum).
@@ -62,6 +71,9 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned c
 // 65,535 entries (too_long), or no memory is left.
 unsigned char* Variables2GroupBuffer(std::span<const Variable> variables, std::uint32_t& image_size,
                                      ImageFailure& failure, const Model& model = kModels[0]);
+
+// True when `file` begins with the signature of a calculator of the family.
+bool HasSignature(std::span<const unsigned char> file);
 
 // The number of entries, folders included, that the header of variable file `file` lists; 0
 // when the file is too short to hold them.
