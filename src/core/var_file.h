@@ -51,9 +51,6 @@ struct Variable {
     std::span<const unsigned char> data;  // empty for a folder
 };
 
-// True when `file` begins with the signature of a calculator of the family.
-bool HasSignature(std::span<const unsigned char> file);
-
 enum class ImageFailure { none, too_long, no_memory };
 
 // Returns a new malloc'd block holding the complete file of calculator `model` with one text
@@ -74,6 +71,9 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned c
 // 65,535 entries (too_long), or no memory is left.
 unsigned char* Variables2GroupBuffer(std::span<const Variable> variables, std::uint32_t& image_size,
                                      ImageFailure& failure, const Model& model = kModels[0]);
+
+// True when `file` begins with the signature of a calculator of the family.
+bool HasSignature(std::span<const unsigned char> file);
 
 // The number of entries, folders included, that the header of variable file `file` lists; 0
 // when the file is too short to hold them.
