@@ -50,7 +50,8 @@ struct Case {
     std::string out;                // ending in "...", the start of the output
     std::string err = "";
     std::vector<Entry> made = {};   // files added to or replacing `before` afterwards
-    std::string shell = "";         // shell words before the program: a limit, a pipe into it
+    std::string shell = "";         // shell words before the program (a limit, a pipe into it), or
+                                    // around it, standing for it as @
 };
 
 std::string Slurp(const fs::path& path)
@@ -101,6 +102,8 @@ void CheckWithLibtifiles2(const Entry& e, const fs::path& dir)
     const VarEntry* v = content->entries[0];
     EXPECT_EQ(v->type, 0x0C);
     EXPECT_STREQ(v->name, e.bytes.substr(64, 8).c_str());
+    EXPECT_STREQ(v->folder, e.bytes.substr(10, 8).c_str());
+    EXPECT_EQ(v->attr, static_cast<unsigned char>(e.bytes[73]));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), e.bytes.substr(86, e.bytes.size() - 88));
     tifiles_content_delete_regular(content);
 }
@@ -128,10 +131,12 @@ void Check(const Case& c)
         CheckWithLibtifiles2(e, root);
     }
     // Wine has no such signal to fail the write with a file-size limit.
-    std::string command = "cd '" + dir.string() + "' && umask 022 && " + (g_windows ? "trap '' XFSZ; " : "") + c.shell + g_command;
+    std::string run = g_command;
     for (const std::string& arg : c.args)
-        command += " '" + arg + "'";
-    command += " >../out 2>../err";
+        run += " '" + arg + "'";
+    const std::size_t at = c.shell.find('@');
+    run = at == std::string::npos ? c.shell + run : c.shell.substr(0, at) + run + c.shell.substr(at + 1);
+    const std::string command = "cd '" + dir.string() + "' && umask 022 && " + (g_windows ? "trap '' XFSZ; " : "") + run + " >../out 2>../err";
     int status = WEXITSTATUS(std::system(command.c_str()));
     if (g_windows && status == 1 && Slurp(root / "out").empty() && Slurp(root / "err").empty())
         status = WEXITSTATUS(std::system(command.c_str()));
@@ -190,6 +195,12 @@ std::string AbcGroup(const std::vector<std::string>& names)
     return group + LE(first + 16 * n, 4) + "\xA5\x5A" + blocks;
 }
 
+// `bytes` with `part` written over them from `at`.
+std::string Set(std::string bytes, std::size_t at, const std::string& part)
+{
+    return bytes.replace(at, part.size(), part);
+}
+
 // `bytes` cut, or padded with zeros, to `size`, then byte `at` xor'ed with `flip`.
 std::string Broken(std::string bytes, std::size_t size, std::size_t at = 0, char flip = 0)
 {
@@ -229,28 +240,42 @@ struct Var {
     const char* name;
     unsigned char type;
     std::string data;
+    unsigned char attr = 0;
 };
 
-// The file that TiLP's libtifiles2 writes for `vars` on `model`.
+// The file, with no comment, that TiLP's libtifiles2 writes for `vars` on `model`, and reads
+// back as their folders, names, attributes and data.
 std::string TifilesImage(CalcModel model, const std::vector<Var>& vars)
 {
     tifiles_library_init();
     FileContent* content = tifiles_content_create_regular(model);
     std::strcpy(content->default_folder, "main");
+    std::memset(content->comment, 0, sizeof content->comment);
     for (const Var& v : vars) {
         // libtifiles2 keeps the big-endian size field in front of the data.
         VarEntry* ve = tifiles_ve_create_alloc_data(v.data.size() + 2);
         std::strcpy(ve->folder, v.folder);
         std::strcpy(ve->name, v.name);
         ve->type = v.type;
+        ve->attr = v.attr;
         ve->size = v.data.size() + 2;
         ve->data[0] = v.data.size() >> 8;
         ve->data[1] = v.data.size() & 0xFF;
         std::memcpy(ve->data + 2, v.data.data(), v.data.size());
         tifiles_content_add_entry(content, ve);
     }
-    const std::string path = testing::TempDir() + "sorvel-e2e-tifiles-" + std::to_string(getpid());
+    const std::string path = testing::TempDir() + "sorvel-e2e-tifiles-" + std::to_string(getpid()) + "." + tifiles_fext_of_group(model);
     EXPECT_EQ(tifiles_file_write_regular(path.c_str(), content, nullptr), 0);
+    tifiles_content_delete_regular(content);
+    content = tifiles_content_create_regular(CALC_NONE);
+    EXPECT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
+    std::string read, written;
+    for (unsigned i = 0; i < content->num_entries; ++i) {
+        const VarEntry* v = content->entries[i];
+        read += v->folder + "\\"s + v->name + " " + std::to_string(v->attr) + std::string(reinterpret_cast<char*>(v->data) + 2, v->size - 2);
+        written += vars[i].folder + "\\"s + vars[i].name + " " + std::to_string(vars[i].attr) + vars[i].data;
+    }
+    EXPECT_EQ(read, written);
     tifiles_content_delete_regular(content);
     const std::string image = Slurp(path);
     fs::remove(path);
@@ -387,6 +412,7 @@ TEST(EndToEnd, Names)
         {"UTF-8 name ending in a pair", {abc}, {"-u", "abc.txt", "abcdefgx\xCC\x85z"}, 0, "", "", {File("abcdefgx\xCC\x85.89t", ImageOf("abcdefg\x9A", " abc"))}},
         {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
+        {"UTF-8 name with a line break", {abc}, {"-u", "abc.txt", "a\nb"}, 6, "ERROR: variable name \"a\\x0Ab\": control character U+000A\n"},
     });
 }
 
@@ -404,6 +430,8 @@ TEST(EndToEnd, Options)
         {"unknown model", {abc}, {"-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
         {"model without its value", {abc}, {"abc.txt", "-m"}, 1, "ERROR: option -m needs a value\n"},
         {"the first wrong option decides", {abc}, {"-q", "-m", "93", "abc.txt"}, 1, "ERROR: unknown option -q\n"},
+        {"every model checked", {abc}, {"-m", "92", "-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
+        {"a value to an option that takes none", {abc}, {"--utf8=yes", "abc.txt"}, 1, "ERROR: option --utf8 takes no value\n"},
         {"unknown long option", {abc}, {"abc.txt", "--frob"}, 1, "ERROR: unknown option --frob\n"},
         {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "", {File("-n.89t", ImageOf("-n", " abc"))}},
     });
@@ -445,12 +473,18 @@ TEST(EndToEnd, Outputs)
         {"output no one may write", {abc, Link("v.89t", "/sys/devices/system/cpu/online")}, {"abc.txt", "v"}, 5, "ERROR: unable to create v.89t\n"},
         {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5, fails("v.89t")},
         {"link followed, its target replaced, its mode kept", {abc, Dir("d"), File("d/t", "old", 0640), Link("abc.89t", "d/t")}, {"abc.txt"}, 0, "", "", {File("d/t", abc_89t, 0640)}},
+        {"set-user and set-group bits dropped", {abc, File("abc.89t", "old", 06755)}, {"abc.txt"}, 0, "", "", {File("abc.89t", abc_89t, 0755)}},
         // A file-size limit of 512 bytes fails each write of more.
         {"write that fails leaves no file", {a600}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails keeps the old file", {a600, File("a.89t", "old")}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails keeps the input that is the output", {File("x.89t", std::string(600, 'a'))}, {"x.89t"}, 5, fails("x.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails leaves a link's target alone", {a600, Dir("d"), File("d/t", "old"), Link("a.89t", "d/t")}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
-        {"extract over a file that is kept when the write fails", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File("a.txt", "old")}, {"-x", "a.89t"}, 5, fails("a.txt"), "", {}, "ulimit -f 1; "},
+        {"extract over a file that is kept when the write fails", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File("a.txt", "old")}, {"-x", "-F", "a.89t"}, 5, fails("a.txt"), "", {}, "ulimit -f 1; "},
+        {"extract keeps a file of the default name", {File("abc.89t", abc_89t), File("abc.txt", "old")}, {"-x", "abc.89t"}, 5, "ERROR: abc.txt exists; give out.txt, or --force to replace it\n"},
+        {"extract replaces it with --force", {File("abc.89t", abc_89t), File("abc.txt", "old")}, {"-x", "--force", "abc.89t"}, 0, "", "", {Text("abc.txt", "abc")}},
+        {"extract to standard output", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "-"}, 0, "abc"},
+        {"extract a group: every name checked before anything is written", {File("g.89g", AbcGroup({"a", "b", "c"})), File("c.txt", "old")}, {"-x", "g.89g"}, 5, "ERROR: c.txt exists; give --force to replace it\n"},
+        {"extract a group with a member blocked: nothing replaced", {File("g.89g", AbcGroup({"a", "b", "c"})), File("a.txt", "old"), Dir("b.txt")}, {"-x", "-F", "g.89g"}, 5, "ERROR: unable to create b.txt\n"},
     });
 }
 
@@ -497,11 +531,50 @@ TEST(EndToEnd, Extract)
     });
 }
 
+// Folders, archived variables, group files, texts split into variables.
+TEST(EndToEnd, Groups)
+{
+    const std::string abc_data = "\x00\x01\x20" "abc\x00\xE0"s, line = std::string(98, 'a') + "\n", theta = "\xCE\xB8", thetas = repeat(theta, 65510);
+    // 655 lines of 100 stored bytes fill a variable; 2,292 fill 3.5.
+    const auto part = [](const char* name, int lines) { return Var{"main", name, 0x0C, "\x00\x01\x20"s + repeat(std::string(98, 'a') + "\r ", lines) + "\x00\xE0"s}; };
+    const std::string book = TifilesImage(CALC_TI89, {part("t1", 655), part("t2", 655), part("t3", 655), part("t4", 327)});
+    CheckAll({
+        {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
+        {"folder in UTF-8, on a TI-92 Plus", {abc}, {"-u", "--folder=\xCE\xB8", "-m", "92p", "abc.txt"}, 0, "", "", {File("abc.9xt", Set(ImageOf("abc", " abc", "**TI92P*"), 10, "\x88\0\0\0"s))}},
+        {"archived, on a TI-92", {abc}, {"-a", "-m", "92", "abc.txt"}, 0, "", "", {File("abc.92t", Set(ImageOf("abc", " abc", "**TI92**"), 73, "\x03"))}},
+        {"group of two texts named after their files, in a folder, archived", {abc, Dir("d"), File("d/b.c.txt", "x\ny")}, {"-g", "g.89g", "-f", "work", "-a", "abc.txt", "d/b.c.txt"}, 0, "", "", {File("g.89g", TifilesImage(CALC_TI89, {{"work", "abc", 0x0C, abc_data, 3}, {"work", "b", 0x0C, "\x00\x01\x20x\r y\x00\xE0"s, 3}}))}},
+        {"group in UTF-8 for a Voyage 200", {abc, File(theta + ".txt", "abc")}, {"-u", "-m", "v200", "--group=g.v2g", theta + ".txt", "abc.txt"}, 0, "", "", {File("g.v2g", TifilesImage(CALC_V200, {{"main", "\x88", 0x0C, abc_data}, {"main", "abc", 0x0C, abc_data}}))}},
+        {"group of another model's extension", {abc}, {"-g", "g.89g", "-m", "92", "abc.txt"}, 1, "ERROR: group file g.89g does not end in .92g\n"},
+        {"group of two texts of one name", {abc, Dir("d"), File("d/abc.txt", "x")}, {"-g", "g.89g", "abc.txt", "d/abc.txt"}, 6, "ERROR: abc.txt and d/abc.txt give two variables named abc\n"},
+        {"group of a text too big", {abc, File("big.txt", std::string(65508, 'a'))}, {"-g", "g.89g", "abc.txt", "big.txt"}, 3, "ERROR: big.txt: text file too big\n"},
+        {"split text that fits", {abc}, {"-s", "abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
+        {"split 3.5 variables, and back", {File("t.txt", repeat(line, 2292))}, {"-x", "t.89g"}, 0, "", "", {File("t.89g", book), Text("t1.txt", repeat(line, 655)), Text("t2.txt", repeat(line, 655)), Text("t3.txt", repeat(line, 655)), Text("t4.txt", repeat(line, 327))}, g_command + "-s t.txt && "},
+        {"split a line longer than a variable, in UTF-8, on a TI-92 Plus", {File("u.txt", "a\n" + thetas)}, {"-s", "-u", "-m", "92p", "u.txt", "long"}, 0, "", "", {File("long.9xg", TifilesImage(CALC_TI92P,
+         {{"main", "long1", 0x0C, "\x00\x01\x20" "a\r\x20\x00\xE0"s}, {"main", "long2", 0x0C, "\x00\x01\x20"s + std::string(65507, '\x88') + "\x00\xE0"s}, {"main", "long3", 0x0C, "\x00\x01\x20\x88\x88\x88\x00\xE0"s}}))}},
+        {"split, refused where the text is", {File("u.txt", "a\n" + thetas + "\xE2\x82\xAC")}, {"-s", "-u", "u.txt"}, 6, "ERROR: u.txt:2:65511: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
+        {"empty folder", {abc}, {"-f", "", "abc.txt"}, 1, "ERROR: option -f needs a folder name\n"},
+        {"folder refused in UTF-8", {abc}, {"-u", "-f", "\xE2\x82\xAC", "abc.txt"}, 6, "ERROR: folder name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
+        {"extract with -s", {abc}, {"-x", "-s", "abc.txt"}, 1, "ERROR: -s does not go with -x\n"},
+        {"extract two texts of one name in two folders", {File("g.89g", TifilesImage(CALC_TI89, {{"main", "notes", 0x0C, abc_data}, {"work", "notes", 0x0C, abc_data}}))}, {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named notes: main\\notes and work\\notes\n"},
+    });
+}
 
 std::vector<Case> LinuxCases()
 {
     return {
         {"link to a missing file creates it", {File("abc.txt", "abc"), Dir("d"), Link("abc.89t", "d/t")}, {"abc.txt"}, 0, "", "", {File("d/t", ImageOf("abc", " abc"))}},
+        {"standard output through /dev/stdout, a file", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "/dev/stdout"}, 0, "header\nabc", "", {}, "{ echo header; @; }"},
+        {"standard output through /dev/stdout, a pipe", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "/dev/stdout"}, 0, "abc", "", {}, "@ | cat"},
+        {"version into a full device", {}, {"-V"}, 5, "", "ERROR: unable to write to standard output\n", {}, "{ @ >/dev/full; }"},
+        {"endless input to extract", {}, {"-x", "/dev/zero"}, 6, "ERROR: /dev/zero: unknown signature\n"},
+        {"a long name, a write that fails: the old file kept", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File(std::string(250, 'n') + ".txt", "old")},
+         {"-x", "a.89t", std::string(250, 'n') + ".txt"}, 5, fails(std::string(250, 'n') + ".txt"), "", {}, "ulimit -f 1; "},
+        {"interrupted: the temporary files removed", {File("g.89g", AbcGroup({"a", "b"}))}, {"-x", "-F", "g.89g"}, 143, "", "", {}, "mkfifo b.txt && { @ & sleep 1; kill $!; wait $! 2>/dev/null; s=$?; rm b.txt; exit $s; }"},
+        Unreadable("group, its file size field 100 more", Broken(group, 130, 92, 0x64), "file size field disagrees with the file's length"),
+        Unreadable("larger than any variable file", "**TI89**" + std::string((4 << 20) - 7, '\0'), "larger than any variable file (4 MiB)"),
+        Unreadable("a variable of another type", Broken(abc_89t, 98, 72, 0x0C ^ 0x2D), "no text variable"),
+        {"extract a string variable", {File("s.89t", Broken(abc_89t, 98, 72, 0x0C ^ 0x0B))}, {"-x", "s.89t"}, 0, "", "", {Text("abc.txt", "abc")}},
+        {"extract a name holding DEL", {File("e.89t", ImageOf("a\x7F", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name \"a\\x7F\" is no safe file name; give out.txt\n"},
         {"read that fails", {}, {"/proc/self/mem", "m"}, 2, "ERROR: unable to read /proc/self/mem\n"},
         {"UTF-8 read that fails", {}, {"-u", "/proc/self/mem", "m"}, 2, "ERROR: unable to read /proc/self/mem\n"},
         {"endless line breaks", {}, {"/dev/stdin", "z"}, 3, "ERROR: text file too big\n", "", {}, "yes '' | "},
@@ -515,6 +588,10 @@ std::vector<Case> WindowsCases()
     return {
         {"wildcard expanded", {File("notes.txt", "abc")}, {"*.txt"}, 0, "", "", {File("notes.89t", ImageOf("notes", " abc"))}},
         {"wildcard matching nothing", {}, {"*.txt"}, 2, "ERROR: unable to open *.txt\n"},
+        {"a device's name as the output", {File("abc.txt", "abc")}, {"abc.txt", "aux"}, 5, "ERROR: unable to create aux.89t\n"},
+        {"extract a device's name", {File("e.89t", ImageOf("Com1", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name Com1 is no safe file name; give out.txt\n"},
+        {"extract a name with a wildcard", {File("e.89t", ImageOf("a*", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name a* is no safe file name; give out.txt\n"},
+        {"extract two names that differ in case", {File("g.89g", AbcGroup({"ABC", "abc"}))}, {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named ABC and abc\n"},
     };
 }
 

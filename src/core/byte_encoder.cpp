@@ -95,20 +95,26 @@ Cursor StoreWords(const unsigned char* text, std::size_t end, bool pairs, unsign
 #ifdef SORVEL_SSSE3
 constexpr ByteKernel kKernels[] = {ByteKernel::portable, ByteKernel::ssse3};
 
-// How many of kKernels this machine runs, found once as the program starts (a function's own
-// static would need a guard from the C++ runtime, which the program does not link).
-const std::size_t kRunnable =
-    (__builtin_cpu_init(), __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")) ? 2 : 1;
+bool Runs(ByteKernel kernel)
+{
+    return kernel == ByteKernel::portable ||
+           (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt"));
+}
 #else
 constexpr ByteKernel kKernels[] = {ByteKernel::portable};
-constexpr std::size_t kRunnable = 1;
+
+bool Runs(ByteKernel kernel)
+{
+    return kernel == ByteKernel::portable;
+}
 #endif
 
 } // namespace
 
 std::span<const ByteKernel> ByteKernels()
 {
-    return {kKernels, kRunnable};
+    static const std::size_t count = Runs(std::end(kKernels)[-1]) ? std::size(kKernels) : 1;
+    return {kKernels, count};
 }
 
 std::size_t TextBytes2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,

@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -94,15 +95,18 @@ void Locate(const unsigned char* text, std::size_t start, std::size_t at, Utf8Pr
 #ifdef SORVEL_AVX2
 constexpr Utf8Kernel kKernels[] = {Utf8Kernel::one_at_a_time, Utf8Kernel::words, Utf8Kernel::avx2};
 
-// How many of kKernels this machine runs, found once as the program starts.
-const std::size_t kRunnable = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") &&
-                                                         __builtin_cpu_supports("bmi") &&
-                                                         __builtin_cpu_supports("popcnt"))
-                                  ? 3
-                                  : 2;
+bool Runs(Utf8Kernel kernel)
+{
+    return kernel != Utf8Kernel::avx2 || (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                                          __builtin_cpu_supports("popcnt"));
+}
 #else
 constexpr Utf8Kernel kKernels[] = {Utf8Kernel::one_at_a_time, Utf8Kernel::words};
-constexpr std::size_t kRunnable = 2;
+
+bool Runs(Utf8Kernel kernel)
+{
+    return kernel != Utf8Kernel::avx2;
+}
 #endif
 
 // Code points that show nothing on their own: controls, combining marks, format characters,
@@ -170,7 +174,8 @@ void Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8What
 
 std::span<const Utf8Kernel> Utf8Kernels()
 {
-    return {kKernels, kRunnable};
+    static const std::size_t count = Runs(std::end(kKernels)[-1]) ? std::size(kKernels) : std::size(kKernels) - 1;
+    return {kKernels, count};
 }
 
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
@@ -262,6 +267,12 @@ bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& u
     std::size_t n = 0, at = 0;
     for (; n < 8 && at < name.size(); ++n) {
         const CharMatch m = MatchChar(s + at, end);
+        if (m.code_points && m.cp < 0x20) {
+            what[0] = '\0';
+            Append(what, "control character U+");
+            AppendHex(what, m.cp, 4);
+            return false;
+        }
         if (m.byte <= 0) {
             Describe(m, s + at, what);
             return false;
