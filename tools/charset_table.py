@@ -1,19 +1,21 @@
 #!/usr/bin/env python3
 """Prints src/core/charset_table.inc, the calculator's character set as C++ tables, from the
-tab-separated table of its 256 bytes against Unicode, data/ti68k.tsv.
+tab-separated table of its 256 bytes against Unicode and of the other characters it takes,
+data/ti68k.tsv, and from Unicode's own data (Python's unicodedata): the characters that are the
+calculator's canonically (a letter and a combining mark that make one, an ohm sign), and what
+--replace stores for the others.
 
 Usage: tools/charset_table.py data/ti68k.tsv > src/core/charset_table.inc
 A test compares the committed table with what this prints.
 """
 import sys
+import unicodedata
 
-# Characters taken as their plain equivalents, besides what the table lists.
-PLAIN_EQUIVALENTS = [
-    (0x20, [0x00A0]),          # no-break space
-    (0x27, [0x2018]), (0x27, [0x2019]),
-    (0x22, [0x201C]), (0x22, [0x201D]),
-    (0x2D, [0x2013]), (0x2D, [0x2014]),
-]
+# Unicode 14.0, as Debian 12's Python has it: another version may make another table.
+assert unicodedata.unidata_version == "14.0.0", unicodedata.unidata_version
+
+# What --replace drops: marks and format characters, which show nothing on their own.
+DROPPED = ("Mn", "Me", "Cf")
 
 
 def sequence(text):
@@ -27,14 +29,27 @@ def utf8_literal(cps):
     return "".join("\\x%02X" % b for b in "".join(map(chr, cps)).encode("utf-8"))
 
 
+def read_tables(path):
+    """The rows of the byte table and of the table of other characters, split on tabs."""
+    tables, rows = [], None
+    for line in open(path, encoding="utf-8"):
+        if line.startswith("#"):
+            continue
+        fields = line.rstrip("\n").split("\t")
+        if fields[0] in ("byte", "char"):
+            rows = []
+            tables.append((fields[:3], rows))
+        else:
+            rows.append(fields + [""] * (4 - len(fields)))
+    assert [header for header, _ in tables] == [["byte", "canonical", "also"], ["char", "bytes", "kind"]]
+    return tables[0][1], tables[1][1]
+
+
 def main(path):
+    byte_rows, other_rows = read_tables(path)
     canonical = {}
     sequences = {}  # (first, second or 0) -> byte
-    rows = [line.rstrip("\n").split("\t") for line in open(path, encoding="utf-8")
-            if not line.startswith("#")]
-    assert rows[0][:3] == ["byte", "canonical", "also"], rows[0]
-    for row in rows[1:]:
-        row += [""] * (4 - len(row))
+    for row in byte_rows:
         byte = int(row[0], 16)
         assert byte not in canonical
         canonical[byte] = sequence(row[1])
@@ -44,14 +59,72 @@ def main(path):
             assert key not in sequences, row
             sequences[key] = byte
     assert sorted(canonical) == list(range(256))
-    for byte, cps in PLAIN_EQUIVALENTS:
-        assert (cps[0], 0) not in sequences
-        sequences[(cps[0], 0)] = byte
-    # The encoder joins a pair whose first character is ASCII onto the byte already stored
-    # for that character, so that byte must stand for nothing else.
+    letters = {}  # code point -> the bytes --replace stores it as
+    for char, data, kind, note in other_rows:
+        cp, stored = sequence(char)[0], bytes.fromhex(data)
+        if kind == "equivalent":
+            # It means what its byte does: a letter is that letter in compatibility form.
+            assert (cp, 0) not in sequences and len(stored) == 1, char
+            target = "".join(map(chr, canonical[stored[0]]))
+            assert not unicodedata.category(chr(cp)).startswith("L") or \
+                unicodedata.normalize("NFKC", chr(cp)) == unicodedata.normalize("NFKC", target), char
+            sequences[(cp, 0)] = stored[0]
+        else:
+            assert kind == "letter" and unicodedata.category(chr(cp)).startswith("L") and \
+                unicodedata.normalize("NFKD", chr(cp)) == chr(cp) and 1 <= len(stored) <= 2, char
+            letters[cp] = stored
+
+    # A character canonically the same as one the calculator has alone (Unicode NFC): the ohm
+    # sign is Ω; a letter and a combining mark that compose to it, or to a letter the table
+    # lists, are a pair.
+    singles = {first: byte for (first, second), byte in sequences.items() if not second}
+    same = {}  # code point -> the code points canonically it alone
+    for cp in range(0x110000):
+        nfc = unicodedata.normalize("NFC", chr(cp))
+        if len(nfc) == 1 and ord(nfc) != cp:
+            same.setdefault(ord(nfc), []).append(cp)
+    for cp, byte in sorted(singles.items()):
+        for other in same.get(cp, []):
+            if (other, 0) not in sequences:
+                sequences[(other, 0)] = byte
+        nfd = unicodedata.normalize("NFD", chr(cp))
+        if len(nfd) == 2:
+            for first in [ord(nfd[0])] + same.get(ord(nfd[0]), []):
+                for second in [ord(nfd[1])] + same.get(ord(nfd[1]), []):
+                    if unicodedata.normalize("NFC", chr(first) + chr(second)) == chr(cp):
+                        assert (first, second) not in sequences, (first, second)
+                        sequences[(first, second)] = byte
     for (first, second), byte in sequences.items():
         if second and first < 0x80:
-            assert [k for k, b in sequences.items() if b == first] == [(first, 0)], first
+            # The fast paths store an ASCII character alone, and the mark after it completes the
+            # pair: no mark stands for a byte alone.
+            assert (second, 0) not in sequences and unicodedata.category(chr(second)) == "Mn", second
+    # kMaxUtf8TextSize holds while no character takes more than 5 bytes for a stored byte.
+    assert max(len("".join(map(chr, [f] + [s] * bool(s))).encode()) for f, s in sequences) <= 5
+
+    # What --replace stores for each character the calculator lacks: a letter the table lists
+    # as it says; a mark or format character as nothing; a character whose compatibility
+    # decomposition, marks dropped, is one or two characters the calculator has, as those (ř is
+    # r, ĳ is ij, ⁴ is 4); any other as "?".
+    storable = {first: byte for (first, second), byte in sequences.items() if not second}
+    replacements, dropped = {}, []
+    for cp in range(0x110000):
+        ch = chr(cp)
+        category = unicodedata.category(ch)
+        if cp in storable or category in ("Cs", "Cn", "Co"):
+            continue
+        if cp in letters:
+            replacements[cp] = letters[cp]
+        elif category in DROPPED:
+            if dropped and dropped[-1][1] == cp - 1:
+                dropped[-1][1] = cp
+            else:
+                dropped.append([cp, cp])
+        else:
+            base = [c for c in unicodedata.normalize("NFKD", ch) if unicodedata.category(c) not in DROPPED]
+            if 1 <= len(base) <= 2 and all(ord(c) in storable for c in base) and \
+                    (category == "Zs" or not "".join(base).isspace()):
+                replacements[cp] = bytes(storable[ord(c)] for c in base)
 
     out = ["// Generated by tools/charset_table.py from data/ti68k.tsv; do not edit.", "",
            "// The canonical UTF-8 form of each calculator byte.",
@@ -66,6 +139,17 @@ def main(path):
             "constexpr CharSequence kSequences[] = {"]
     for (first, second), byte in sorted(sequences.items()):
         out.append("    {0x%04X, 0x%04X, 0x%02X}," % (first, second, byte))
+    out += ["};", "",
+            "// What --replace stores for a character the calculator lacks, by code point: one or",
+            "// two bytes (the second 0 for one); any character not here and not dropped is \"?\".",
+            "constexpr Replacement kReplacements[] = {"]
+    for cp, stored in sorted(replacements.items()):
+        out.append("    {0x%04X, {0x%02X, 0x%02X}}," % (cp, stored[0], stored[1] if len(stored) > 1 else 0))
+    out += ["};", "",
+            "// The code points --replace drops, as ranges: marks and format characters.",
+            "constexpr CodePointRange kDropped[] = {"]
+    for first, last in dropped:
+        out.append("    {0x%04X, 0x%04X}," % (first, last))
     out.append("};")
     print("\n".join(out))
 

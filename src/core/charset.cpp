@@ -18,6 +18,15 @@ struct CharSequence {
     std::uint8_t byte;
 };
 
+struct Replacement {
+    std::uint32_t cp;
+    unsigned char bytes[2];
+};
+
+struct CodePointRange {
+    std::uint32_t first, last;
+};
+
 #include "core/charset_table.inc"
 
 // The byte of each code point from first to last - 1 that stands for one on its own and begins
@@ -139,4 +148,21 @@ int AsciiPairByte(unsigned char first, std::uint32_t second)
     return pair != std::end(kSequences) && pair->first == first && pair->second == second
                ? pair->byte
                : -1;
+}
+
+int ReplacementBytes(std::uint32_t cp, unsigned char (&bytes)[2])
+{
+    const auto* r = std::lower_bound(std::begin(kReplacements), std::end(kReplacements), cp,
+                                     [](const Replacement& r, std::uint32_t c) { return r.cp < c; });
+    if (r != std::end(kReplacements) && r->cp == cp) {
+        bytes[0] = r->bytes[0];
+        bytes[1] = r->bytes[1];
+        return r->bytes[1] ? 2 : 1;
+    }
+    const auto* d = std::lower_bound(std::begin(kDropped), std::end(kDropped), cp,
+                                     [](const CodePointRange& d, std::uint32_t c) { return d.last < c; });
+    if (d != std::end(kDropped) && d->first <= cp)
+        return 0;
+    bytes[0] = '?';
+    return 1;
 }

@@ -27,6 +27,13 @@ struct CharMatch {
 // pair.
 CharMatch MatchChar(const unsigned char* s, const unsigned char* end);
 
+// What stands in for code point `cp`, which the calculator lacks, when the closest it has is
+// taken: its `bytes`, and how many of them (0 for a mark or format character, dropped): a
+// letter with marks is its letter, a few letters are as the character table lists them, and a
+// character whose compatibility form, marks dropped, is one or two calculator characters is
+// those; any other is "?".
+int ReplacementBytes(std::uint32_t cp, unsigned char (&bytes)[2]);
+
 // The calculator byte that ASCII character `first` followed by code point `second` stands for
 // (x and a combining overline is x̄), or -1.
 int AsciiPairByte(unsigned char first, std::uint32_t second);
