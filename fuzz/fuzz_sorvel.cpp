@@ -52,16 +52,27 @@ Bytes DataModel(const Bytes& raw, bool crlf, bool ctrl_z_ends)
 
 const Bytes kTooBig = {static_cast<unsigned char>(EncodeStatus::too_big)};
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // The data that the text encoder as the Linux program runs it, or with `utf8` the UTF-8 one by
-// `kernel`, makes of `text`; when its status is not ok, one byte holding that status, then where
-// and why refused.
-Bytes Encode(const std::string& text, bool utf8, Utf8Kernel kernel = Utf8Kernels().back())
+// `kernel` (with `replace`, replacing, and then followed by what it replaced), makes of `text`;
+// when its status is not ok, one byte holding that status, then where and why refused.
+Bytes Encode(const std::string& text, bool utf8, Utf8Kernel kernel = Utf8Kernels().back(), bool replace = false)
 {
     static DataBuffer buffer;
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     Utf8Problem problem;
-    const EncodeResult result = utf8 ? Utf8File2DataBuffer(bytes, buffer, problem, kernel)
+    Utf8Replacements r;
+    const EncodeResult result = utf8 ? Utf8File2DataBuffer(bytes, buffer, problem, replace ? &r : nullptr, kernel)
                                      : TextFile2DataBuffer(TextUpToCtrlZ(bytes), LineBreaks::crlf_or_lf, buffer);
+    const std::string replaced = std::to_string(r.count) + ":" + std::to_string(r.first.line) + ":" +
+                                 std::to_string(r.first.column) + r.first.what;
+    if (result.status == EncodeStatus::ok && replace)
+        return Bytes(buffer.begin(), buffer.begin() + result.length) + Bytes(replaced.begin(), replaced.end());
     if (result.status == EncodeStatus::ok)
         return Bytes(buffer.begin(), buffer.begin() + result.length);
     const std::string why = std::to_string(problem.line) + ":" + std::to_string(problem.column) + problem.what;
@@ -196,8 +207,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                     (used <= prefix.size() && (std::strlen(var_name) == 8 || used == prefix.size())),
                 "a name ends after 8 characters or where the name does");
         const Bytes data = Encode(as_text, true, Utf8Kernel::one_at_a_time);
+        const Bytes replaced = Encode(as_text, true, Utf8Kernel::one_at_a_time, true);
         for (const Utf8Kernel kernel : Utf8Kernels())
-            Require(data == Encode(as_text, true, kernel), "every UTF-8 kernel gives the same data, or refusal");
+            Require(data == Encode(as_text, true, kernel) && replaced == Encode(as_text, true, kernel, true),
+                    "every UTF-8 kernel gives the same data, or refusal, and replaces the same");
+        const std::string why(replaced.begin() + 1, replaced.end());
+        Require(replaced[0] != static_cast<unsigned char>(EncodeStatus::refused) || why.find("malformed UTF-8") != std::string::npos ||
+                    why.find("NUL would") != std::string::npos, "with replacements, only malformed UTF-8 or a NUL is refused");
+        Require(!IsTextData(data) || replaced == data + Bytes{'0', ':', '0', ':', '0'},
+                "a text taken as it is is taken so with replacements, none made");
         Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
                 "the stored data decode back to the same characters");
     } else {

@@ -391,6 +391,17 @@ TEST(EndToEnd, Utf8)
         Refuses("long text: a character from E0", a40 + "\xE0\xA4\x85" + a40, "1:41: no calculator character for U+0905 (\xE0\xA4\x85)"),
         Refuses("a BOM where the second block is read", e32765 + "\xEF\xBB\xBF" + std::string(10, 'a'), "1:32766: no calculator character for U+FEFF"),
         Refuses("refused before the limit", a65506 + "a\x80", "1:65508: malformed UTF-8: 80"),
+        // A letter and the marks after it are the calculator character they compose to (NFC).
+        Stores("UTF-8: composed as written, e and U+0301, = and U+0338, A and U+0340", {"-u"},
+               "\xC3\xA9" "e\xCC\x81 =\xCC\xB8 " + a40 + "A\xCD\x80", " \xE9\xE9 \x9D " + a40 + "\xC0"),
+        Refuses("a mark that composes no calculator character, columns as written", "cafe\xCC\x81 r\xCC\x8C", "1:8: no calculator character for U+030C"),
+        Stores("UTF-8: equivalents", {"-u"}, "\xE2\x80\x90\xE2\x80\x91\xE2\x80\x92\xE2\x81\x83\xCE\xBC\xC5\xBF\xEF\xBC\xA1\xE3\x80\x80"
+               "\xE2\x84\xA6\xE2\x84\xAA\xE2\x80\x9A\xE2\x80\x9E\xE2\x80\x89\xCF\x96", " ----\xB5sA \x93K'\" \x8C"),
+        {"-r: a Czech sentence, a mark, ZWSP, l with stroke, ij, euro", {File("t.txt", "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD "
+         "k\xC5\xAF\xC5\x88 \xC3\xBAp\xC4\x9Bl \xC4\x8F\xC3\xA1" "belsk\xC3\xA9 \xC3\xB3" "dy r\xCC\x8C\xE2\x80\x8B\xC5\x82\xC4\xB3\xE2\x82\xAC")}, {"--replace", "t.txt"}, 0, "",
+         "t.txt: 14 characters replaced, the first at 1:2: U+0159 (\xC5\x99)\n", {File("t.89t", ImageOf("t", " Pr\xEDlis zlutouck\xFD kun \xFApel d\xE1" "belsk\xE9 \xF3" "dy rlij?"))}},
+        {"-r: malformed UTF-8 still refused", {File("t.txt", "\xC5\x99\xC3(")}, {"-r", "t.txt"}, 6, "ERROR: t.txt:1:2: malformed UTF-8: C3\n"},
+        TooBig("-r: cut where reading stops, in marks that store nothing", {"-r"}, "a" + repeat("\xCC\x81", 200000)),
     });
 }
 
@@ -410,6 +421,7 @@ TEST(EndToEnd, Names)
         {"input is the output", {File("x.89t", "abc")}, {"x.89t"}, 0, "", "", {File("x.89t", ImageOf("x", " abc"))}},
         {"UTF-8 name", {abc}, {"--utf8", "abc.txt", "\xCE\xB8"}, 0, "", "", {File("\xCE\xB8.89t", ImageOf("\x88", " abc"))}},
         {"UTF-8 name ending in a pair", {abc}, {"-u", "abc.txt", "abcdefgx\xCC\x85z"}, 0, "", "", {File("abcdefgx\xCC\x85.89t", ImageOf("abcdefg\x9A", " abc"))}},
+        {"UTF-8 name: no replacement with -r", {abc}, {"-r", "abc.txt", "\xC5\x99"}, 6, "ERROR: variable name \xC5\x99: no calculator character for U+0159 (\xC5\x99)\n"},
         {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
         {"UTF-8 name with a line break", {abc}, {"-u", "abc.txt", "a\nb"}, 6, "ERROR: variable name \"a\\x0Ab\": control character U+000A\n"},

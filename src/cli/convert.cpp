@@ -36,9 +36,10 @@ int Convert(const Options& options, char** operands, int count)
     if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", input_path);
     // Every text byte takes at least one byte of the data, so a byte more than the largest text
-    // tells that it is too big.
+    // tells that it is too big; with -r, a dropped mark takes none, and a text longer than
+    // kMaxUtf8TextSize is too big.
     FileBytes in;
-    const bool read = ReadUpTo(input, in, utf8 ? kMaxUtf8TextSize : kMaxTextSize + 1);
+    const bool read = ReadUpTo(input, in, utf8 ? kMaxUtf8TextSize + options.replace : kMaxTextSize + 1);
     std::fclose(input);
     const Block file(in.bytes);
 
@@ -69,8 +70,11 @@ int Convert(const Options& options, char** operands, int count)
     const std::span<const unsigned char> text(file.get(), in.size);
     bool failed = in.failed;
     EncodeResult result;
-    if (utf8) {
-        result = Utf8File2DataBuffer(text, data, problem);
+    Utf8Replacements replaced;
+    if (options.replace && in.size > kMaxUtf8TextSize) {
+        result = {EncodeStatus::too_big, 0};
+    } else if (utf8) {
+        result = Utf8File2DataBuffer(text, data, problem, options.replace ? &replaced : nullptr);
     } else {
 #ifdef _WIN32
         // The runtime's text mode has made CR LF pairs LF and ended the text at a Ctrl-Z.
@@ -110,5 +114,11 @@ int Convert(const Options& options, char** operands, int count)
     // A device takes the name of a file on some systems: such a file cannot be created.
     if (IsDeviceName(output_path))
         return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);
-    return WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
+    const int status = WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
+    if (status == kSuccess && replaced.count)
+        std::fprintf(stderr, "%s: %u character%s replaced, %sat %u:%u: %s\n", input_path,
+                     static_cast<unsigned>(replaced.count), replaced.count == 1 ? "" : "s",
+                     replaced.count == 1 ? "" : "the first ", static_cast<unsigned>(replaced.first.line),
+                     static_cast<unsigned>(replaced.first.column), replaced.first.what);
+    return status;
 }

@@ -33,6 +33,9 @@ const char kHelp[] =
     "                     92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
     "  -u, --utf8         the text and the names are UTF-8, stored as the\n"
     "                     calculator's characters\n"
+    "  -r, --replace      as -u, but a character the calculator lacks is stored as\n"
+    "                     the closest it has (a letter with marks as its letter,\n"
+    "                     a mark as nothing, most others as ?): -r notes.txt\n"
     "  -f, --folder=NAME  the variable's folder, not main: -f work notes.txt\n"
     "  -a, --archive      the variable is archived: -a notes.txt\n"
     "  -g, --group=FILE   every text, named after its file, in group file FILE:\n"
@@ -59,27 +62,32 @@ int Run(int argc, char** argv)
         {"version", no_argument, nullptr, 'V'},     {"force", no_argument, nullptr, 'F'},
         {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
         {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
-        {nullptr, 0, nullptr, 0},
+        {"replace", no_argument, nullptr, 'r'},     {nullptr, 0, nullptr, 0},
     };
     Options options;
     char writing = 0;  // the first of -f, -a, -g and -s, which go only with making a file
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:uxFhVf:ag:s", kLong, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":m:urxFhVf:ag:s", kLong, nullptr)) != -1;) {
         switch (c) {
         case 'h': return PutOut(kHelp);
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
         case 'u': options.utf8 = true; break;
+        case 'r':
+            if (options.extract || options.group || options.split)
+                return Fail(kUsage, "ERROR: -r does not go with -%c\n", options.extract ? 'x' : options.split ? 's' : 'g');
+            options.utf8 = options.replace = true;
+            break;
         case 'F': options.force = true; break;
         case 'x':
             if (options.model)
                 return Fail(kUsage, "ERROR: -x does not go with -m\n");
-            if (writing)
-                return Fail(kUsage, "ERROR: -x does not go with -%c\n", writing);
+            if (writing || options.replace)
+                return Fail(kUsage, "ERROR: -x does not go with -%c\n", writing ? writing : 'r');
             options.extract = true;
             break;
         case 'f': case 'a': case 'g': case 's':
-            if (options.extract)
-                return Fail(kUsage, "ERROR: -%c does not go with -x\n", c);
+            if (options.extract || (options.replace && (c == 'g' || c == 's')))
+                return Fail(kUsage, "ERROR: -%c does not go with -%c\n", c, options.extract ? 'x' : 'r');
             if (c == 'f' && !*optarg)
                 return Fail(kUsage, "ERROR: option -f needs a folder name\n");
             writing = writing ? writing : static_cast<char>(c);

@@ -5,6 +5,7 @@
 // What the options asked for.
 struct Options {
     bool utf8 = false;
+    bool replace = false;          // -r: characters the calculator lacks stored as the closest it has
     bool extract = false;
     bool force = false;            // -x replaces files of the default names
     const Model* model = nullptr;  // as given by -m

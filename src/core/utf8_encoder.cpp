@@ -147,6 +147,19 @@ void AppendHex(char (&what)[kUtf8WhatSize], std::uint32_t value, int digits)
     Append(what, {hex + 8 - n, static_cast<std::size_t>(n)});
 }
 
+// Appends the character matched as `m` at s: "U+20AC (€)", or "U+0301" for one that shows
+// nothing on its own.
+void AppendCodePoint(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8WhatSize])
+{
+    Append(what, "U+");
+    AppendHex(what, m.cp, 4);
+    if (Printable(m.cp)) {
+        Append(what, " (");
+        Append(what, {reinterpret_cast<const char*>(s), static_cast<std::size_t>(m.length)});
+        Append(what, ")");
+    }
+}
+
 // Writes in `what` why the character matched as `m` at s cannot be stored.
 void Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8WhatSize])
 {
@@ -160,13 +173,8 @@ void Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8What
     } else if (m.cp == 0) {
         Append(what, "NUL would end the text on the calculator");
     } else {
-        Append(what, "no calculator character for U+");
-        AppendHex(what, m.cp, 4);
-        if (Printable(m.cp)) {
-            Append(what, " (");
-            Append(what, {reinterpret_cast<const char*>(s), static_cast<std::size_t>(m.length)});
-            Append(what, ")");
-        }
+        Append(what, "no calculator character for ");
+        AppendCodePoint(m, s, what);
     }
 }
 
@@ -180,8 +188,11 @@ std::span<const Utf8Kernel> Utf8Kernels()
 
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                                  std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 Utf8Kernel kernel)
+                                 Utf8Replacements* replaced, Utf8Kernel kernel)
 {
+    if (replaced)
+        *replaced = {};
+    std::size_t first_replaced = 0;
     unsigned char* const d = data.data();
     std::memcpy(d, kDataOpening, sizeof kDataOpening);
     std::uint32_t p = sizeof kDataOpening;  // never past kStoredEnd
@@ -235,6 +246,24 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                 continue;
             }
         }
+        if (m.byte < 0 && m.code_points == 1 && replaced) {
+            // A character the calculator lacks: stored as the closest it has, or dropped.
+            unsigned char bytes[2];
+            const int count = ReplacementBytes(m.cp, bytes);
+            if (p + count > kStoredEnd)
+                return {EncodeStatus::too_big, 0};
+            if (replaced->count++ == 0) {
+                first_replaced = pos;
+                replaced->first.line = line;
+                replaced->first.column = column;
+                AppendCodePoint(m, b + pos, replaced->first.what);
+            }
+            for (int i = 0; i < count; ++i)
+                d[p++] = bytes[i];
+            pos += m.length;
+            ++column;
+            continue;
+        }
         if (m.byte <= 0) {
             problem.line = line;
             problem.column = column;
@@ -249,14 +278,17 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
         pos += m.length;
         column += m.code_points;
     }
+    if (replaced && replaced->count && kernel != Utf8Kernel::one_at_a_time)
+        Locate(b, start, first_replaced, replaced->first);
     std::memcpy(d + p, kDataClose, sizeof kDataClose);
     return {EncodeStatus::ok, static_cast<std::uint32_t>(p + sizeof kDataClose)};
 }
 
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
-                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem)
+                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
+                                 Utf8Replacements* replaced)
 {
-    return Utf8File2DataBuffer(text, data, problem, Utf8Kernels().back());
+    return Utf8File2DataBuffer(text, data, problem, replaced, Utf8Kernels().back());
 }
 
 bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& used,

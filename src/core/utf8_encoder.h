@@ -18,19 +18,28 @@ struct Utf8Problem {
     char what[kUtf8WhatSize] = "";       // "malformed UTF-8: C3", "no calculator character for U+20AC (€)", ...
 };
 
+// What storing a text with replacements did: how many characters were replaced, and the first.
+struct Utf8Replacements {
+    std::uint32_t count = 0;
+    Utf8Problem first;  // where it was, and what: "U+0159 (ř)"
+};
+
 // The most bytes of UTF-8 text that decide how it is taken: no character takes more than 5
 // bytes for a stored byte, and the last one is matched with up to 8 bytes after it, so a
-// longer text is too big, or refused within these bytes.
+// longer text is too big, or refused within these bytes. With replacements this does not hold:
+// a dropped mark stores nothing.
 inline constexpr std::size_t kMaxUtf8TextSize = 3 + 5 * kMaxStoredText + 8;
 
 // Encodes UTF-8 text `text` as a text variable's whole data: a byte order mark at the start is
 // skipped; CR LF, LF and a lone CR are each a line break, and a form feed opening a line makes it
-// a page break; every other character is stored as the calculator byte it stands for. too_big
-// as soon as more than kMaxStoredText bytes would be stored (each line break counting two), the
-// rest not looked at; refused, with `problem` filled, at malformed UTF-8, a character the
-// calculator lacks or a NUL.
+// a page break; every other character, or letter and combining mark that make one, is stored
+// as the calculator byte it stands for. too_big as soon as more than kMaxStoredText bytes would
+// be stored (each line break counting two), the rest not looked at; refused, with `problem`
+// filled, at malformed UTF-8, a character the calculator lacks or a NUL. With `replaced`, a
+// character the calculator lacks is stored as ReplacementBytes has it instead, and counted.
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
-                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem);
+                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
+                                 Utf8Replacements* replaced = nullptr);
 
 // Maps the UTF-8 variable name `name` to calculator bytes in `var_name`, NUL-terminated, keeping
 // its first 8 calculator characters (what follows is not read); `used` gets the number of bytes of
