@@ -123,6 +123,57 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned c
     return image;
 }
 
+unsigned char* Variables2GroupBuffer(std::span<const Variable> vars, std::uint32_t& image_size,
+                                     ImageFailure& failure, const Model& model)
+{
+    // The entries, the folder's first, move the fields after the first entry on by kEntrySize each.
+    const std::size_t shift = vars.size() * kEntrySize;
+    const std::size_t first_block = kDataBlock + shift;
+    std::uint64_t size = first_block;
+    bool too_long = vars.size() >= 0xFFFF;
+    for (const Variable& v : vars) {
+        size += kBlockFrame + v.data.size();
+        too_long = too_long || v.data.size() > kMaxUserDataSize;
+    }
+    if (too_long || size > UINT32_MAX) {
+        failure = ImageFailure::too_long;
+        return nullptr;
+    }
+    auto* image = static_cast<unsigned char*>(std::calloc(size, 1));
+    if (!image) {
+        failure = ImageFailure::no_memory;
+        return nullptr;
+    }
+    image_size = static_cast<std::uint32_t>(size);
+
+    std::memcpy(image + kSignature, model.signature, 8);
+    image[kFormat] = 0x01;
+    std::memcpy(image + kFolder, "main", 4);
+    PutLE16(image + kVarCount, static_cast<std::uint32_t>(vars.size() + 1));
+    PutLE32(image + kDataOffset, static_cast<std::uint32_t>(first_block));
+    std::memcpy(image + kName, "main", 4);
+    image[kType] = kFolderType;
+    PutLE16(image + kEntryEnd, static_cast<std::uint32_t>(vars.size()));  // the folder's variables
+    std::size_t block = first_block;
+    for (std::size_t i = 0; i < vars.size(); ++i) {
+        unsigned char* const entry = image + (i + 1) * kEntrySize;
+        const std::span<const unsigned char> data = vars[i].data;
+        PutLE32(entry + kDataOffset, static_cast<std::uint32_t>(block));
+        std::memcpy(entry + kName, vars[i].name, std::find(vars[i].name, vars[i].name + kNameSize, '\0') - vars[i].name);
+        entry[kType] = vars[i].type;
+        unsigned char* const size_field = image + block + kDataSize - kDataBlock;
+        PutBE16(size_field, static_cast<std::uint32_t>(data.size()));
+        const std::uint64_t sum = size_field[0] + size_field[1] + SumBytes(data.data(), data.size(), size_field + 2);
+        PutLE16(size_field + 2 + data.size(), sum & 0xFFFF);
+        block += kBlockFrame + data.size();
+    }
+    PutLE32(image + kFileSize + shift, image_size);
+    image[kMarker + shift] = 0xA5;
+    image[kMarker + shift + 1] = 0x5A;
+    failure = ImageFailure::none;
+    return image;
+}
+
 std::size_t VarFileEntryCount(std::span<const unsigned char> file)
 {
     if (file.size() < kDataOffset)

@@ -45,6 +45,13 @@ struct Variable {
     std::span<const unsigned char> data;  // empty for a folder
 };
 
+// Returns a new malloc'd block holding a group file of calculator `model` with the variables
+// `vars`, each with its name, type and data, all in folder main behind that folder's entry, and
+// its size in `image_size`; null, with `failure` saying why, when a variable's data are longer
+// than kMaxUserDataSize, the file would pass 4 GiB or 65,534 variables, or no memory is left.
+unsigned char* Variables2GroupBuffer(std::span<const Variable> vars, std::uint32_t& image_size,
+                                     ImageFailure& failure, const Model& model = kModels[0]);
+
 // The number of entries, folders included, that the header of variable file `file` lists; 0
 // when the file is too short to hold them.
 std::size_t VarFileEntryCount(std::span<const unsigned char> file);
