@@ -1,0 +1,276 @@
+// The page's way into the core: each function does for bytes in memory what the console program
+// does for a file on Linux, and keeps until the next call the message the program would print
+// (standard error first, no last line break) and the files it would write, for the script to
+// read through the sorvel_* getters.
+#include "core/byte_encoder.h"
+#include "core/charset.h"
+#include "core/text_decoder.h"
+#include "core/utf8_encoder.h"
+#include "core/var_file.h"
+
+#include <emscripten.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+enum Status : int { kSuccess = 0, kUsage = 1, kTooBig = 3, kNoImage = 4, kRefused = 6 };
+
+struct Output {
+    char name[8 * kTextBytesPerDataByte + 1];  // a variable's name as a text file names it
+    char file_name[sizeof name + 4];
+    unsigned char* data;
+    std::size_t size;
+};
+
+char g_message[1024];
+Output* g_outputs;
+std::size_t g_count;
+std::uint32_t g_used, g_line, g_column;
+DataBuffer g_data;
+
+struct Free {
+    void operator()(void* block) const { std::free(block); }
+};
+
+void Reset()
+{
+    for (std::size_t i = 0; i < g_count; ++i)
+        std::free(g_outputs[i].data);
+    std::free(g_outputs);
+    g_outputs = nullptr;
+    g_count = 0;
+    g_message[0] = '\0';
+    g_used = g_line = g_column = 0;
+}
+
+// Room for `n` outputs, all empty; false when no memory is left.
+bool Outputs(std::size_t n)
+{
+    g_outputs = static_cast<Output*>(std::calloc(n, sizeof(Output)));
+    g_count = g_outputs ? n : 0;
+    return g_outputs;
+}
+
+// Keeps the message the console program prints for a failure and returns its status.
+[[gnu::format(printf, 2, 3)]] int Fail(Status status, const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(g_message, sizeof g_message, format, args);
+    va_end(args);
+    return status;
+}
+
+const Model* FindModel(const char* option)
+{
+    for (const Model& m : kModels)
+        if (!std::strcmp(m.option, option))
+            return &m;
+    return nullptr;
+}
+
+// A variable name that, followed by ".txt", names a file in the current directory on Linux.
+bool IsSafeFileName(const char* name)
+{
+    if (!*name || !std::strcmp(name, ".") || !std::strcmp(name, ".."))
+        return false;
+    for (; *name; ++name)
+        if (static_cast<unsigned char>(*name) < 0x20 || *name == '/' || *name == '\\')
+            return false;
+    return true;
+}
+
+// Variable name `name` fit to print: every byte below 0x20 or above 0x7E as \xHH.
+const char* Printable(const char* name, char (&shown)[8 * 4 + 1])
+{
+    char* out = shown;
+    for (; *name; ++name) {
+        const auto c = static_cast<unsigned char>(*name);
+        out += c >= 0x20 && c < 0x7F ? std::snprintf(out, 2, "%c", c) : std::snprintf(out, 5, "\\x%02X", c);
+    }
+    *out = '\0';
+    return shown;
+}
+
+int CompareNames(const void* a, const void* b)
+{
+    return std::strcmp(static_cast<const Variable*>(a)->name, static_cast<const Variable*>(b)->name);
+}
+
+// Sorts `vars` by name; the first name two of them share, or null.
+const char* SharedName(Variable* vars, std::size_t n)
+{
+    std::qsort(vars, n, sizeof(Variable), CompareNames);
+    for (std::size_t i = 1; i < n; ++i)
+        if (!std::strcmp(vars[i].name, vars[i - 1].name))
+            return vars[i].name;
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE const char* sorvel_message() { return g_message; }
+EMSCRIPTEN_KEEPALIVE std::size_t sorvel_count() { return g_count; }
+EMSCRIPTEN_KEEPALIVE const char* sorvel_name(std::size_t i) { return g_outputs[i].name; }
+EMSCRIPTEN_KEEPALIVE const char* sorvel_file_name(std::size_t i) { return g_outputs[i].file_name; }
+EMSCRIPTEN_KEEPALIVE const unsigned char* sorvel_data(std::size_t i) { return g_outputs[i].data; }
+EMSCRIPTEN_KEEPALIVE std::size_t sorvel_size(std::size_t i) { return g_outputs[i].size; }
+EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_used() { return g_used; }
+EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_line() { return g_line; }
+EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_column() { return g_column; }
+
+// `sorvel [-u] -m model_option file [name]` for the text file `file` holding `bytes`; name null
+// when not given. Output 0 is the variable file, named as soon as the name is taken.
+EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t size, const char* file,
+                                        const char* given_name, const char* model_option, int utf8)
+{
+    Reset();
+    const Model* model = FindModel(model_option);
+    if (!model)
+        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+    const char* source = given_name ? given_name : file;
+    const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
+    char name[9] = {};
+    std::size_t used = std::min<std::size_t>(length, 8);
+    if (utf8) {
+        char what[kUtf8WhatSize];
+        if (!Utf8Name2VarName({source, length}, name, used, what))
+            return Fail(kRefused, "ERROR: variable name %.*s: %s", static_cast<int>(length), source, what);
+    } else {
+        std::memcpy(name, source, used);
+    }
+    if (!Outputs(1))
+        return Fail(kNoImage, "ERROR: out of memory");
+    Output& out = g_outputs[0];
+    std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(used), source);
+    std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->extension);
+
+    // The console program reads no more than these bytes, which decide how the text is taken.
+    const std::span<const unsigned char> text(bytes, std::min(size, utf8 ? kMaxUtf8TextSize : kMaxTextSize + 1));
+    Utf8Problem problem;
+    const EncodeResult result = utf8 ? Utf8File2DataBuffer(text, g_data, problem)
+                                     : TextFile2DataBuffer(TextUpToCtrlZ(text), LineBreaks::crlf_or_lf, g_data);
+    if (result.status == EncodeStatus::too_big)
+        return Fail(kTooBig, "ERROR: text file too big");
+    if (result.status == EncodeStatus::refused) {
+        g_line = problem.line;
+        g_column = problem.column;
+        return Fail(kRefused, "ERROR: %s:%u:%u: %s", file, static_cast<unsigned>(problem.line),
+                    static_cast<unsigned>(problem.column), problem.what);
+    }
+    g_used = result.length;
+    std::uint32_t image_size = 0;
+    ImageFailure why;
+    out.data = DataBuffer2OTHBuffer(name, std::span(g_data).first(result.length), image_size, why, *model);
+    out.size = image_size;
+    if (!out.data && why == ImageFailure::too_long)
+        return Fail(kNoImage, "ERROR: length (%u) exceeds max. user data size (%u)\nERROR: out of memory",
+                    static_cast<unsigned>(result.length), static_cast<unsigned>(kMaxUserDataSize));
+    if (!out.data)
+        return Fail(kNoImage, "ERROR: cannot allocate %u bytes of memory\nERROR: out of memory",
+                    static_cast<unsigned>(result.length + kVarFileFrame));
+    return kSuccess;
+}
+
+// `sorvel -x [-u] file` for the variable file `file` holding `bytes`: an output for each text
+// variable, sorted by name, its text with LF line breaks.
+EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t size, const char* file, int utf8)
+{
+    Reset();
+    const std::span<const unsigned char> image(bytes, size);
+    const std::size_t entries = VarFileEntryCount(image);
+    const std::unique_ptr<Variable[], Free> all(static_cast<Variable*>(std::malloc(std::max<std::size_t>(entries, 1) * sizeof(Variable))));
+    if (!all)
+        return Fail(kNoImage, "ERROR: out of memory");
+    if (const char* why = ParseVarFile(image, {all.get(), entries}))
+        return Fail(kRefused, "ERROR: %s: %s", file, why);
+    Variable* const texts = all.get();
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < entries; ++i)
+        if (IsTextVariable(texts[i]))
+            texts[n++] = texts[i];
+    if (n == 0)
+        return Fail(kRefused, "ERROR: %s: no text variable", file);
+    char shown[8 * 4 + 1];
+    if (const char* name = SharedName(texts, n))
+        return Fail(kRefused, "ERROR: %s: two text variables named %s", file, Printable(name, shown));
+    for (std::size_t i = 0; i < n; ++i)
+        if (!IsSafeFileName(texts[i].name))
+            return Fail(kRefused, "ERROR: %s: variable name %s is no safe file name; give out.txt", file,
+                        Printable(texts[i].name, shown));
+    if (!Outputs(n))
+        return Fail(kNoImage, "ERROR: out of memory");
+    for (std::size_t i = 0; i < n; ++i) {
+        Output& out = g_outputs[i];
+        // Without UTF-8, the name's bytes stand for themselves, as in the other direction.
+        std::size_t at = 0;
+        for (const char* c = texts[i].name; *c; ++c) {
+            const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*c)) : std::string_view(c, 1);
+            std::memcpy(out.name + at, form.data(), form.size());
+            at += form.size();
+        }
+        std::snprintf(out.file_name, sizeof out.file_name, "%s.txt", out.name);
+        out.data = static_cast<unsigned char*>(std::malloc(texts[i].data.size() * kTextBytesPerDataByte));
+        if (!out.data) {
+            Reset();
+            return Fail(kNoImage, "ERROR: out of memory");
+        }
+        out.size = DataBuffer2Text(texts[i].data, utf8, "\n", out.data);
+    }
+    return kSuccess;
+}
+
+// The `n` variable files at `files`, one after the other, `sizes` long, each as sorvel_convert made
+// it, as one group file for the model named `model_option`, its variables sorted by name; output 0
+// is the group file, named as soon as the model is known.
+EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uint32_t* sizes, std::size_t n,
+                                      const char* model_option)
+{
+    Reset();
+    const Model* model = FindModel(model_option);
+    if (!model)
+        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+    if (!Outputs(1))
+        return Fail(kNoImage, "ERROR: out of memory");
+    Output& out = g_outputs[0];
+    std::snprintf(out.name, sizeof out.name, "texts");
+    std::snprintf(out.file_name, sizeof out.file_name, "texts%.3sg", model->extension);
+    const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(std::max<std::size_t>(n, 1) * sizeof(Variable))));
+    if (!vars)
+        return Fail(kNoImage, "ERROR: out of memory");
+    for (std::size_t i = 0; i < n; files += sizes[i++]) {
+        const std::span<const unsigned char> file(files, sizes[i]);
+        if (VarFileEntryCount(file) != 1)
+            return Fail(kRefused, "ERROR: file %u is no one-variable file", static_cast<unsigned>(i + 1));
+        if (const char* why = ParseVarFile(file, {&vars[i], 1}))
+            return Fail(kRefused, "ERROR: file %u: %s", static_cast<unsigned>(i + 1), why);
+    }
+    if (n == 0)
+        return Fail(kRefused, "ERROR: no text variable");
+    char shown[8 * 4 + 1];
+    if (const char* name = SharedName(vars.get(), n))
+        return Fail(kRefused, "ERROR: two text variables named %s; one group file holds one of each name", Printable(name, shown));
+    std::uint32_t image_size = 0;
+    ImageFailure why;
+    out.data = Variables2GroupBuffer({vars.get(), n}, image_size, why, *model);
+    out.size = image_size;
+    return out.data ? kSuccess : Fail(kNoImage, "ERROR: out of memory");
+}
+
+// True (1) when `bytes` open with the signature of a variable file of any model.
+EMSCRIPTEN_KEEPALIVE int sorvel_is_variable_file(const unsigned char* bytes, std::size_t size)
+{
+    const char* const signatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
+    return size >= 8 && std::any_of(std::begin(signatures), std::end(signatures),
+                                    [bytes](const char* s) { return !std::memcmp(bytes, s, 8); });
+}
+
+} // extern "C"
