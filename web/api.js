@@ -7,6 +7,7 @@ const sorvel = (() => {
 
   const put = (bytes) => {
     const at = _malloc(bytes.length + 1);
+    if (!at) throw new RangeError('out of memory');
     held.push(at);
     HEAPU8.set(bytes, at);
     HEAPU8[at + bytes.length] = 0;
@@ -25,6 +26,10 @@ const sorvel = (() => {
     try {
       const put_in = args.map((a) => (a instanceof Uint8Array ? put(a) : typeof a == 'string' || a == null ? text(a) : a));
       return {status: f(...put_in), message: string(_sorvel_message())};
+    } catch (e) {
+      if (!(e instanceof RangeError)) throw e;
+      _sorvel_clear();
+      return {status: 4, message: 'ERROR: out of memory'};
     } finally {
       held.forEach((at) => _free(at));
       held = [];
@@ -39,6 +44,7 @@ const sorvel = (() => {
     // does: {status, message, fileName, bytes, used (bytes of data), line and column (of a refusal,
     // else 0)}; bytes empty unless status is 0.
     convert: (bytes, o = {}) => {
+      bytes = bytes.subarray(0, _sorvel_text_bytes());
       const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model || '89', o.utf8 !== false));
       return Object.assign(r, {used: _sorvel_used(), line: _sorvel_line(), column: _sorvel_column()});
     },

@@ -33,18 +33,20 @@
                 chars.slice(at + 1, at + 41).join('') + (chars.length > at + 41 ? '…' : ''));
   };
 
+  // Converts a text file's row again, its elements kept (a focused name field stays focused).
   const textRow = (item) => {
     const r = (item.result = sorvel.convert(item.bytes, {file: item.file.name, name: item.edited ? item.name.value : undefined,
                                                          model: model.value, utf8: utf8.checked}));
     if (!item.edited) item.name.value = r.fileName ? r.fileName.slice(0, -4) : item.file.name.split('.')[0];
     item.name.setAttribute('aria-invalid', r.message.startsWith('ERROR: variable name'));
-    const kids = [make('h2', {textContent: item.file.name}), item.fields];
     item.meter.value = r.used;
     item.used.textContent = `${r.used.toLocaleString('en')} of 65,512 bytes`;
-    item.fields.replaceChildren(item.nameLabel, ...(r.status ? [] : [item.meterLabel, link(r.fileName, r.bytes)]));
-    if (r.status) kids.push(make('p', {className: 'error', textContent: r.message}));
-    if (r.line) kids.push(refusedLine(item.bytes, r));
-    return kids;
+    forget(item.li);
+    item.link.replaceWith((item.link = r.status ? make('a') : link(r.fileName, r.bytes)));
+    item.meterLabel.hidden = item.link.hidden = r.status != 0;
+    item.error.textContent = r.message;
+    item.error.hidden = r.status == 0;
+    item.line.replaceChildren(...(r.line ? [refusedLine(item.bytes, r)] : []));
   };
 
   const variableRows = (item) => {
@@ -56,8 +58,9 @@
   };
 
   const update = (item) => {
+    if (!item.variable) return textRow(item);
     forget(item.li);
-    item.li.replaceChildren(...(item.variable ? variableRows(item) : textRow(item)));
+    item.li.replaceChildren(...variableRows(item));
   };
 
   // Tells what every row now holds and makes the group file of the converted ones.
@@ -68,7 +71,7 @@
     all.textContent = `Download all as one group file${group.fileName ? ` (${group.fileName})` : ''}`;
     $('all-error').textContent = group.status ? group.message : '';
     const refused = items.length - done.length;
-    status.textContent = `${what}: ${done.length} file${done.length == 1 ? '' : 's'} done` + (refused ? `, ${refused} refused.` : '.');
+    status.textContent = `${what}: ${done.length} ready` + (refused ? `, ${refused} refused.` : '.');
   };
 
   const add = async (files) => {
@@ -86,7 +89,11 @@
         item.meter = make('meter', {min: 0, max: 65512});
         item.used = make('span');
         item.meterLabel = make('label', {}, 'Bytes used ', item.meter, ' ', item.used);
-        item.fields = make('div', {className: 'fields'});
+        item.link = make('a');
+        item.error = make('p', {className: 'error'});
+        item.line = make('div');
+        item.li.append(make('h2', {textContent: file.name}), make('div', {className: 'fields'}, item.nameLabel, item.meterLabel, item.link),
+                       item.error, item.line);
       }
       items.push(item);
       update(item);

@@ -38,6 +38,7 @@ struct Free {
     void operator()(void* block) const { std::free(block); }
 };
 
+// Forgets the last call's outcome.
 void Reset()
 {
     for (std::size_t i = 0; i < g_count; ++i)
@@ -117,6 +118,7 @@ const char* SharedName(Variable* vars, std::size_t n)
 
 extern "C" {
 
+EMSCRIPTEN_KEEPALIVE void sorvel_clear() { Reset(); }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_message() { return g_message; }
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_count() { return g_count; }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_name(std::size_t i) { return g_outputs[i].name; }
@@ -126,6 +128,9 @@ EMSCRIPTEN_KEEPALIVE std::size_t sorvel_size(std::size_t i) { return g_outputs[i
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_used() { return g_used; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_line() { return g_line; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_column() { return g_column; }
+
+// The most bytes of a text that decide how sorvel_convert takes it, in either mode.
+EMSCRIPTEN_KEEPALIVE std::size_t sorvel_text_bytes() { return std::max(kMaxUtf8TextSize, kMaxTextSize + 1); }
 
 // `sorvel [-u] -m model_option file [name]` for the text file `file` holding `bytes`; name null
 // when not given. Output 0 is the variable file, named as soon as the name is taken.
