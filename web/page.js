@@ -19,7 +19,7 @@
   // a lone CR, and columns count code points, a byte order mark at the start not counted.
   const refusedLine = (bytes, r) => {
     let start = bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
-    for (let i = start, line = 1; line < r.line; ++i)
+    for (let i = start, line = 1; line < r.line && i < bytes.length; ++i)
       if (bytes[i] == 10 || bytes[i] == 13) {
         i += bytes[i] == 13 && bytes[i + 1] == 10;
         ++line;
@@ -65,16 +65,17 @@
 
   // Tells what every row now holds and makes the group file of the converted ones.
   const summarize = (what) => {
-    const done = items.filter((i) => !i.result.status);
-    group = sorvel.group(done.filter((i) => !i.variable).map((i) => i.result.bytes), {model: model.value});
-    all.disabled = group.status != 0 || !done.some((i) => !i.variable);
+    const done = items.filter((i) => !i.result.status), texts = done.filter((i) => !i.variable);
+    group = sorvel.group(texts.map((i) => i.result.bytes), {model: model.value});
+    all.disabled = group.status != 0;
     all.textContent = `Download all as one group file${group.fileName ? ` (${group.fileName})` : ''}`;
-    $('all-error').textContent = group.status ? group.message : '';
+    $('all-error').textContent = texts.length ? group.message : '';
     const refused = items.length - done.length;
     status.textContent = `${what}: ${done.length} ready` + (refused ? `, ${refused} refused.` : '.');
   };
 
-  const add = async (files) => {
+  const add = async (chosen) => {
+    const files = Array.from(chosen);
     for (const file of files) {
       const bytes = new Uint8Array(await file.arrayBuffer());
       const item = {file, bytes, li: make('li'), variable: sorvel.isVariableFile(bytes), edited: false};
@@ -90,7 +91,8 @@
         item.used = make('span');
         item.meterLabel = make('label', {}, 'Bytes used ', item.meter, ' ', item.used);
         item.link = make('a');
-        item.error = make('p', {className: 'error'});
+        item.error = make('p', {className: 'error', id: `error-${items.length}`});
+        item.name.setAttribute('aria-describedby', item.error.id);
         item.line = make('div');
         item.li.append(make('h2', {textContent: file.name}), make('div', {className: 'fields'}, item.nameLabel, item.meterLabel, item.link),
                        item.error, item.line);
