@@ -5,7 +5,7 @@
 // With --windows, PROGRAM is wine and the Windows program: lines end in CR LF, and a run that
 // wine failed to start (status 1 without a byte of output, which the program never gives)
 // is made once more. With --node, PROGRAM is Node.js and the program built for it with
-// Emscripten: the rows in kNotForNode are left out, and no file mode is checked.
+// Emscripten: the rows in kNotForNode are left out.
 #include <gtest/gtest.h>
 
 #define restrict __restrict  // TiLP's headers are written for C99
@@ -34,8 +34,7 @@ std::string g_command;  // runs the program under test, quoted for the shell
 bool g_windows = false;
 bool g_node = false;
 // The program for Node.js reads no pipe to its end, and the C library it is built with (musl)
-// leaves in argv no trace of an option missing its value at the end; Emscripten's umask, 0777,
-// gives new files no permission at all.
+// leaves in argv no trace of an option missing its value at the end.
 const std::set<std::string> kNotForNode = {"endless line breaks", "model without its value"};
 
 struct Entry {
@@ -149,7 +148,7 @@ void Check(const Case& c)
     EXPECT_EQ(Slurp(root / "err"), ConsoleLines(c.err));
     EXPECT_EQ(Tree(dir), want) << "the files left behind";
     for (const Entry& e : c.made)
-        if (e.mode && !g_windows && !g_node)
+        if (e.mode && !g_windows)
             EXPECT_EQ(static_cast<int>(fs::status(dir / e.path).permissions()), e.mode) << e.path;
     fs::remove_all(root);
 }
