@@ -56,7 +56,8 @@ struct Case {
     std::string out;                // ending in "...", the start of the output
     std::string err = "";
     std::vector<Entry> made = {};   // files added to or replacing `before` afterwards
-    std::string shell = "";         // shell words before the program: a limit, a pipe into it
+    std::string shell = "";         // shell words before the program (a limit, a pipe into it), or
+                                    // around it, standing for it as @
 };
 
 std::string Slurp(const fs::path& path)
@@ -134,10 +135,12 @@ void Check(const Case& c)
         CheckWithLibtifiles2(e, root);
     }
     // Wine has no such signal to fail the write with a file-size limit.
-    std::string command = "cd '" + dir.string() + "' && umask 022 && " + (g_windows ? "trap '' XFSZ; " : "") + c.shell + g_command;
+    std::string run = g_command;
     for (const std::string& arg : c.args)
-        command += " '" + arg + "'";
-    command += " >../out 2>../err";
+        run += " '" + arg + "'";
+    const std::size_t at = c.shell.find('@');
+    run = at == std::string::npos ? c.shell + run : c.shell.substr(0, at) + run + c.shell.substr(at + 1);
+    const std::string command = "cd '" + dir.string() + "' && umask 022 && " + (g_windows ? "trap '' XFSZ; " : "") + run + " >../out 2>../err";
     int status = WEXITSTATUS(std::system(command.c_str()));
     if (g_windows && status == 1 && Slurp(root / "out").empty() && Slurp(root / "err").empty())
         status = WEXITSTATUS(std::system(command.c_str()));
@@ -394,6 +397,7 @@ TEST(EndToEnd, Names)
         {"UTF-8 name ending in a pair", {abc}, {"-u", "abc.txt", "abcdefgx\xCC\x85z"}, 0, "", "", {File("abcdefgx\xCC\x85.89t", ImageOf("abcdefg\x9A", " abc"))}},
         {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
+        {"UTF-8 name with a line break", {abc}, {"-u", "abc.txt", "a\nb"}, 6, "ERROR: variable name \"a\\x0Ab\": control character U+000A\n"},
     });
 }
 
@@ -411,6 +415,8 @@ TEST(EndToEnd, Options)
         {"unknown model", {abc}, {"-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
         {"model without its value", {abc}, {"abc.txt", "-m"}, 1, "ERROR: option -m needs a value\n"},
         {"the first wrong option decides", {abc}, {"-q", "-m", "93", "abc.txt"}, 1, "ERROR: unknown option -q\n"},
+        {"every model checked", {abc}, {"-m", "92", "-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
+        {"a value to an option that takes none", {abc}, {"--utf8=yes", "abc.txt"}, 1, "ERROR: option --utf8 takes no value\n"},
         {"unknown long option", {abc}, {"abc.txt", "--frob"}, 1, "ERROR: unknown option --frob\n"},
         {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "", {File("-n.89t", ImageOf("-n", " abc"))}},
     });
@@ -452,12 +458,18 @@ TEST(EndToEnd, Outputs)
         {"output no one may write", {abc, Link("v.89t", "/sys/devices/system/cpu/online")}, {"abc.txt", "v"}, 5, "ERROR: unable to create v.89t\n"},
         {"full device", {abc, Link("v.89t", "/dev/full")}, {"abc.txt", "v"}, 5, fails("v.89t")},
         {"link followed, its target replaced, its mode kept", {abc, Dir("d"), File("d/t", "old", 0640), Link("abc.89t", "d/t")}, {"abc.txt"}, 0, "", "", {File("d/t", abc_89t, 0640)}},
+        {"set-user and set-group bits dropped", {abc, File("abc.89t", "old", 06755)}, {"abc.txt"}, 0, "", "", {File("abc.89t", abc_89t, 0755)}},
         // A file-size limit of 512 bytes fails each write of more.
         {"write that fails leaves no file", {a600}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails keeps the old file", {a600, File("a.89t", "old")}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails keeps the input that is the output", {File("x.89t", std::string(600, 'a'))}, {"x.89t"}, 5, fails("x.89t"), "", {}, "ulimit -f 1; "},
         {"write that fails leaves a link's target alone", {a600, Dir("d"), File("d/t", "old"), Link("a.89t", "d/t")}, {"a.txt"}, 5, fails("a.89t"), "", {}, "ulimit -f 1; "},
-        {"extract over a file that is kept when the write fails", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File("a.txt", "old")}, {"-x", "a.89t"}, 5, fails("a.txt"), "", {}, "ulimit -f 1; "},
+        {"extract over a file that is kept when the write fails", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File("a.txt", "old")}, {"-x", "-F", "a.89t"}, 5, fails("a.txt"), "", {}, "ulimit -f 1; "},
+        {"extract keeps a file of the default name", {File("abc.89t", abc_89t), File("abc.txt", "old")}, {"-x", "abc.89t"}, 5, "ERROR: abc.txt exists; give out.txt, or --force to replace it\n"},
+        {"extract replaces it with --force", {File("abc.89t", abc_89t), File("abc.txt", "old")}, {"-x", "--force", "abc.89t"}, 0, "", "", {Text("abc.txt", "abc")}},
+        {"extract to standard output", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "-"}, 0, "abc"},
+        {"extract a group: every name checked before anything is written", {File("g.89g", AbcGroup({"a", "b", "c"})), File("c.txt", "old")}, {"-x", "g.89g"}, 5, "ERROR: c.txt exists; give --force to replace it\n"},
+        {"extract a group with a member blocked: nothing replaced", {File("g.89g", AbcGroup({"a", "b", "c"})), File("a.txt", "old"), Dir("b.txt")}, {"-x", "-F", "g.89g"}, 5, "ERROR: unable to create b.txt\n"},
     });
 }
 
@@ -509,6 +521,18 @@ std::vector<Case> LinuxCases()
 {
     return {
         {"link to a missing file creates it", {File("abc.txt", "abc"), Dir("d"), Link("abc.89t", "d/t")}, {"abc.txt"}, 0, "", "", {File("d/t", ImageOf("abc", " abc"))}},
+        {"standard output through /dev/stdout, a file", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "/dev/stdout"}, 0, "header\nabc", "", {}, "{ echo header; @; }"},
+        {"standard output through /dev/stdout, a pipe", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "/dev/stdout"}, 0, "abc", "", {}, "@ | cat"},
+        {"version into a full device", {}, {"-V"}, 5, "", "ERROR: unable to write to standard output\n", {}, "{ @ >/dev/full; }"},
+        {"endless input to extract", {}, {"-x", "/dev/zero"}, 6, "ERROR: /dev/zero: unknown signature\n"},
+        {"a long name, a write that fails: the old file kept", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File(std::string(250, 'n') + ".txt", "old")},
+         {"-x", "a.89t", std::string(250, 'n') + ".txt"}, 5, fails(std::string(250, 'n') + ".txt"), "", {}, "ulimit -f 1; "},
+        {"interrupted: the temporary files removed", {File("g.89g", AbcGroup({"a", "b"}))}, {"-x", "-F", "g.89g"}, 143, "", "", {}, "mkfifo b.txt && { @ & sleep 1; kill $!; wait $! 2>/dev/null; s=$?; rm b.txt; exit $s; }"},
+        Unreadable("group, its file size field 100 more", Broken(group, 130, 92, 0x64), "file size field disagrees with the file's length"),
+        Unreadable("larger than any variable file", "**TI89**" + std::string((4 << 20) - 7, '\0'), "larger than any variable file (4 MiB)"),
+        Unreadable("a variable of another type", Broken(abc_89t, 98, 72, 0x0C ^ 0x2D), "no text variable"),
+        {"extract a string variable", {File("s.89t", Broken(abc_89t, 98, 72, 0x0C ^ 0x0B))}, {"-x", "s.89t"}, 0, "", "", {Text("abc.txt", "abc")}},
+        {"extract a name holding DEL", {File("e.89t", ImageOf("a\x7F", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name \"a\\x7F\" is no safe file name; give out.txt\n"},
         {"read that fails", {}, {"/proc/self/mem", "m"}, 2, "ERROR: unable to read /proc/self/mem\n"},
         {"UTF-8 read that fails", {}, {"-u", "/proc/self/mem", "m"}, 2, "ERROR: unable to read /proc/self/mem\n"},
         {"endless line breaks", {}, {"/dev/stdin", "z"}, 3, "ERROR: text file too big\n", "", {}, "yes '' | "},
@@ -522,6 +546,10 @@ std::vector<Case> WindowsCases()
     return {
         {"wildcard expanded", {File("notes.txt", "abc")}, {"*.txt"}, 0, "", "", {File("notes.89t", ImageOf("notes", " abc"))}},
         {"wildcard matching nothing", {}, {"*.txt"}, 2, "ERROR: unable to open *.txt\n"},
+        {"a device's name as the output", {File("abc.txt", "abc")}, {"abc.txt", "aux"}, 5, "ERROR: unable to create aux.89t\n"},
+        {"extract a device's name", {File("e.89t", ImageOf("Com1", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name Com1 is no safe file name; give out.txt\n"},
+        {"extract a name with a wildcard", {File("e.89t", ImageOf("a*", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name a* is no safe file name; give out.txt\n"},
+        {"extract two names that differ in case", {File("g.89g", AbcGroup({"ABC", "abc"}))}, {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named ABC and abc\n"},
     };
 }
 

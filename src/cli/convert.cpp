@@ -29,13 +29,17 @@ int Convert(const Options& options, char** operands, int count)
     const bool utf8 = options.utf8;
 
     // The input is opened by its true name. Without -u, messages, the name and the output
-    // path use the form the program has always known arguments by. Every text byte takes at
-    // least one byte of the data, so a byte more than the largest text tells that it is too big.
-    const FileBytes in = ReadFile(operands[0], !utf8, utf8 ? kMaxUtf8TextSize : kMaxTextSize + 1);
-    const Block file(in.bytes);
+    // path use the form the program has always known arguments by.
+    std::FILE* const input = OpenInput(operands[0], !utf8);
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
-    if (!in.opened)
+    if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", input_path);
+    // Every text byte takes at least one byte of the data, so a byte more than the largest text
+    // tells that it is too big.
+    FileBytes in;
+    const bool read = ReadUpTo(input, in, utf8 ? kMaxUtf8TextSize : kMaxTextSize + 1);
+    std::fclose(input);
+    const Block file(in.bytes);
 
     // The name is the second operand, or the input path up to its first dot, directory parts
     // included; at most 8 calculator characters either way.
@@ -44,22 +48,21 @@ int Convert(const Options& options, char** operands, int count)
     char name[9] = {};
     std::size_t used = length < 8 ? length : 8;
     if (utf8) {
-        char what[kUtf8WhatSize];
+        char what[kUtf8WhatSize], shown[kShownNameSize];
         if (!Utf8Name2VarName({source, length}, name, used, what))
-            return Fail(kRefused, "ERROR: variable name %.*s: %s\n", static_cast<int>(length),
-                        source, what);
+            return Fail(kRefused, "ERROR: variable name %s: %s\n", ShownName({source, length}, shown, true), what);
     } else {
         std::memcpy(name, source, used);
     }
     char output_path[80];
     std::snprintf(output_path, sizeof output_path, "%.*s%s", static_cast<int>(used), source,
                   model.extension);
-    if (!file)
+    if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
 
     DataBuffer data;
     Utf8Problem problem;
-    std::span<const unsigned char> text(file.get(), in.size);
+    const std::span<const unsigned char> text(file.get(), in.size);
     bool failed = in.failed;
     EncodeResult result;
     if (utf8) {
@@ -99,5 +102,8 @@ int Convert(const Options& options, char** operands, int count)
                          static_cast<unsigned>(result.length + kVarFileFrame));
         return Fail(kNoImage, "ERROR: out of memory\n");
     }
+    // A device takes the name of a file on some systems: such a file cannot be created.
+    if (IsDeviceName(output_path))
+        return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);
     return WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
 }

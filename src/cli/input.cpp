@@ -2,37 +2,38 @@
 
 #include "cli/platform.h"
 
-#include <cstdio>
 #include <cstdlib>
 
-FileBytes ReadFile(const char* path, bool text_mode, std::size_t most)
+std::FILE* OpenInput(const char* path, bool text_mode)
 {
-    FileBytes in;
 #ifdef _WIN32
-    std::FILE* file = OpenFile(path, text_mode ? "rt" : "rb");
+    return OpenFile(path, text_mode ? "rt" : "rb");
 #else
     (void)text_mode;
-    std::FILE* file = OpenFile(path, "rb");
+    return OpenFile(path, "rb");
 #endif
-    if (!file)
-        return in;
-    in.opened = true;
-    std::size_t room = most < 65536 ? most : 65536;
-    for (;;) {
-        auto* more = static_cast<unsigned char*>(std::realloc(in.bytes, room ? room : 1));
-        if (!more) {
-            std::free(in.bytes);
-            in.bytes = nullptr;
-            break;
+}
+
+bool ReadUpTo(std::FILE* file, FileBytes& in, std::size_t most)
+{
+    // The block grows from 64 KiB by doubling, so that a small file costs little.
+    std::size_t room = in.size;
+    while (in.size < most && !in.ended && !in.failed) {
+        if (in.size == room || !in.bytes) {
+            room = in.size < 32768 ? 65536 : 2 * in.size;
+            room = room < most ? room : most;
+            auto* more = static_cast<unsigned char*>(std::realloc(in.bytes, room));
+            if (!more)
+                return false;
+            in.bytes = more;
         }
-        in.bytes = more;
-        in.size += std::fread(in.bytes + in.size, 1, room - in.size, file);
-        if (in.size < room || room == most) {
-            in.failed = in.size < room && std::ferror(file);
-            break;
+        const std::size_t want = room - in.size;
+        const std::size_t got = std::fread(in.bytes + in.size, 1, want, file);
+        in.size += got;
+        if (got < want) {
+            in.failed = std::ferror(file);
+            in.ended = !in.failed;
         }
-        room = most - room < room ? most : 2 * room;
     }
-    std::fclose(file);
-    return in;
+    return true;
 }

@@ -23,32 +23,41 @@ namespace {
 const char kHelp[] =
     "Usage: sorvel [options] file.txt [varname]\n"
     "       sorvel -x [options] file.89t [out.txt]\n"
-    "Turns a text file into a calculator text variable named varname, or after file.txt up to\n"
-    "its first dot, in the file <name>.89t; with -x, turns text variables back into text.\n"
-    "  -m, --model=MODEL  89 (TI-89, .89t, the default), 92 (TI-92, .92t), 92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
-    "  -u, --utf8         the text and the names are UTF-8, stored as the calculator's characters\n"
-    "  -x, --extract      write each text variable of file.89t to out.txt, by default <name>.txt\n"
+    "Turns a text file into a calculator text variable named varname, or after\n"
+    "file.txt up to its first dot, in the file <name>.89t; with -x, turns the text\n"
+    "variables of a calculator file back into text.\n"
+    "  -m, --model=MODEL  89 (TI-89, .89t, the default), 92 (TI-92, .92t),\n"
+    "                     92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
+    "  -u, --utf8         the text and the names are UTF-8, stored as the\n"
+    "                     calculator's characters\n"
+    "  -x, --extract      write each text variable of file.89t to out.txt\n"
+    "                     (- for standard output), by default <name>.txt\n"
+    "  -F, --force        with -x, replace a <name>.txt that exists\n"
     "  -h, --help         print this help\n"
     "  -V, --version      print the version\n";
 
 int Run(int argc, char** argv)
 {
 #ifdef SIGXFSZ
-    // A file-size limit then fails the write, which is reported, instead of killing us.
+    // A file-size limit, or a pipe closed by its reader, then fails the write, which is
+    // reported, instead of killing us.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
     static const option kLong[] = {
         {"model", required_argument, nullptr, 'm'}, {"utf8", no_argument, nullptr, 'u'},
         {"extract", no_argument, nullptr, 'x'},     {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},     {nullptr, 0, nullptr, 0},
+        {"version", no_argument, nullptr, 'V'},     {"force", no_argument, nullptr, 'F'},
+        {nullptr, 0, nullptr, 0},
     };
     Options options;
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:uxhV", kLong, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":m:uxFhV", kLong, nullptr)) != -1;) {
         switch (c) {
-        case 'h': std::fputs(kHelp, stdout); return kSuccess;
-        case 'V': std::puts("sorvel " SORVEL_VERSION); return kSuccess;
+        case 'h': return PutOut(kHelp);
+        case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
         case 'u': options.utf8 = true; break;
+        case 'F': options.force = true; break;
         case 'x':
             if (options.model)
                 return Fail(kUsage, "ERROR: -x does not go with -m\n");
@@ -57,18 +66,26 @@ int Run(int argc, char** argv)
         case 'm':
             if (options.extract)
                 return Fail(kUsage, "ERROR: -m does not go with -x\n");
+            options.model = nullptr;
             for (const Model& m : kModels)
                 if (std::strcmp(optarg, m.option) == 0)
                     options.model = &m;
             if (!options.model)
                 return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", optarg);
             break;
-        case ':':
-            return Fail(kUsage, "ERROR: option %s needs a value\n", argv[optind - 1]);
-        default:  // a short option is known by optopt, a long one by the argument just read
+        default: {  // a short option is known by optopt, a long one by the argument just read
+            const char* const arg = argv[optind - 1];
+            const char* const value = std::strchr(arg, '=');
+            for (const option& o : kLong)
+                if (o.name && o.has_arg == no_argument && value && !std::strncmp(arg, "--", 2) &&
+                    !std::strncmp(o.name, arg + 2, value - arg - 2))
+                    return Fail(kUsage, "ERROR: option %.*s takes no value\n", static_cast<int>(value - arg), arg);
+            if (c == ':')
+                return Fail(kUsage, "ERROR: option %s needs a value\n", arg);
             if (optopt)
                 return Fail(kUsage, "ERROR: unknown option -%c\n", optopt);
-            return Fail(kUsage, "ERROR: unknown option %s\n", argv[optind - 1]);
+            return Fail(kUsage, "ERROR: unknown option %s\n", arg);
+        }
         }
     }
     char** operands = argv + optind;

@@ -6,5 +6,6 @@
 struct Options {
     bool utf8 = false;
     bool extract = false;
+    bool force = false;            // -x replaces files of the default names
     const Model* model = nullptr;  // as given by -m
 };

@@ -3,12 +3,20 @@
 #include "cli/safe_output.h"
 #include "cli/status.h"
 
-int WriteOutput(const char* path, const char* shown, std::span<const unsigned char> bytes)
+int ReportOutput(OutputStatus status, const char* shown)
 {
-    switch (Bytes2File(path, bytes)) {
+    switch (status) {
     case OutputStatus::written: return kSuccess;
     case OutputStatus::not_created: return Fail(kCannotWrite, "ERROR: unable to create %s\n", shown);
-    case OutputStatus::not_written: break;
+    case OutputStatus::not_written:
+    case OutputStatus::exists: break;
     }
     return Fail(kCannotWrite, "ERROR: unable to write %s\n", shown);
+}
+
+int WriteOutput(const char* path, const char* shown, std::span<const unsigned char> bytes)
+{
+    const Output output = {path, bytes};
+    std::size_t failed;
+    return ReportOutput(Bytes2Files({&output, 1}, failed), shown);
 }

@@ -33,19 +33,22 @@ constexpr Spreads MakeSpreads()
 
 constexpr Spreads kSpreads = MakeSpreads();
 
-__m128i Load128(const unsigned char* at)
+// The blocks' work is done inline, in the loops that call it.
+#define SORVEL_INLINE [[gnu::always_inline]] inline
+
+SORVEL_INLINE __m128i Load128(const unsigned char* at)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
-void Store128(unsigned char* at, __m128i v)
+SORVEL_INLINE void Store128(unsigned char* at, __m128i v)
 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(at), v);
 }
 
 // Stores the low 8 bytes of v at d, a CR (from v's high bytes) before each byte marked in marks,
 // and returns the end; writes 16 bytes whatever that end.
-unsigned char* Spread8(unsigned char* d, __m128i v, unsigned marks)
+SORVEL_INLINE unsigned char* Spread8(unsigned char* d, __m128i v, unsigned marks)
 {
     const auto* pattern = reinterpret_cast<const __m128i*>(kSpreads.pattern[marks]);
     Store128(d, _mm_shuffle_epi8(v, _mm_load_si128(pattern)));
@@ -55,7 +58,7 @@ unsigned char* Spread8(unsigned char* d, __m128i v, unsigned marks)
 // Stores the 16 text bytes v from text position i at data position p, and returns the end;
 // writes 32 bytes whatever the end.
 template <bool Pairs>
-std::size_t StoreBlock(const unsigned char* text, std::size_t i, unsigned char* data,
+SORVEL_INLINE std::size_t StoreBlock(const unsigned char* text, std::size_t i, unsigned char* data,
                        std::size_t p, __m128i v)
 {
     const __m128i is_lf = _mm_cmpeq_epi8(v, _mm_set1_epi8(kLF));
@@ -82,7 +85,7 @@ std::size_t StoreBlock(const unsigned char* text, std::size_t i, unsigned char* 
 // that are stored unchanged at p, and returns the end; writes up to 132 bytes and reads text up
 // to i + 126.
 template <bool Pairs>
-std::size_t FixBytes(const unsigned char* text, std::size_t i, unsigned char* data, std::size_t p,
+SORVEL_INLINE std::size_t FixBytes(const unsigned char* text, std::size_t i, unsigned char* data, std::size_t p,
                      unsigned long long work)
 {
     unsigned char* d = data + p; // where byte 0 would go: the bytes from j are at d + j

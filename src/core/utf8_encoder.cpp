@@ -200,6 +200,12 @@ bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& u
     std::size_t n = 0, at = 0;
     for (; n < 8 && at < name.size(); ++n) {
         const CharMatch m = MatchChar(s + at, end);
+        if (m.code_points && m.cp < 0x20) {
+            what[0] = '\0';
+            Append(what, "control character U+");
+            AppendHex(what, m.cp, 4);
+            return false;
+        }
         if (m.byte <= 0) {
             Describe(m, s + at, what);
             return false;

@@ -34,6 +34,7 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
 
 // Maps the UTF-8 variable name `name` to calculator bytes in `var_name`, NUL-terminated, keeping
 // its first 8 calculator characters (what follows is not read); `used` gets the number of bytes of
-// `name` those characters took. False, with `what` filled, when a character cannot be mapped.
+// `name` those characters took. False, with `what` filled, when a character cannot be mapped or
+// is a control character, which no file name should hold.
 bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& used,
                       char (&what)[kUtf8WhatSize]);

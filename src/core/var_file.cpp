@@ -41,7 +41,9 @@ constexpr unsigned char kFolderType = 0x1F;
 // A data block: kData - kDataBlock bytes before the data, 2 after it.
 constexpr std::size_t kBlockFrame = kVarFileFrame - kDataBlock;
 
+// The types of the variables that hold text: a text, and a string.
 constexpr unsigned char kTextType = 0x0C;
+constexpr unsigned char kOtherTextType = 0x0B;
 
 // The sum of `size` bytes from `bytes`, each taken as unsigned; with `copy`, the bytes are
 // copied there in the same pass.
@@ -174,6 +176,14 @@ unsigned char* Variables2GroupBuffer(std::span<const Variable> vars, std::uint32
     return image;
 }
 
+bool HasSignature(std::span<const unsigned char> file)
+{
+    return file.size() >= kSignatureSize &&
+           std::any_of(std::begin(kSignatures), std::end(kSignatures), [&](const char* s) {
+               return std::memcmp(file.data() + kSignature, s, kSignatureSize) == 0;
+           });
+}
+
 std::size_t VarFileEntryCount(std::span<const unsigned char> file)
 {
     if (file.size() < kDataOffset)
@@ -188,9 +198,7 @@ const char* ParseVarFile(std::span<const unsigned char> file, std::span<Variable
     const std::size_t size = file.size();
     if (size < kDataOffset)
         return "shorter than its header";
-    const char* const signatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
-    if (std::none_of(std::begin(signatures), std::end(signatures),
-                     [f](const char* s) { return std::memcmp(f + kSignature, s, 8) == 0; }))
+    if (!HasSignature(file))
         return "unknown signature";
     const std::size_t count = GetLE16(f + kVarCount);
     if (count == 0)
@@ -235,10 +243,12 @@ const char* ParseVarFile(std::span<const unsigned char> file, std::span<Variable
     }
     if (end != 0 && end != size)
         return "data size disagrees with the file's length";
+    if (GetLE32(f + kFileSize + (count - 1) * kEntrySize) != size)
+        return "file size field disagrees with the file's length";
     return sums_agree ? nullptr : "wrong checksum";
 }
 
 bool IsTextVariable(const Variable& v)
 {
-    return v.type != kFolderType && IsTextData(v.data);
+    return (v.type == kTextType || v.type == kOtherTextType) && IsTextData(v.data);
 }

@@ -25,6 +25,15 @@ inline constexpr Model kModels[] = {
 // Bytes a one-variable file holds besides its variable's data.
 inline constexpr std::uint32_t kVarFileFrame = 90;
 
+// The largest variable file taken: more than the memory of any calculator of the family (the
+// TI-89 Titanium and the Voyage 200 keep 2.7 MB of archive and 256 KB of RAM), though the
+// format could describe one of 4 GiB.
+inline constexpr std::size_t kMaxVarFileSize = 4 << 20;
+
+// The signatures that open the files of the calculators of the family.
+inline constexpr const char* kSignatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
+inline constexpr std::size_t kSignatureSize = 8;
+
 enum class ImageFailure { none, too_long, no_memory };
 
 // Returns a new malloc'd block holding the complete file of calculator `model` with one
@@ -51,6 +60,9 @@ struct Variable {
 // than kMaxUserDataSize, the file would pass 4 GiB or 65,534 variables, or no memory is left.
 unsigned char* Variables2GroupBuffer(std::span<const Variable> vars, std::uint32_t& image_size,
                                      ImageFailure& failure, const Model& model = kModels[0]);
+
+// True when `file` begins with the signature of a calculator of the family.
+bool HasSignature(std::span<const unsigned char> file);
 
 // The number of entries, folders included, that the header of variable file `file` lists; 0
 // when the file is too short to hold them.

@@ -1,0 +1,28 @@
+#!/bin/sh
+# as_root_test.sh PROGRAM: what only root can set up. A link that another user planted in a
+# sticky, world-writable directory is not followed, and a file system with no inode left keeps
+# the old output. Skipped (status 77) where it cannot run.
+set -eu
+program=$1
+[ "$(id -u)" = 0 ] || { echo "as_root_test: skipped: not run as root"; exit 77; }
+dir=$(mktemp -d)
+trap 'status=$?; umount "$dir/full" 2>/dev/null; rm -rf "$dir"; exit $status' EXIT
+cd "$dir"
+fail() { echo "as_root_test: $*"; exit 1; }
+expect() { # STATUS MESSAGE COMMAND...: the command's status and standard output
+  want=$1 message=$2; shift 2
+  status=0; got=$("$@") || status=$?
+  [ "$status" = "$want" ] && [ "$got" = "$message" ] || fail "$* gave $status, '$got'"
+}
+
+printf abc >t.txt && "$program" t.txt t && mkdir sticky victim && echo secret >victim/v.txt
+cp t.89t sticky/ && chmod 1777 sticky && ln -s ../victim/v.txt sticky/t.txt && chown -h nobody sticky/t.txt
+(cd sticky && expect 5 "ERROR: unable to create t.txt" "$program" -x -F t.89t)
+[ "$(cat victim/v.txt)" = secret ] || fail "the link was followed"
+
+mkdir full
+mount -t tmpfs -o size=1m,nr_inodes=3 tmpfs full || { echo "as_root_test: skipped: no tmpfs mount"; exit 77; }
+echo old >full/t.89t && : >full/last
+(cd full && expect 5 "ERROR: unable to write t.89t" "$program" ../t.txt t)
+[ "$(cat full/t.89t)" = old ] || fail "the old file was not kept with no inode left"
+echo "as_root_test: a planted link refused, the old file kept with no inode left"
