@@ -2,6 +2,8 @@
 // does for a file on Linux, and keeps until the next call the message the program would print
 // (standard error first, no last line break) and the files it would write, for the script to
 // read through the sorvel_* getters.
+#include "cli/platform.h"
+#include "cli/status.h"
 #include "core/byte_encoder.h"
 #include "core/charset.h"
 #include "core/text_decoder.h"
@@ -18,8 +20,6 @@
 #include <memory>
 
 namespace {
-
-enum Status : int { kSuccess = 0, kUsage = 1, kTooBig = 3, kNoImage = 4, kRefused = 6 };
 
 struct Output {
     char name[8 * kTextBytesPerDataByte + 1];  // a variable's name as a text file names it
@@ -59,7 +59,7 @@ bool Outputs(std::size_t n)
 }
 
 // Keeps the message the console program prints for a failure and returns its status.
-[[gnu::format(printf, 2, 3)]] int Fail(Status status, const char* format, ...)
+[[gnu::format(printf, 2, 3)]] int Keep(ExitStatus status, const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
@@ -76,42 +76,37 @@ const Model* FindModel(const char* option)
     return nullptr;
 }
 
+// A text variable with the name of the file it goes to.
+struct Text {
+    const Variable* v;
+    char file_name[8 * kTextBytesPerDataByte + 5];
+};
+
 // A variable name that, followed by ".txt", names a file in the current directory on Linux.
-bool IsSafeFileName(const char* name)
+bool IsSafeFileName(const char* name, const char* file_name)
 {
-    if (!*name || !std::strcmp(name, ".") || !std::strcmp(name, ".."))
+    if (!*name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || IsDeviceName(file_name))
         return false;
-    for (; *name; ++name)
-        if (static_cast<unsigned char>(*name) < 0x20 || *name == '/' || *name == '\\')
+    for (; *name; ++name) {
+        const auto c = static_cast<unsigned char>(*name);
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\')
             return false;
+    }
     return true;
 }
 
-// Variable name `name` fit to print: every byte below 0x20 or above 0x7E as \xHH.
-const char* Printable(const char* name, char (&shown)[8 * 4 + 1])
+// Orders texts by their file names, and those the file system takes for one by their bytes.
+int CompareTexts(const void* a, const void* b)
 {
-    char* out = shown;
-    for (; *name; ++name) {
-        const auto c = static_cast<unsigned char>(*name);
-        out += c >= 0x20 && c < 0x7F ? std::snprintf(out, 2, "%c", c) : std::snprintf(out, 5, "\\x%02X", c);
-    }
-    *out = '\0';
-    return shown;
+    const char* const x = static_cast<const Text*>(a)->file_name;
+    const char* const y = static_cast<const Text*>(b)->file_name;
+    const int order = CompareFileNames(x, y);
+    return order ? order : std::strcmp(x, y);
 }
 
 int CompareNames(const void* a, const void* b)
 {
     return std::strcmp(static_cast<const Variable*>(a)->name, static_cast<const Variable*>(b)->name);
-}
-
-// Sorts `vars` by name; the first name two of them share, or null.
-const char* SharedName(Variable* vars, std::size_t n)
-{
-    std::qsort(vars, n, sizeof(Variable), CompareNames);
-    for (std::size_t i = 1; i < n; ++i)
-        if (!std::strcmp(vars[i].name, vars[i - 1].name))
-            return vars[i].name;
-    return nullptr;
 }
 
 } // namespace
@@ -140,20 +135,20 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     Reset();
     const Model* model = FindModel(model_option);
     if (!model)
-        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+        return Keep(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
     const char* source = given_name ? given_name : file;
     const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
     char name[9] = {};
     std::size_t used = std::min<std::size_t>(length, 8);
     if (utf8) {
-        char what[kUtf8WhatSize];
+        char what[kUtf8WhatSize], shown[kShownNameSize];
         if (!Utf8Name2VarName({source, length}, name, used, what))
-            return Fail(kRefused, "ERROR: variable name %.*s: %s", static_cast<int>(length), source, what);
+            return Keep(kRefused, "ERROR: variable name %s: %s", ShownName({source, length}, shown, true), what);
     } else {
         std::memcpy(name, source, used);
     }
     if (!Outputs(1))
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Keep(kNoImage, "ERROR: out of memory");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(used), source);
     std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->extension);
@@ -164,11 +159,11 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     const EncodeResult result = utf8 ? Utf8File2DataBuffer(text, g_data, problem)
                                      : TextFile2DataBuffer(TextUpToCtrlZ(text), LineBreaks::crlf_or_lf, g_data);
     if (result.status == EncodeStatus::too_big)
-        return Fail(kTooBig, "ERROR: text file too big");
+        return Keep(kTooBig, "ERROR: text file too big");
     if (result.status == EncodeStatus::refused) {
         g_line = problem.line;
         g_column = problem.column;
-        return Fail(kRefused, "ERROR: %s:%u:%u: %s", file, static_cast<unsigned>(problem.line),
+        return Keep(kRefused, "ERROR: %s:%u:%u: %s", file, static_cast<unsigned>(problem.line),
                     static_cast<unsigned>(problem.column), problem.what);
     }
     g_used = result.length;
@@ -177,58 +172,76 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     out.data = DataBuffer2OTHBuffer(name, std::span(g_data).first(result.length), image_size, why, *model);
     out.size = image_size;
     if (!out.data && why == ImageFailure::too_long)
-        return Fail(kNoImage, "ERROR: length (%u) exceeds max. user data size (%u)\nERROR: out of memory",
+        return Keep(kNoImage, "ERROR: length (%u) exceeds max. user data size (%u)\nERROR: out of memory",
                     static_cast<unsigned>(result.length), static_cast<unsigned>(kMaxUserDataSize));
     if (!out.data)
-        return Fail(kNoImage, "ERROR: cannot allocate %u bytes of memory\nERROR: out of memory",
+        return Keep(kNoImage, "ERROR: cannot allocate %u bytes of memory\nERROR: out of memory",
                     static_cast<unsigned>(result.length + kVarFileFrame));
     return kSuccess;
 }
 
 // `sorvel -x [-u] file` for the variable file `file` holding `bytes`: an output for each text
-// variable, sorted by name, its text with LF line breaks.
+// variable, sorted by file name, its text with LF line breaks.
 EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t size, const char* file, int utf8)
 {
     Reset();
     const std::span<const unsigned char> image(bytes, size);
-    const std::size_t entries = VarFileEntryCount(image);
-    const std::unique_ptr<Variable[], Free> all(static_cast<Variable*>(std::malloc(std::max<std::size_t>(entries, 1) * sizeof(Variable))));
-    if (!all)
-        return Fail(kNoImage, "ERROR: out of memory");
+    if (size >= kSignatureSize && !HasSignature(image))
+        return Keep(kRefused, "ERROR: %s: unknown signature", file);
+    if (size > kMaxVarFileSize)
+        return Keep(kRefused, "ERROR: %s: larger than any variable file (%u MiB)", file,
+                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+    const std::size_t entries = VarFileEntryCount(image), room = std::max<std::size_t>(entries, 1);
+    const std::unique_ptr<Variable[], Free> all(static_cast<Variable*>(std::malloc(room * sizeof(Variable))));
+    const std::unique_ptr<Text[], Free> texts(static_cast<Text*>(std::malloc(room * sizeof(Text))));
+    if (!all || !texts)
+        return Keep(kNoImage, "ERROR: out of memory");
     if (const char* why = ParseVarFile(image, {all.get(), entries}))
-        return Fail(kRefused, "ERROR: %s: %s", file, why);
-    Variable* const texts = all.get();
+        return Keep(kRefused, "ERROR: %s: %s", file, why);
+    // The text variables with their file names, sorted by them to find two of one name.
+    Text* const t = texts.get();
     std::size_t n = 0;
-    for (std::size_t i = 0; i < entries; ++i)
-        if (IsTextVariable(texts[i]))
-            texts[n++] = texts[i];
-    if (n == 0)
-        return Fail(kRefused, "ERROR: %s: no text variable", file);
-    char shown[8 * 4 + 1];
-    if (const char* name = SharedName(texts, n))
-        return Fail(kRefused, "ERROR: %s: two text variables named %s", file, Printable(name, shown));
-    for (std::size_t i = 0; i < n; ++i)
-        if (!IsSafeFileName(texts[i].name))
-            return Fail(kRefused, "ERROR: %s: variable name %s is no safe file name; give out.txt", file,
-                        Printable(texts[i].name, shown));
-    if (!Outputs(n))
-        return Fail(kNoImage, "ERROR: out of memory");
-    for (std::size_t i = 0; i < n; ++i) {
-        Output& out = g_outputs[i];
+    for (std::size_t i = 0; i < entries; ++i) {
+        if (!IsTextVariable(all[i]))
+            continue;
+        t[n].v = &all[i];
         // Without UTF-8, the name's bytes stand for themselves, as in the other direction.
         std::size_t at = 0;
-        for (const char* c = texts[i].name; *c; ++c) {
+        for (const char* c = all[i].name; *c; ++c) {
             const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*c)) : std::string_view(c, 1);
-            std::memcpy(out.name + at, form.data(), form.size());
+            std::memcpy(t[n].file_name + at, form.data(), form.size());
             at += form.size();
         }
-        std::snprintf(out.file_name, sizeof out.file_name, "%s.txt", out.name);
-        out.data = static_cast<unsigned char*>(std::malloc(texts[i].data.size() * kTextBytesPerDataByte));
+        std::memcpy(t[n++].file_name + at, ".txt", 5);
+    }
+    if (n == 0)
+        return Keep(kRefused, "ERROR: %s: no text variable", file);
+    std::qsort(t, n, sizeof(Text), CompareTexts);
+    char shown[kShownNameSize], other[kShownNameSize];
+    for (std::size_t i = 1; i < n; ++i) {
+        if (CompareFileNames(t[i].file_name, t[i - 1].file_name))
+            continue;
+        if (!std::strcmp(t[i].v->name, t[i - 1].v->name))
+            return Keep(kRefused, "ERROR: %s: two text variables named %s", file, ShownName(t[i].v->name, shown));
+        return Keep(kRefused, "ERROR: %s: two text variables named %s and %s", file,
+                    ShownName(t[i - 1].v->name, shown), ShownName(t[i].v->name, other));
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!IsSafeFileName(t[i].v->name, t[i].file_name))
+            return Keep(kRefused, "ERROR: %s: variable name %s is no safe file name; give out.txt", file,
+                        ShownName(t[i].v->name, shown));
+    if (!Outputs(n))
+        return Keep(kNoImage, "ERROR: out of memory");
+    for (std::size_t i = 0; i < n; ++i) {
+        Output& out = g_outputs[i];
+        std::snprintf(out.file_name, sizeof out.file_name, "%s", t[i].file_name);
+        std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(std::strlen(t[i].file_name) - 4), t[i].file_name);
+        out.data = static_cast<unsigned char*>(std::malloc(t[i].v->data.size() * kTextBytesPerDataByte));
         if (!out.data) {
             Reset();
-            return Fail(kNoImage, "ERROR: out of memory");
+            return Keep(kNoImage, "ERROR: out of memory");
         }
-        out.size = DataBuffer2Text(texts[i].data, utf8, "\n", out.data);
+        out.size = DataBuffer2Text(t[i].v->data, utf8, "\n", out.data);
     }
     return kSuccess;
 }
@@ -242,40 +255,41 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
     Reset();
     const Model* model = FindModel(model_option);
     if (!model)
-        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+        return Keep(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
     if (!Outputs(1))
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Keep(kNoImage, "ERROR: out of memory");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "texts");
     std::snprintf(out.file_name, sizeof out.file_name, "texts%.3sg", model->extension);
     const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(std::max<std::size_t>(n, 1) * sizeof(Variable))));
     if (!vars)
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Keep(kNoImage, "ERROR: out of memory");
     for (std::size_t i = 0; i < n; files += sizes[i++]) {
         const std::span<const unsigned char> file(files, sizes[i]);
         if (VarFileEntryCount(file) != 1)
-            return Fail(kRefused, "ERROR: file %u is no one-variable file", static_cast<unsigned>(i + 1));
+            return Keep(kRefused, "ERROR: file %u is no one-variable file", static_cast<unsigned>(i + 1));
         if (const char* why = ParseVarFile(file, {&vars[i], 1}))
-            return Fail(kRefused, "ERROR: file %u: %s", static_cast<unsigned>(i + 1), why);
+            return Keep(kRefused, "ERROR: file %u: %s", static_cast<unsigned>(i + 1), why);
     }
     if (n == 0)
-        return Fail(kRefused, "ERROR: no text variable");
-    char shown[8 * 4 + 1];
-    if (const char* name = SharedName(vars.get(), n))
-        return Fail(kRefused, "ERROR: two text variables named %s; one group file holds one of each name", Printable(name, shown));
+        return Keep(kRefused, "ERROR: no text variable");
+    std::qsort(vars.get(), n, sizeof(Variable), CompareNames);
+    char shown[kShownNameSize];
+    for (std::size_t i = 1; i < n; ++i)
+        if (!std::strcmp(vars[i].name, vars[i - 1].name))
+            return Keep(kRefused, "ERROR: two text variables named %s; one group file holds one of each name",
+                        ShownName(vars[i].name, shown));
     std::uint32_t image_size = 0;
     ImageFailure why;
     out.data = Variables2GroupBuffer({vars.get(), n}, image_size, why, *model);
     out.size = image_size;
-    return out.data ? kSuccess : Fail(kNoImage, "ERROR: out of memory");
+    return out.data ? kSuccess : Keep(kNoImage, "ERROR: out of memory");
 }
 
 // True (1) when `bytes` open with the signature of a variable file of any model.
 EMSCRIPTEN_KEEPALIVE int sorvel_is_variable_file(const unsigned char* bytes, std::size_t size)
 {
-    const char* const signatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
-    return size >= 8 && std::any_of(std::begin(signatures), std::end(signatures),
-                                    [bytes](const char* s) { return !std::memcmp(bytes, s, 8); });
+    return HasSignature({bytes, size});
 }
 
 } // extern "C"

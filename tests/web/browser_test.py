@@ -144,6 +144,7 @@ try:
             (['-u'], 'n.txt', b'a\r\nb\0'),              # 6: a NUL, line 2
             (['-x', '-u'], 'n.89t', image),
             (['-x'], 'n.89t', image[:-1]),               # 6: cut short
+            (['-x'], 'n.89t', b'no calculator file'),    # 6: its signature looked at first
             (['-x'], 'n.89t', image[:64] + b'../x\0' + image[69:])):  # 6: no safe file name
         status, message, made = console(args, name, data)
         o = {'file': name, 'utf8': '-u' in args, 'model': args[args.index('-m') + 1] if '-m' in args else '89'}
