@@ -36,8 +36,10 @@ const sorvel = (() => {
     }
   };
   // The one file a call made: its name, set whenever the name was taken, and its bytes.
-  const file = (r) => Object.assign(r, _sorvel_count() ? {fileName: output(0).fileName, bytes: output(0).bytes}
-                                                         : {fileName: '', bytes: new Uint8Array(0)});
+  const file = (r) => {
+    const {fileName, bytes} = _sorvel_count() ? output(0) : {fileName: '', bytes: new Uint8Array(0)};
+    return Object.assign(r, {fileName, bytes});
+  };
 
   return {
     // Text file `bytes`, named o.file, to a variable file, as `sorvel [-u] [-m model] file [name]`
