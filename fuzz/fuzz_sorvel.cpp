@@ -13,7 +13,9 @@
 #include "core/var_file.h"
 #include "core/byte_encoder_kernels.h"
 #include "core/text_decoder.h"
+#include "core/text_parts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +79,26 @@ std::string Text(std::span<const unsigned char> data, bool utf8, const char* lin
     return std::string(out.begin(), out.begin() + DataBuffer2Text(data, utf8, line_break, out.data()));
 }
 
+// `text` cut by TextPartEnd: each part stores in one variable (or is refused, which ends the
+// text), and one cut at a line break could not hold the next line too.
+void CheckParts(const std::string& text, bool utf8)
+{
+    const auto stored = [&](std::size_t start, std::size_t end) {  // 0: too big, 1: fits, 2: refused
+        const Bytes data = Encode(text.substr(start, end - start), utf8);
+        return data == kTooBig ? 0 : data[0] != 0 ? 2 : int(data.size() <= kMaxUserDataSize);
+    };
+    for (std::size_t start = 0, end; start < text.size(); start = end) {
+        end = TextPartEnd({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, start, utf8, LineBreaks::crlf_or_lf);
+        const int part = stored(start, end);
+        const std::size_t next = std::min(text.find_first_of(utf8 ? "\r\n" : "\n", end), text.size());
+        const bool at_break = end < text.size() && (text[end - 1] == '\n' || (utf8 && text[end - 1] == '\r'));
+        Require(end > start && end <= text.size() && part > 0, "each part fits in a variable");
+        Require(part == 2 || !at_break || !stored(start, next + (next < text.size()) + !text.compare(next, 2, "\r\n")), "a part cut at a line break cannot hold the next line");
+        if (part == 2)
+            return;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
@@ -106,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                         "a kernel stores the model's bytes, or is too big, and nothing past 65,531");
             }
         }
+        CheckParts(as_text.substr(0, as_text.find('\x1A')), false);
         const Bytes data = Encode(as_text, false), expected = DataModel(raw, true, true);
         Require(data == (expected.size() > 65532 ? kTooBig : expected), "the file gives the model's data, or is too big");
         if (expected.size() > 65532)
@@ -131,6 +154,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             }
         Require(Text(v->data, false, "\n") == back, "the text comes back");
         std::free(image);
+        // The data twice in a group, a variable of another folder between: read back as each
+        // folder's entry, then its variables, each with its name, type, attribute and data.
+        Variable group[3] = {{"w", "x", kTextType, kArchived, data}, {"main", "", 4, 0, {}}, {"w", "y", kTextType, 0, data}}, read[5];
+        std::strncpy(group[1].name, name.c_str(), 8);
+        image = Variables2GroupBuffer(group, image_size, failure, model);
+        Require(image && VarFileEntryCount({image, image_size}) == 5 && !ParseVarFile({image, image_size}, read), "the group reads back");
+        for (int i = 0, order[] = {-1, 0, 2, -1, 1}; i < 5; ++i) {  // folder w, x, y, folder main, the name
+            const Variable &r = read[i], &w = group[order[i] < 0 ? order[i + 1] : order[i]];
+            Require(!std::strcmp(r.name, order[i] < 0 ? w.folder : w.name) && (order[i] < 0 ? r.type == 0x1F : !std::strcmp(r.folder, w.folder) && r.type == w.type && r.attribute == w.attribute && std::ranges::equal(r.data, w.data)),
+                    "each folder's entry comes before its variables, each as written");
+        }
+        std::free(image);
     } else if (mode == 1) {
         const char* const line_break = flags % 3 == 0 ? "\n" : flags % 3 == 1 ? "\r\n" : "\r";
         std::string text;
@@ -152,6 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         for (const Utf8Kernel kernel : {Utf8Kernel::one_at_a_time, Utf8Kernel::words})
             Require(Encode(text, true, kernel) == (too_big ? kTooBig : expected), "the UTF-8 text gives the bytes, or is too big");
         Require(too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
+        CheckParts(text, true);
     } else if (mode == 2) {
         char var_name[9], what[kUtf8WhatSize];
         std::size_t used = 0;

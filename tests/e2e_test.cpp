@@ -110,6 +110,8 @@ void CheckWithLibtifiles2(const Entry& e, const fs::path& dir)
     const VarEntry* v = content->entries[0];
     EXPECT_EQ(v->type, 0x0C);
     EXPECT_STREQ(v->name, e.bytes.substr(64, 8).c_str());
+    EXPECT_STREQ(v->folder, e.bytes.substr(10, 8).c_str());
+    EXPECT_EQ(v->attr, static_cast<unsigned char>(e.bytes[73]));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), e.bytes.substr(86, e.bytes.size() - 88));
     tifiles_content_delete_regular(content);
 }
@@ -201,6 +203,12 @@ std::string AbcGroup(const std::vector<std::string>& names)
     return group + LE(first + 16 * n, 4) + "\xA5\x5A" + blocks;
 }
 
+// `bytes` with `part` written over them from `at`.
+std::string Set(std::string bytes, std::size_t at, const std::string& part)
+{
+    return bytes.replace(at, part.size(), part);
+}
+
 // `bytes` cut, or padded with zeros, to `size`, then byte `at` xor'ed with `flip`.
 std::string Broken(std::string bytes, std::size_t size, std::size_t at = 0, char flip = 0)
 {
@@ -240,28 +248,42 @@ struct Var {
     const char* name;
     unsigned char type;
     std::string data;
+    unsigned char attr = 0;
 };
 
-// The file that TiLP's libtifiles2 writes for `vars` on `model`.
+// The file, with no comment, that TiLP's libtifiles2 writes for `vars` on `model`, and reads
+// back as their folders, names, attributes and data.
 std::string TifilesImage(CalcModel model, const std::vector<Var>& vars)
 {
     tifiles_library_init();
     FileContent* content = tifiles_content_create_regular(model);
     std::strcpy(content->default_folder, "main");
+    std::memset(content->comment, 0, sizeof content->comment);
     for (const Var& v : vars) {
         // libtifiles2 keeps the big-endian size field in front of the data.
         VarEntry* ve = tifiles_ve_create_alloc_data(v.data.size() + 2);
         std::strcpy(ve->folder, v.folder);
         std::strcpy(ve->name, v.name);
         ve->type = v.type;
+        ve->attr = v.attr;
         ve->size = v.data.size() + 2;
         ve->data[0] = v.data.size() >> 8;
         ve->data[1] = v.data.size() & 0xFF;
         std::memcpy(ve->data + 2, v.data.data(), v.data.size());
         tifiles_content_add_entry(content, ve);
     }
-    const std::string path = testing::TempDir() + "sorvel-e2e-tifiles-" + std::to_string(getpid());
+    const std::string path = testing::TempDir() + "sorvel-e2e-tifiles-" + std::to_string(getpid()) + "." + tifiles_fext_of_group(model);
     EXPECT_EQ(tifiles_file_write_regular(path.c_str(), content, nullptr), 0);
+    tifiles_content_delete_regular(content);
+    content = tifiles_content_create_regular(CALC_NONE);
+    EXPECT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
+    std::string read, written;
+    for (unsigned i = 0; i < content->num_entries; ++i) {
+        const VarEntry* v = content->entries[i];
+        read += v->folder + "\\"s + v->name + " " + std::to_string(v->attr) + std::string(reinterpret_cast<char*>(v->data) + 2, v->size - 2);
+        written += vars[i].folder + "\\"s + vars[i].name + " " + std::to_string(vars[i].attr) + vars[i].data;
+    }
+    EXPECT_EQ(read, written);
     tifiles_content_delete_regular(content);
     const std::string image = Slurp(path);
     fs::remove(path);
@@ -518,6 +540,33 @@ TEST(EndToEnd, Extract)
     });
 }
 
+// Folders, archived variables, group files, texts split into variables.
+TEST(EndToEnd, Groups)
+{
+    const std::string abc_data = "\x00\x01\x20" "abc\x00\xE0"s, line = std::string(98, 'a') + "\n", theta = "\xCE\xB8", thetas = repeat(theta, 65510);
+    // 655 lines of 100 stored bytes fill a variable; 2,292 fill 3.5.
+    const auto part = [](const char* name, int lines) { return Var{"main", name, 0x0C, "\x00\x01\x20"s + repeat(std::string(98, 'a') + "\r ", lines) + "\x00\xE0"s}; };
+    const std::string book = TifilesImage(CALC_TI89, {part("t1", 655), part("t2", 655), part("t3", 655), part("t4", 327)});
+    CheckAll({
+        {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
+        {"folder in UTF-8, on a TI-92 Plus", {abc}, {"-u", "--folder=\xCE\xB8", "-m", "92p", "abc.txt"}, 0, "", "", {File("abc.9xt", Set(ImageOf("abc", " abc", "**TI92P*"), 10, "\x88\0\0\0"s))}},
+        {"archived, on a TI-92", {abc}, {"-a", "-m", "92", "abc.txt"}, 0, "", "", {File("abc.92t", Set(ImageOf("abc", " abc", "**TI92**"), 73, "\x03"))}},
+        {"group of two texts named after their files, in a folder, archived", {abc, Dir("d"), File("d/b.c.txt", "x\ny")}, {"-g", "g.89g", "-f", "work", "-a", "abc.txt", "d/b.c.txt"}, 0, "", "", {File("g.89g", TifilesImage(CALC_TI89, {{"work", "abc", 0x0C, abc_data, 3}, {"work", "b", 0x0C, "\x00\x01\x20x\r y\x00\xE0"s, 3}}))}},
+        {"group in UTF-8 for a Voyage 200", {abc, File(theta + ".txt", "abc")}, {"-u", "-m", "v200", "--group=g.v2g", theta + ".txt", "abc.txt"}, 0, "", "", {File("g.v2g", TifilesImage(CALC_V200, {{"main", "\x88", 0x0C, abc_data}, {"main", "abc", 0x0C, abc_data}}))}},
+        {"group of another model's extension", {abc}, {"-g", "g.89g", "-m", "92", "abc.txt"}, 1, "ERROR: group file g.89g does not end in .92g\n"},
+        {"group of two texts of one name", {abc, Dir("d"), File("d/abc.txt", "x")}, {"-g", "g.89g", "abc.txt", "d/abc.txt"}, 6, "ERROR: abc.txt and d/abc.txt give two variables named abc\n"},
+        {"group of a text too big", {abc, File("big.txt", std::string(65508, 'a'))}, {"-g", "g.89g", "abc.txt", "big.txt"}, 3, "ERROR: big.txt: text file too big\n"},
+        {"split text that fits", {abc}, {"-s", "abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
+        {"split 3.5 variables, and back", {File("t.txt", repeat(line, 2292))}, {"-x", "t.89g"}, 0, "", "", {File("t.89g", book), Text("t1.txt", repeat(line, 655)), Text("t2.txt", repeat(line, 655)), Text("t3.txt", repeat(line, 655)), Text("t4.txt", repeat(line, 327))}, g_command + "-s t.txt && "},
+        {"split a line longer than a variable, in UTF-8, on a TI-92 Plus", {File("u.txt", "a\n" + thetas)}, {"-s", "-u", "-m", "92p", "u.txt", "long"}, 0, "", "", {File("long.9xg", TifilesImage(CALC_TI92P,
+         {{"main", "long1", 0x0C, "\x00\x01\x20" "a\r\x20\x00\xE0"s}, {"main", "long2", 0x0C, "\x00\x01\x20"s + std::string(65507, '\x88') + "\x00\xE0"s}, {"main", "long3", 0x0C, "\x00\x01\x20\x88\x88\x88\x00\xE0"s}}))}},
+        {"split, refused where the text is", {File("u.txt", "a\n" + thetas + "\xE2\x82\xAC")}, {"-s", "-u", "u.txt"}, 6, "ERROR: u.txt:2:65511: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
+        {"empty folder", {abc}, {"-f", "", "abc.txt"}, 1, "ERROR: option -f needs a folder name\n"},
+        {"folder refused in UTF-8", {abc}, {"-u", "-f", "\xE2\x82\xAC", "abc.txt"}, 6, "ERROR: folder name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
+        {"extract with -s", {abc}, {"-x", "-s", "abc.txt"}, 1, "ERROR: -s does not go with -x\n"},
+        {"extract two texts of one name in two folders", {File("g.89g", TifilesImage(CALC_TI89, {{"main", "notes", 0x0C, abc_data}, {"work", "notes", 0x0C, abc_data}}))}, {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named notes: main\\notes and work\\notes\n"},
+    });
+}
 
 std::vector<Case> LinuxCases()
 {

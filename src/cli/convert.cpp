@@ -1,5 +1,6 @@
 #include "cli/convert.h"
 
+#include "cli/calc_name.h"
 #include "cli/input.h"
 #include "cli/platform.h"
 #include "cli/status.h"
@@ -54,6 +55,9 @@ int Convert(const Options& options, char** operands, int count)
     } else {
         std::memcpy(name, source, used);
     }
+    char folder[9];
+    if (const int status = FolderName(options, folder))
+        return status;
     char output_path[80];
     std::snprintf(output_path, sizeof output_path, "%.*s%s", static_cast<int>(used), source,
                   model.extension);
@@ -92,7 +96,8 @@ int Convert(const Options& options, char** operands, int count)
 
     std::uint32_t image_size = 0;
     ImageFailure why;
-    const Block image(DataBuffer2OTHBuffer(name, std::span(data).first(result.length), image_size, why, model));
+    const Block image(DataBuffer2OTHBuffer(name, std::span(data).first(result.length), image_size, why, model,
+                                          folder, options.archive ? kArchived : 0));
     if (!image) {
         if (why == ImageFailure::too_long)
             std::fprintf(stderr, "ERROR: length (%u) exceeds max. user data size (%u)\n",

@@ -49,13 +49,15 @@ bool IsSafeFileName(const char* name, const char* file_name)
     return true;
 }
 
-// Orders texts by their file names, and those the file system takes for one by their bytes.
+// Orders texts by their file names, those the file system takes for one by their bytes, and
+// those of one name by their folders.
 int CompareTexts(const void* a, const void* b)
 {
-    const char* const x = static_cast<const Text*>(a)->file_name;
-    const char* const y = static_cast<const Text*>(b)->file_name;
-    const int order = CompareFileNames(x, y);
-    return order ? order : std::strcmp(x, y);
+    const Text* const x = static_cast<const Text*>(a);
+    const Text* const y = static_cast<const Text*>(b);
+    const int order = CompareFileNames(x->file_name, y->file_name);
+    const int bytes = order ? order : std::strcmp(x->file_name, y->file_name);
+    return bytes ? bytes : std::strcmp(x->v->folder, y->v->folder);
 }
 
 // Reads the variable file `path` whole: its signature first, then at most kMaxVarFileSize
@@ -124,10 +126,14 @@ int Extract(const Options& options, char** operands, int count)
         return Fail(kRefused, "ERROR: %s: no text variable\n", input_path);
     Text* const t = texts.get();
     std::qsort(t, n, sizeof(Text), CompareTexts);
-    char shown[kShownNameSize], other[kShownNameSize];
+    char shown[kShownNameSize], other[kShownNameSize], folder[kShownNameSize];
     for (std::size_t i = 1; i < n; ++i) {
         if (CompareFileNames(t[i].file_name, t[i - 1].file_name))
             continue;
+        if (!std::strcmp(t[i].v->name, t[i - 1].v->name) && std::strcmp(t[i].v->folder, t[i - 1].v->folder))
+            return Fail(kRefused, "ERROR: %s: two text variables named %s: %s\\%s and %s\\%s\n", input_path,
+                        ShownName(t[i].v->name, shown), ShownName(t[i - 1].v->folder, other), shown,
+                        ShownName(t[i].v->folder, folder), shown);
         if (!std::strcmp(t[i].v->name, t[i - 1].v->name))
             return Fail(kRefused, "ERROR: %s: two text variables named %s\n", input_path,
                         ShownName(t[i].v->name, shown));

@@ -1,7 +1,9 @@
 // sorvel [options] file.txt [varname]: turns a text file into a calculator text variable file;
+// sorvel -g file.89g [options] file.txt...: turns text files into the variables of a group file;
 // sorvel -x [options] file.89t [out.txt]: turns the text variables of such a file back into text.
 #include "cli/convert.h"
 #include "cli/extract.h"
+#include "cli/group.h"
 #include "cli/platform.h"
 #include "cli/status.h"
 
@@ -22,6 +24,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: sorvel [options] file.txt [varname]\n"
+    "       sorvel -g file.89g [options] file.txt...\n"
     "       sorvel -x [options] file.89t [out.txt]\n"
     "Turns a text file into a calculator text variable named varname, or after\n"
     "file.txt up to its first dot, in the file <name>.89t; with -x, turns the text\n"
@@ -30,6 +33,12 @@ const char kHelp[] =
     "                     92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
     "  -u, --utf8         the text and the names are UTF-8, stored as the\n"
     "                     calculator's characters\n"
+    "  -f, --folder=NAME  the variable's folder, not main: -f work notes.txt\n"
+    "  -a, --archive      the variable is archived: -a notes.txt\n"
+    "  -g, --group=FILE   every text, named after its file, in group file FILE:\n"
+    "                     -g notes.89g a.txt b.txt\n"
+    "  -s, --split        a text too long for a variable in parts name1, name2, ...,\n"
+    "                     cut at line breaks, in <name>.89g: -s book.txt\n"
     "  -x, --extract      write each text variable of file.89t to out.txt\n"
     "                     (- for standard output), by default <name>.txt\n"
     "  -F, --force        with -x, replace a <name>.txt that exists\n"
@@ -48,11 +57,14 @@ int Run(int argc, char** argv)
         {"model", required_argument, nullptr, 'm'}, {"utf8", no_argument, nullptr, 'u'},
         {"extract", no_argument, nullptr, 'x'},     {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},     {"force", no_argument, nullptr, 'F'},
+        {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
+        {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
         {nullptr, 0, nullptr, 0},
     };
     Options options;
+    char writing = 0;  // the first of -f, -a, -g and -s, which go only with making a file
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:uxFhV", kLong, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":m:uxFhVf:ag:s", kLong, nullptr)) != -1;) {
         switch (c) {
         case 'h': return PutOut(kHelp);
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
@@ -61,7 +73,20 @@ int Run(int argc, char** argv)
         case 'x':
             if (options.model)
                 return Fail(kUsage, "ERROR: -x does not go with -m\n");
+            if (writing)
+                return Fail(kUsage, "ERROR: -x does not go with -%c\n", writing);
             options.extract = true;
+            break;
+        case 'f': case 'a': case 'g': case 's':
+            if (options.extract)
+                return Fail(kUsage, "ERROR: -%c does not go with -x\n", c);
+            if (c == 'f' && !*optarg)
+                return Fail(kUsage, "ERROR: option -f needs a folder name\n");
+            writing = writing ? writing : static_cast<char>(c);
+            options.folder = c == 'f' ? optarg : options.folder;
+            options.archive = options.archive || c == 'a';
+            options.group = c == 'g' ? optarg : options.group;
+            options.split = options.split || c == 's';
             break;
         case 'm':
             if (options.extract)
@@ -90,7 +115,9 @@ int Run(int argc, char** argv)
     }
     char** operands = argv + optind;
     const int count = argc - optind;
-    return options.extract ? Extract(options, operands, count) : Convert(options, operands, count);
+    if (options.extract)
+        return Extract(options, operands, count);
+    return options.group || options.split ? Group(options, operands, count) : Convert(options, operands, count);
 }
 
 } // namespace

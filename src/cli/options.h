@@ -8,4 +8,8 @@ struct Options {
     bool extract = false;
     bool force = false;            // -x replaces files of the default names
     const Model* model = nullptr;  // as given by -m
+    const char* folder = nullptr;  // as given by -f
+    bool archive = false;
+    const char* group = nullptr;   // the group file -g names
+    bool split = false;
 };

@@ -4,6 +4,7 @@
 #include "core/text_data.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,8 +42,7 @@ constexpr unsigned char kFolderType = 0x1F;
 // A data block: kData - kDataBlock bytes before the data, 2 after it.
 constexpr std::size_t kBlockFrame = kVarFileFrame - kDataBlock;
 
-// The types of the variables that hold text: a text, and a string.
-constexpr unsigned char kTextType = 0x0C;
+// The other type of variable that holds text, beside kTextType: a string.
 constexpr unsigned char kOtherTextType = 0x0B;
 
 // The sum of `size` bytes from `bytes`, each taken as unsigned; with `copy`, the bytes are
@@ -83,95 +83,122 @@ void GetName(const unsigned char* at, char (&name)[9])
     name[i] = '\0';
 }
 
+// The most entries a file's 16-bit count gives; with each variable's data at most
+// kMaxUserDataSize, a file of as many still has a size that fits its 32-bit field.
+constexpr std::size_t kMaxEntries = 0xFFFF;
+static_assert(kDataBlock + (kMaxEntries - 1) * kEntrySize + kMaxEntries * (kBlockFrame + kMaxUserDataSize) <= 0xFFFFFFFF);
+
+// True when no variable before variables[i] is in its folder.
+bool OpensFolder(std::span<const Variable> variables, std::size_t i)
+{
+    return std::none_of(variables.begin(), variables.begin() + i, [&](const Variable& v) {
+        return std::strncmp(v.folder, variables[i].folder, kNameSize) == 0;
+    });
+}
+
+// Puts the first 8 bytes of `name`, up to its NUL, at `at`, which is zeroed.
+void PutName(unsigned char* at, const char* name)
+{
+    for (std::size_t i = 0; i < kNameSize && name[i] != '\0'; ++i)
+        at[i] = static_cast<unsigned char>(name[i]);
+}
+
+// Puts at `entry` an entry of the file's list: the offset of its data block, `name` (its
+// first 8 bytes, zero-padded), its type and attribute, and `count`, the variables a folder holds.
+void PutEntry(unsigned char* entry, std::size_t block, const char* name, unsigned char type,
+              unsigned char attribute, std::uint32_t count)
+{
+    PutLE32(entry, static_cast<std::uint32_t>(block));
+    std::memset(entry + kName - kDataOffset, 0, kNameSize);
+    PutName(entry + kName - kDataOffset, name);
+    entry[kType - kDataOffset] = type;
+    entry[kAttribute - kDataOffset] = attribute;
+    PutLE16(entry + kEntryEnd - kDataOffset, count);
+}
+
+// Puts `data` at offset `block` of `image` as a data block (four zero bytes, the big-endian
+// size, the data, the checksum of the size field and data) and returns the offset after it.
+std::size_t PutDataBlock(unsigned char* image, std::size_t block, std::span<const unsigned char> data)
+{
+    unsigned char* const at = image + block - kDataBlock;  // so that the offsets above apply
+    const std::size_t length = data.size();
+    std::memset(at + kDataBlock, 0, kDataSize - kDataBlock);
+    PutBE16(at + kDataSize, static_cast<std::uint32_t>(length));
+    const std::uint64_t sum = at[kDataSize] + at[kDataSize + 1] + SumBytes(data.data(), length, at + kData);
+    PutLE16(at + kData + length, sum & 0xFFFF);
+    return block + kBlockFrame + length;
+}
+
 } // namespace
 
 unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
                                     std::uint32_t& image_size, ImageFailure& failure,
-                                    const Model& model)
+                                    const Model& model, const char* folder, unsigned char attribute)
 {
-    const std::size_t length = data.size();
-    if (length > kMaxUserDataSize) {
-        failure = ImageFailure::too_long;
-        return nullptr;
-    }
-    const std::uint32_t size = static_cast<std::uint32_t>(length) + kVarFileFrame;
-    auto* image = static_cast<unsigned char*>(std::malloc(size));
-    if (!image) {
-        failure = ImageFailure::no_memory;
-        return nullptr;
-    }
-    image_size = size;
-
-    std::memset(image, 0, kData);
-    std::memcpy(image + kSignature, model.signature, 8);
-    image[kFormat] = 0x01;
-    std::memcpy(image + kFolder, "main", 4);
-    PutLE16(image + kVarCount, 1);
-    PutLE32(image + kDataOffset, kDataBlock);
-    for (std::size_t i = 0; i < kNameSize && name[i] != '\0'; ++i)
-        image[kName + i] = static_cast<unsigned char>(name[i]);
-    image[kType] = kTextType;
-    image[kAttribute] = 0x00;
-    image[kEntryEnd] = 0x03;
-    PutLE32(image + kFileSize, size);
-    image[kMarker] = 0xA5;
-    image[kMarker + 1] = 0x5A;
-    PutBE16(image + kDataSize, static_cast<std::uint32_t>(length));
-
-    const std::uint64_t sum = image[kDataSize] + image[kDataSize + 1] +
-                              SumBytes(data.data(), length, image + kData);
-    PutLE16(image + kData + length, sum & 0xFFFF);
-    failure = ImageFailure::none;
+    Variable v = {{}, {}, kTextType, attribute, data};
+    std::strncpy(v.folder, folder, kNameSize);
+    std::strncpy(v.name, name, kNameSize);
+    unsigned char* const image = Variables2GroupBuffer({&v, 1}, image_size, failure, model);
+    // This program's one-variable files have always carried 0x03 where libtifiles2 writes 0.
+    if (image)
+        image[kEntryEnd] = 0x03;
     return image;
 }
 
-unsigned char* Variables2GroupBuffer(std::span<const Variable> vars, std::uint32_t& image_size,
+unsigned char* Variables2GroupBuffer(std::span<const Variable> variables, std::uint32_t& image_size,
                                      ImageFailure& failure, const Model& model)
 {
-    // The entries, the folder's first, move the fields after the first entry on by kEntrySize each.
-    const std::size_t shift = vars.size() * kEntrySize;
-    const std::size_t first_block = kDataBlock + shift;
-    std::uint64_t size = first_block;
-    bool too_long = vars.size() >= 0xFFFF;
-    for (const Variable& v : vars) {
-        size += kBlockFrame + v.data.size();
-        too_long = too_long || v.data.size() > kMaxUserDataSize;
+    const std::size_t n = variables.size();
+    std::size_t entries = n, blocks = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        entries += n > 1 && OpensFolder(variables, i);
+        blocks += kBlockFrame + variables[i].data.size();
+        if (variables[i].data.size() > kMaxUserDataSize)
+            entries = SIZE_MAX;
     }
-    if (too_long || size > UINT32_MAX) {
+    if (n == 0 || entries > kMaxEntries) {
         failure = ImageFailure::too_long;
         return nullptr;
     }
-    auto* image = static_cast<unsigned char*>(std::calloc(size, 1));
+    const std::size_t first_block = kDataBlock + (entries - 1) * kEntrySize;
+    auto* const image = static_cast<unsigned char*>(std::malloc(first_block + blocks));
     if (!image) {
         failure = ImageFailure::no_memory;
         return nullptr;
     }
-    image_size = static_cast<std::uint32_t>(size);
+    image_size = static_cast<std::uint32_t>(first_block + blocks);
 
+    std::memset(image, 0, first_block);
     std::memcpy(image + kSignature, model.signature, 8);
     image[kFormat] = 0x01;
-    std::memcpy(image + kFolder, "main", 4);
-    PutLE16(image + kVarCount, static_cast<std::uint32_t>(vars.size() + 1));
-    PutLE32(image + kDataOffset, static_cast<std::uint32_t>(first_block));
-    std::memcpy(image + kName, "main", 4);
-    image[kType] = kFolderType;
-    PutLE16(image + kEntryEnd, static_cast<std::uint32_t>(vars.size()));  // the folder's variables
+    PutName(image + kFolder, n == 1 ? variables[0].folder : "main");
+    PutLE16(image + kVarCount, static_cast<std::uint32_t>(entries));
+    unsigned char* const size_field = image + first_block - (kDataBlock - kFileSize);
+    PutLE32(size_field, image_size);
+    size_field[kMarker - kFileSize] = 0xA5;
+    size_field[kMarker - kFileSize + 1] = 0x5A;
+
+    unsigned char* entry = image + kDataOffset;
     std::size_t block = first_block;
-    for (std::size_t i = 0; i < vars.size(); ++i) {
-        unsigned char* const entry = image + (i + 1) * kEntrySize;
-        const std::span<const unsigned char> data = vars[i].data;
-        PutLE32(entry + kDataOffset, static_cast<std::uint32_t>(block));
-        std::memcpy(entry + kName, vars[i].name, std::find(vars[i].name, vars[i].name + kNameSize, '\0') - vars[i].name);
-        entry[kType] = vars[i].type;
-        unsigned char* const size_field = image + block + kDataSize - kDataBlock;
-        PutBE16(size_field, static_cast<std::uint32_t>(data.size()));
-        const std::uint64_t sum = size_field[0] + size_field[1] + SumBytes(data.data(), data.size(), size_field + 2);
-        PutLE16(size_field + 2 + data.size(), sum & 0xFFFF);
-        block += kBlockFrame + data.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!OpensFolder(variables, i))
+            continue;
+        unsigned char* const folder_entry = entry;
+        const std::size_t folder_block = block;
+        entry += n > 1 ? kEntrySize : 0;
+        std::uint32_t count = 0;
+        for (std::size_t k = i; k < n; ++k) {
+            const Variable& v = variables[k];
+            if (std::strncmp(v.folder, variables[i].folder, kNameSize) != 0)
+                continue;
+            PutEntry(entry, block, v.name, v.type, v.attribute, 0);
+            entry += kEntrySize;
+            block = PutDataBlock(image, block, v.data);
+            ++count;
+        }
+        if (n > 1)
+            PutEntry(folder_entry, folder_block, variables[i].folder, kFolderType, 0, count);
     }
-    PutLE32(image + kFileSize + shift, image_size);
-    image[kMarker + shift] = 0xA5;
-    image[kMarker + shift + 1] = 0x5A;
     failure = ImageFailure::none;
     return image;
 }
@@ -221,6 +248,7 @@ const char* ParseVarFile(std::span<const unsigned char> file, std::span<Variable
         Variable& v = entries[i];
         GetName(entry + kName, v.name);
         v.type = entry[kType];
+        v.attribute = entry[kAttribute];
         v.data = {};
         if (v.type == kFolderType) {
             std::memcpy(folder, v.name, sizeof folder);

@@ -9,18 +9,24 @@
 #include <span>
 
 // A calculator model as the command line names it, with the signature that opens its files
-// and the extension of its text variable files.
+// and the extensions of its text variable files and of its group files.
 struct Model {
     const char* option;
     const char* signature;  // 8 bytes
     const char* extension;
+    const char* group_extension;
 };
 inline constexpr Model kModels[] = {
-    {"89", "**TI89**", ".89t"},     // TI-89 and TI-89 Titanium
-    {"92", "**TI92**", ".92t"},     // TI-92
-    {"92p", "**TI92P*", ".9xt"},    // TI-92 Plus
-    {"v200", "**TI92P*", ".v2t"},   // Voyage 200
+    {"89", "**TI89**", ".89t", ".89g"},     // TI-89 and TI-89 Titanium
+    {"92", "**TI92**", ".92t", ".92g"},     // TI-92
+    {"92p", "**TI92P*", ".9xt", ".9xg"},    // TI-92 Plus
+    {"v200", "**TI92P*", ".v2t", ".v2g"},   // Voyage 200
 };
+
+inline constexpr unsigned char kTextType = 0x0C;
+// The attribute byte of an archived variable, as TiLP's libtifiles2 writes it (it takes 0x02
+// as archived too).
+inline constexpr unsigned char kArchived = 0x03;
 
 // Bytes a one-variable file holds besides its variable's data.
 inline constexpr std::uint32_t kVarFileFrame = 90;
@@ -34,31 +40,36 @@ inline constexpr std::size_t kMaxVarFileSize = 4 << 20;
 inline constexpr const char* kSignatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
 inline constexpr std::size_t kSignatureSize = 8;
 
-enum class ImageFailure { none, too_long, no_memory };
-
-// Returns a new malloc'd block holding the complete file of calculator `model` with one
-// variable named `name` (its first 8 bytes) whose data are `data`, and its size in `image_size`;
-// null, with `failure` saying why, when the data are longer than kMaxUserDataSize or no memory
-// is left.
-unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
-                                    std::uint32_t& image_size, ImageFailure& failure,
-                                    const Model& model = kModels[0]);
-
 // One entry of a variable file: a folder, or a variable with its folder, its name (the entry's
-// 8 bytes up to the first NUL), its type byte, and its data (the bytes between the big-endian
-// size field and the checksum).
+// 8 bytes up to the first NUL), its type and attribute bytes, and its data (the bytes between
+// the big-endian size field and the checksum).
 struct Variable {
     char folder[9];
     char name[9];
     unsigned char type;
+    unsigned char attribute;              // 0, or kArchived
     std::span<const unsigned char> data;  // empty for a folder
 };
 
-// Returns a new malloc'd block holding a group file of calculator `model` with the variables
-// `vars`, each with its name, type and data, all in folder main behind that folder's entry, and
-// its size in `image_size`; null, with `failure` saying why, when a variable's data are longer
-// than kMaxUserDataSize, the file would pass 4 GiB or 65,534 variables, or no memory is left.
-unsigned char* Variables2GroupBuffer(std::span<const Variable> vars, std::uint32_t& image_size,
+enum class ImageFailure { none, too_long, no_memory };
+
+// Returns a new malloc'd block holding the complete file of calculator `model` with one text
+// variable named `name` (its first 8 bytes) in folder `folder` (its first 8 bytes) whose
+// attribute byte is `attribute` and whose data are `data`, and its size in `image_size`; null,
+// with `failure` saying why, when the data are longer than kMaxUserDataSize or no memory is left.
+unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
+                                    std::uint32_t& image_size, ImageFailure& failure,
+                                    const Model& model = kModels[0], const char* folder = "main",
+                                    unsigned char attribute = 0);
+
+// Returns a new malloc'd block holding the complete file of calculator `model` with
+// `variables`, byte for byte as TiLP's libtifiles2 writes them: one variable as a one-variable
+// file naming its folder; more as a group file whose default folder is main and whose entries
+// give each folder, in the order the variables first name it, followed by its variables in
+// their order. Its size goes to `image_size`. Null, with `failure` saying why, when there is
+// no variable, one's data are longer than kMaxUserDataSize, the file would need more than
+// 65,535 entries (too_long), or no memory is left.
+unsigned char* Variables2GroupBuffer(std::span<const Variable> variables, std::uint32_t& image_size,
                                      ImageFailure& failure, const Model& model = kModels[0]);
 
 // True when `file` begins with the signature of a calculator of the family.

@@ -1,0 +1,31 @@
+#include "cli/calc_name.h"
+
+#include "cli/platform.h"
+#include "cli/status.h"
+#include "core/utf8_encoder.h"
+
+#include <cstring>
+
+int CalcName(const char* source, std::size_t length, bool utf8, const char* what, char (&name)[9],
+             std::size_t& used)
+{
+    std::memset(name, 0, sizeof name);
+    used = length < 8 ? length : 8;
+    char why[kUtf8WhatSize], shown[kShownNameSize];
+    if (!utf8)
+        std::memcpy(name, source, used);
+    else if (!Utf8Name2VarName({source, length}, name, used, why))
+        return Fail(kRefused, "ERROR: %s %s: %s\n", what, ShownName({source, length}, shown, true), why);
+    return kSuccess;
+}
+
+int FolderName(const Options& options, char (&folder)[9])
+{
+    if (!options.folder) {
+        std::memcpy(folder, "main", 5);
+        return kSuccess;
+    }
+    const char* source = options.utf8 ? options.folder : LegacyForm(options.folder);
+    std::size_t used;
+    return CalcName(source, std::strlen(source), options.utf8, "folder name", folder, used);
+}

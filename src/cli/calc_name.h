@@ -1,0 +1,17 @@
+#pragma once
+
+// Calculator names, of variables and folders, from the command line.
+
+#include "cli/options.h"
+
+#include <cstddef>
+
+// Fills `name` with the calculator name that the first `length` bytes of `source` give: their
+// first 8 calculator characters with -u, else their first 8 bytes, NUL-terminated; `used` gets
+// the bytes of `source` those take. Returns the exit status, a name that cannot be stored
+// reported as `what` ("variable name", ...).
+int CalcName(const char* source, std::size_t length, bool utf8, const char* what, char (&name)[9],
+             std::size_t& used);
+
+// Fills `folder` with the folder that -f names, main without it; returns the exit status.
+int FolderName(const Options& options, char (&folder)[9]);

@@ -1,0 +1,240 @@
+#include "cli/group.h"
+
+#include "cli/calc_name.h"
+#include "cli/input.h"
+#include "cli/platform.h"
+#include "cli/status.h"
+#include "cli/write_output.h"
+#include "core/byte_encoder.h"
+#include "core/charset.h"
+#include "core/text_decoder.h"
+#include "core/text_parts.h"
+#include "core/utf8_encoder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;  // where a backslash divides a path too
+#else
+constexpr bool kWindows = false;
+#endif
+
+// The most variables -s cuts one text into, so that a part's number takes two digits.
+constexpr std::size_t kMaxParts = 99;
+
+struct FreeBlock {
+    void operator()(void* block) const { std::free(block); }
+};
+
+// The texts read so far, and the variables they give.
+struct Contents {
+    Variable* variables = nullptr;
+    std::size_t count = 0;
+    std::size_t* text_of = nullptr;  // the text each variable comes from
+    unsigned char** data = nullptr;  // each text's parts' data, one after another
+    const char** shown = nullptr;    // each text's path as messages give it
+    std::size_t texts = 0;
+
+    ~Contents()
+    {
+        for (std::size_t i = 0; i < texts; ++i)
+            std::free(data[i]);
+        std::free(variables);
+        std::free(text_of);
+        std::free(data);
+        std::free(shown);
+    }
+};
+
+// Calculator name `name` as a message shows it: with -u as UTF-8, else its bytes.
+const char* Shown(const char* name, bool utf8, char (&shown)[kShownNameSize])
+{
+    char text[8 * kTextBytesPerDataByte];
+    std::size_t at = 0;
+    for (; *name; ++name) {
+        const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*name)) : std::string_view(name, 1);
+        std::memcpy(text + at, form.data(), form.size());
+        at += form.size();
+    }
+    return ShownName({text, at}, shown, utf8);
+}
+
+// The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in
+// `text`.
+void Position(std::span<const unsigned char> text, std::size_t at, std::uint32_t& line, std::uint32_t& column)
+{
+    line = column = 1;
+    for (std::size_t i = text.size() >= 3 && !std::memcmp(text.data(), "\xEF\xBB\xBF", 3) ? 3 : 0; i < at; ++i) {
+        const unsigned char c = text[i];
+        if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+            ++line;
+            column = 1;
+        } else if ((c & 0xC0) != 0x80 && c != '\r') {
+            ++column;
+        }
+    }
+}
+
+// Reads the text file `path` (named `shown` in messages) and adds to `contents` its variable
+// `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name
+// and number fit 8 bytes), each in `folder`. Returns the exit status.
+int AddText(Contents& contents, const Options& options, const char* path, const char* shown,
+            const char (&name)[9], const char (&folder)[9])
+{
+    const bool utf8 = options.utf8;
+    const std::size_t most_parts = options.split ? kMaxParts : 1;
+    // Every stored byte takes at most 5 bytes of UTF-8 text, and one of any other text: a byte
+    // more than these parts hold tells that the text is too big.
+    std::FILE* const input = OpenInput(path, !utf8);
+    if (!input)
+        return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
+    FileBytes in;
+    const bool read = ReadUpTo(input, in, utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8 : most_parts * kMaxStoredText + 1);
+    std::fclose(input);
+    const std::unique_ptr<unsigned char, FreeBlock> file(in.bytes);
+    if (!read)
+        return Fail(kNoImage, "ERROR: out of memory\n");
+    std::span<const unsigned char> text(file.get(), in.size);
+    bool failed = in.failed;
+#ifdef _WIN32
+    const LineBreaks breaks = LineBreaks::lf;  // the runtime's text mode has made CR LF pairs LF
+#else
+    const LineBreaks breaks = LineBreaks::crlf_or_lf;
+    if (!utf8) {
+        const std::span<const unsigned char> before_ctrl_z = TextUpToCtrlZ(text);
+        failed = failed && before_ctrl_z.size() == text.size();
+        text = before_ctrl_z;
+    }
+#endif
+
+    std::uint32_t lengths[kMaxParts];
+    std::size_t parts = 0, size = 0;
+    std::unique_ptr<unsigned char, FreeBlock> data;
+    static DataBuffer buffer;
+    for (std::size_t start = 0; parts == 0 || start < text.size(); ++parts) {
+        const std::size_t end = TextPartEnd(text, start, utf8, breaks);
+        if (parts == most_parts)
+            return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
+                          : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
+        Utf8Problem problem;
+        const std::span<const unsigned char> part = text.subspan(start, end - start);
+        const EncodeResult result = utf8 ? Utf8File2DataBuffer(part, buffer, problem) : TextFile2DataBuffer(part, breaks, buffer);
+        if (result.status != EncodeStatus::ok) {
+            if (failed || result.status != EncodeStatus::refused)
+                return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
+                              : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
+            std::uint32_t line, column;
+            Position(text, start, line, column);
+            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(line + problem.line - 1),
+                        static_cast<unsigned>(problem.line == 1 ? column + problem.column - 1 : problem.column), problem.what);
+        }
+        auto* more = static_cast<unsigned char*>(std::realloc(data.get(), size + result.length));
+        if (!more)
+            return Fail(kNoImage, "ERROR: out of memory\n");
+        data.release();
+        data.reset(more);
+        std::memcpy(more + size, buffer.data(), result.length);
+        size += lengths[parts] = result.length;
+        start = end;
+    }
+    if (failed)
+        return Fail(kCannotRead, "ERROR: unable to read %s\n", shown);
+
+    // Room for the text and its variables, each part named and no two variables of one name.
+    const std::size_t n = contents.count, t = contents.texts;
+    auto* variables = static_cast<Variable*>(std::realloc(contents.variables, (n + parts) * sizeof(Variable)));
+    contents.variables = variables ? variables : contents.variables;
+    auto* text_of = static_cast<std::size_t*>(std::realloc(contents.text_of, (n + parts) * sizeof(std::size_t)));
+    contents.text_of = text_of ? text_of : contents.text_of;
+    auto* all_data = static_cast<unsigned char**>(std::realloc(contents.data, (t + 1) * sizeof(unsigned char*)));
+    contents.data = all_data ? all_data : contents.data;
+    auto* all_shown = static_cast<const char**>(std::realloc(contents.shown, (t + 1) * sizeof(const char*)));
+    contents.shown = all_shown ? all_shown : contents.shown;
+    if (!variables || !text_of || !all_data || !all_shown)
+        return Fail(kNoImage, "ERROR: out of memory\n");
+    all_data[t] = data.release();
+    all_shown[t] = shown;
+    contents.texts = t + 1;
+
+    const std::size_t stem = strnlen(name, parts == 1 ? 8 : parts < 10 ? 7 : 6);
+    for (std::size_t k = 0, at = 0; k < parts; at += lengths[k++]) {
+        Variable& v = variables[n + k];
+        v = {{}, {}, kTextType, static_cast<unsigned char>(options.archive ? kArchived : 0), {all_data[t] + at, lengths[k]}};
+        std::memcpy(v.folder, folder, sizeof folder);
+        std::memcpy(v.name, name, stem);
+        if (parts > 1)
+            std::snprintf(v.name + stem, sizeof v.name - stem, "%u", static_cast<unsigned>(k + 1));
+        text_of[n + k] = t;
+        for (std::size_t i = 0; i < n; ++i)
+            if (!std::strcmp(variables[i].name, v.name)) {
+                char shown_name[kShownNameSize];
+                return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", all_shown[text_of[i]],
+                            shown, Shown(v.name, utf8, shown_name));
+            }
+        contents.count = n + k + 1;
+    }
+    return kSuccess;
+}
+
+} // namespace
+
+int Group(const Options& options, char** operands, int count)
+{
+    const bool utf8 = options.utf8;
+    const Model& model = options.model ? *options.model : kModels[0];
+    const char* const group = options.group;
+    if (group ? count < 1 : count != 1 && count != 2)
+        return Fail(kUsage, group ? "Usage: sorvel -g file.89g file.txt...\n" : "Usage: sorvel file.txt [varname]\n");
+    const char* const group_shown = group && !utf8 ? LegacyForm(group) : group;
+    const std::size_t group_length = group ? std::strlen(group) : 0;
+    if (group && (group_length < 4 || std::strcmp(group + group_length - 4, model.group_extension)))
+        return Fail(kUsage, "ERROR: group file %s does not end in %s\n", group_shown, model.group_extension);
+    char folder[9];
+    if (const int status = FolderName(options, folder))
+        return status;
+
+    // With -g, each text is named after its file's name up to its first dot; else as without -s.
+    Contents contents;
+    char name[9];
+    std::size_t used = 0;
+    const char* source = nullptr;
+    for (int i = 0; i < (group ? count : 1); ++i) {
+        const char* const shown = utf8 ? operands[i] : LegacyForm(operands[i]);
+        source = !group && count == 2 ? (utf8 ? operands[1] : LegacyForm(operands[1])) : shown;
+        if (group)
+            for (const char* c = shown; *c; ++c)
+                if (*c == '/' || (kWindows && *c == '\\'))
+                    source = c + 1;
+        const std::size_t length = !group && count == 2 ? std::strlen(source) : std::strcspn(source, ".");
+        if (const int status = CalcName(source, length, utf8, "variable name", name, used))
+            return status;
+        if (const int status = AddText(contents, options, operands[i], shown, name, folder))
+            return status;
+    }
+
+    // Without -g, a text that fits in one variable is written as it is without -s.
+    char output[80];
+    std::snprintf(output, sizeof output, "%.*s%s", static_cast<int>(used), source,
+                  group ? "" : contents.count > 1 ? model.group_extension : model.extension);
+    std::uint32_t image_size = 0;
+    ImageFailure why;
+    const std::unique_ptr<unsigned char, FreeBlock> image(
+        group || contents.count > 1
+            ? Variables2GroupBuffer({contents.variables, contents.count}, image_size, why, model)
+            : DataBuffer2OTHBuffer(name, contents.variables[0].data, image_size, why, model, folder,
+                                   contents.variables[0].attribute));
+    if (!image)
+        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
+    // What -x reads back, and more than any calculator of the family holds.
+    if (image_size > kMaxVarFileSize)
+        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", group ? group_shown : output,
+                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+    if (group)
+        return WriteOutput(group, group_shown, {image.get(), image_size});
+    return WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
+}
