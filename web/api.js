@@ -57,13 +57,15 @@ const sorvel = (() => {
       r.texts = Array.from({length: _sorvel_count()}, (_, i) => output(i));
       return r;
     },
-    // Variable files `files` (each as convert made it) as one group file for o.model: {status,
-    // message, fileName, bytes}.
-    group: (files, o = {}) => {
-      const all = new Uint8Array(files.reduce((n, f) => n + f.length, 0)), sizes = new Uint32Array(files.length);
+    // The texts `entries`, [{file, bytes}], each a text file's name and the variable file convert
+    // made of it, as one group file, as `sorvel [-u] [-m model] -g texts.89g file...` does:
+    // {status, message, fileName, bytes}.
+    group: (entries, o = {}) => {
+      const all = new Uint8Array(entries.reduce((n, e) => n + e.bytes.length, 0)), sizes = new Uint32Array(entries.length);
       let at = 0;
-      files.forEach((f, i) => { all.set(f, at); at += sizes[i] = f.length; });
-      return file(call(_sorvel_group, all, new Uint8Array(sizes.buffer), files.length, o.model || '89'));
+      entries.forEach((e, i) => { all.set(e.bytes, at); at += sizes[i] = e.bytes.length; });
+      return file(call(_sorvel_group, all, new Uint8Array(sizes.buffer), entries.map((e) => e.file + '\0').join(''),
+                       entries.length, o.model || '89', o.utf8 !== false));
     },
     // True when `bytes` open with the signature of a variable file.
     isVariableFile: (bytes) => call(_sorvel_is_variable_file, bytes.subarray(0, 8), Math.min(bytes.length, 8)).status == 1,

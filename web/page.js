@@ -66,7 +66,7 @@
   // Tells what every row now holds and makes the group file of the converted ones.
   const summarize = (what) => {
     const done = items.filter((i) => !i.result.status), texts = done.filter((i) => !i.variable);
-    group = sorvel.group(texts.map((i) => i.result.bytes), {model: model.value});
+    group = sorvel.group(texts.map((i) => ({file: i.file.name, bytes: i.result.bytes})), {model: model.value, utf8: utf8.checked});
     all.disabled = group.status != 0;
     all.textContent = `Download all as one group file${group.fileName ? ` (${group.fileName})` : ''}`;
     $('all-error').textContent = texts.length ? group.message : '';

@@ -76,6 +76,19 @@ const Model* FindModel(const char* option)
     return nullptr;
 }
 
+// Writes calculator name `name` as text to `text` (room for 8 * kTextBytesPerDataByte bytes): with
+// `utf8` each byte's UTF-8 form, else its bytes; returns the bytes written.
+std::size_t NameText(const char* name, bool utf8, char* text)
+{
+    std::size_t at = 0;
+    for (; *name; ++name) {
+        const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*name)) : std::string_view(name, 1);
+        std::memcpy(text + at, form.data(), form.size());
+        at += form.size();
+    }
+    return at;
+}
+
 // A text variable with the name of the file it goes to.
 struct Text {
     const Variable* v;
@@ -95,18 +108,15 @@ bool IsSafeFileName(const char* name, const char* file_name)
     return true;
 }
 
-// Orders texts by their file names, and those the file system takes for one by their bytes.
+// Orders texts by their file names, those the file system takes for one by their bytes, and
+// those of one name by their folders.
 int CompareTexts(const void* a, const void* b)
 {
-    const char* const x = static_cast<const Text*>(a)->file_name;
-    const char* const y = static_cast<const Text*>(b)->file_name;
-    const int order = CompareFileNames(x, y);
-    return order ? order : std::strcmp(x, y);
-}
-
-int CompareNames(const void* a, const void* b)
-{
-    return std::strcmp(static_cast<const Variable*>(a)->name, static_cast<const Variable*>(b)->name);
+    const Text* const x = static_cast<const Text*>(a);
+    const Text* const y = static_cast<const Text*>(b);
+    const int order = CompareFileNames(x->file_name, y->file_name);
+    const int bytes = order ? order : std::strcmp(x->file_name, y->file_name);
+    return bytes ? bytes : std::strcmp(x->v->folder, y->v->folder);
 }
 
 } // namespace
@@ -206,21 +216,20 @@ EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t 
             continue;
         t[n].v = &all[i];
         // Without UTF-8, the name's bytes stand for themselves, as in the other direction.
-        std::size_t at = 0;
-        for (const char* c = all[i].name; *c; ++c) {
-            const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*c)) : std::string_view(c, 1);
-            std::memcpy(t[n].file_name + at, form.data(), form.size());
-            at += form.size();
-        }
-        std::memcpy(t[n++].file_name + at, ".txt", 5);
+        std::memcpy(t[n].file_name + NameText(all[i].name, utf8, t[n].file_name), ".txt", 5);
+        ++n;
     }
     if (n == 0)
         return Keep(kRefused, "ERROR: %s: no text variable", file);
     std::qsort(t, n, sizeof(Text), CompareTexts);
-    char shown[kShownNameSize], other[kShownNameSize];
+    char shown[kShownNameSize], other[kShownNameSize], folder[kShownNameSize];
     for (std::size_t i = 1; i < n; ++i) {
         if (CompareFileNames(t[i].file_name, t[i - 1].file_name))
             continue;
+        if (!std::strcmp(t[i].v->name, t[i - 1].v->name) && std::strcmp(t[i].v->folder, t[i - 1].v->folder))
+            return Keep(kRefused, "ERROR: %s: two text variables named %s: %s\\%s and %s\\%s", file,
+                        ShownName(t[i].v->name, shown), ShownName(t[i - 1].v->folder, other), shown,
+                        ShownName(t[i].v->folder, folder), shown);
         if (!std::strcmp(t[i].v->name, t[i - 1].v->name))
             return Keep(kRefused, "ERROR: %s: two text variables named %s", file, ShownName(t[i].v->name, shown));
         return Keep(kRefused, "ERROR: %s: two text variables named %s and %s", file,
@@ -246,11 +255,11 @@ EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t 
     return kSuccess;
 }
 
-// The `n` variable files at `files`, one after the other, `sizes` long, each as sorvel_convert made
-// it, as one group file for the model named `model_option`, its variables sorted by name; output 0
-// is the group file, named as soon as the model is known.
-EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uint32_t* sizes, std::size_t n,
-                                      const char* model_option)
+// `sorvel [-u] -m model_option -g texts.89g file...` for the `n` text files named `names` (one
+// after the other, each ending in NUL), already converted into the variable files `files` (one
+// after the other, `sizes` long); output 0 is that group file, named as soon as the model is known.
+EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uint32_t* sizes, const char* names,
+                                      std::size_t n, const char* model_option, int utf8)
 {
     Reset();
     const Model* model = FindModel(model_option);
@@ -260,30 +269,40 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
         return Keep(kNoImage, "ERROR: out of memory");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "texts");
-    std::snprintf(out.file_name, sizeof out.file_name, "texts%.3sg", model->extension);
-    const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(std::max<std::size_t>(n, 1) * sizeof(Variable))));
-    if (!vars)
-        return Keep(kNoImage, "ERROR: out of memory");
-    for (std::size_t i = 0; i < n; files += sizes[i++]) {
-        const std::span<const unsigned char> file(files, sizes[i]);
-        if (VarFileEntryCount(file) != 1)
-            return Keep(kRefused, "ERROR: file %u is no one-variable file", static_cast<unsigned>(i + 1));
-        if (const char* why = ParseVarFile(file, {&vars[i], 1}))
-            return Keep(kRefused, "ERROR: file %u: %s", static_cast<unsigned>(i + 1), why);
-    }
+    std::snprintf(out.file_name, sizeof out.file_name, "texts%s", model->group_extension);
     if (n == 0)
-        return Keep(kRefused, "ERROR: no text variable");
-    std::qsort(vars.get(), n, sizeof(Variable), CompareNames);
-    char shown[kShownNameSize];
-    for (std::size_t i = 1; i < n; ++i)
-        if (!std::strcmp(vars[i].name, vars[i - 1].name))
-            return Keep(kRefused, "ERROR: two text variables named %s; one group file holds one of each name",
-                        ShownName(vars[i].name, shown));
+        return Keep(kUsage, "Usage: sorvel -g file.89g file.txt...");
+    const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(n * sizeof(Variable))));
+    const std::unique_ptr<const char*[], Free> shown(static_cast<const char**>(std::malloc(n * sizeof(const char*))));
+    if (!vars || !shown)
+        return Keep(kNoImage, "ERROR: out of memory");
+    for (std::size_t i = 0; i < n; files += sizes[i], names += std::strlen(names) + 1, ++i) {
+        const std::span<const unsigned char> file(files, sizes[i]);
+        shown[i] = names;
+        if (VarFileEntryCount(file) != 1 || ParseVarFile(file, {&vars[i], 1}))
+            return Keep(kRefused, "ERROR: %s: no variable file of one variable", names);
+        for (std::size_t k = 0; k < i; ++k)
+            if (!std::strcmp(vars[k].name, vars[i].name)) {
+                char text[8 * kTextBytesPerDataByte], name[kShownNameSize];
+                return Keep(kRefused, "ERROR: %s and %s give two variables named %s", shown[k], names,
+                            ShownName({text, NameText(vars[i].name, utf8, text)}, name, utf8));
+            }
+    }
     std::uint32_t image_size = 0;
     ImageFailure why;
     out.data = Variables2GroupBuffer({vars.get(), n}, image_size, why, *model);
     out.size = image_size;
-    return out.data ? kSuccess : Keep(kNoImage, "ERROR: out of memory");
+    if (!out.data)
+        return Keep(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file" : "ERROR: out of memory");
+    // What -x reads back, and more than any calculator of the family holds.
+    if (image_size > kMaxVarFileSize) {
+        std::free(out.data);
+        out.data = nullptr;
+        out.size = 0;
+        return Keep(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)", out.file_name,
+                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+    }
+    return kSuccess;
 }
 
 // True (1) when `bytes` open with the signature of a variable file of any model.

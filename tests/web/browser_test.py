@@ -32,13 +32,14 @@ def check(ok, what):
         print('FAIL:', what)
 
 
-def console(args, name, data, after=()):
+def console(args, files, after=()):
     """The Linux program's status, message (standard error, then output) and files made for
-    `sorvel ARGS NAME AFTER` in a directory holding only file NAME with `data`."""
+    `sorvel ARGS FILE... AFTER` in a directory holding only `files`, {name: bytes}."""
     d = pathlib.Path(tempfile.mkdtemp(dir=work))
-    (d / name).write_bytes(data)
-    r = subprocess.run([program, *args, name, *after], cwd=d, capture_output=True)
-    made = {f.name: f.read_bytes() for f in d.iterdir() if f.name != name}
+    for name, data in files.items():
+        (d / name).write_bytes(data)
+    r = subprocess.run([program, *args, *files, *after], cwd=d, capture_output=True)
+    made = {f.name: f.read_bytes() for f in d.iterdir() if f.name not in files}
     return r.returncode, (r.stderr + r.stdout).decode().rstrip('\n'), made
 
 
@@ -94,7 +95,7 @@ try:
         set_up(model, utf8)
         args = ['-m', model] + ['-u'] * utf8
         for name in ('notes.txt', 'raw.txt'):
-            status, message, made = console(args, name, files[name])
+            status, message, made = console(args, {name: files[name]})
             what = f'{name} {args}'
             if status == 0:
                 [(out, data)] = made.items()
@@ -104,19 +105,21 @@ try:
                 # The line the refusal points at, its character marked.
                 mark = row(name).find_element(By.TAG_NAME, 'mark')
                 check(driver.execute_script('return arguments[0].previousSibling.data', mark) == 'ab', f'{what}: the line')
-        status, message, made = console(['-x'] + ['-u'] * utf8, 'g.89g', files['g.89g'])
+        status, message, made = console(['-x'] + ['-u'] * utf8, {'g.89g': files['g.89g']})
         links = row('g.89g').find_elements(By.TAG_NAME, 'a')
         check(sorted(a.text for a in links) == sorted(made), f'g.89g {utf8}: the texts')
         for a in links:
             check(download(a, a.text) == made.get(a.text), f'g.89g {utf8}: {a.text}')
 
-    # Every converted text in one group file, as libtifiles2 reads it.
+    # Every converted text in one group file, as sorvel -g writes it and libtifiles2 reads it.
     group = download(driver.find_element(By.ID, 'all'), 'texts.v2g')
+    texts = {name: files[name] for name in ('notes.txt', 'raw.txt')}
+    check(group == console(['-m', 'v200', '-g', 'texts.v2g'], texts)[2].get('texts.v2g'), 'the group file')
     (work / 'texts.v2g').write_bytes(group)
     read = subprocess.run([tifiles, 'read', work / 'texts.v2g'], capture_output=True, text=True).stdout.split('\n')
     want = []
-    for name in ('notes.txt', 'raw.txt'):
-        [(out, data)] = console(['-m', 'v200'], name, files[name])[2].items()
+    for name, data in texts.items():
+        [(out, data)] = console(['-m', 'v200'], {name: data})[2].items()
         want.append(f'main {out[:-4]} 0C {data[86:-2].hex().upper()}')
     check(read[0] == 'group TI92+' and read[1:-1] == want, f'the group as libtifiles2 reads it: {read}')
 
@@ -126,7 +129,7 @@ try:
     for name in ('θ1', '€'):
         field.clear()
         field.send_keys(name)
-        status, message, made = console(['-u'], 'notes.txt', files['notes.txt'], [name])
+        status, message, made = console(['-u'], {'notes.txt': files['notes.txt']}, [name])
         if status == 0:
             [(out, data)] = made.items()
             check(download(row('notes.txt').find_element(By.LINK_TEXT, out), out) == data, f'name {name}')
@@ -134,7 +137,7 @@ try:
             check(row('notes.txt').find_element(By.CLASS_NAME, 'error').text == message, f'name {name}: the message')
 
     # The interface, as the program: options before the file, its name and bytes.
-    image = console([], 'n.txt', b'abc')[2]['n.89t']
+    image = console([], {'n.txt': b'abc'})[2]['n.89t']
     for args, name, data in (
             (['-u'], 'big.txt', b'a' * 65508),           # 3: too big in UTF-8
             ([], 'big.txt', b'a' * 65508),               # 4: refused by the writer
@@ -146,7 +149,7 @@ try:
             (['-x'], 'n.89t', image[:-1]),               # 6: cut short
             (['-x'], 'n.89t', b'no calculator file'),    # 6: its signature looked at first
             (['-x'], 'n.89t', image[:64] + b'../x\0' + image[69:])):  # 6: no safe file name
-        status, message, made = console(args, name, data)
+        status, message, made = console(args, {name: data})
         o = {'file': name, 'utf8': '-u' in args, 'model': args[args.index('-m') + 1] if '-m' in args else '89'}
         r = driver.execute_script('''
             const r = sorvel[arguments[0] ? 'extract' : 'convert'](new Uint8Array(arguments[1]), arguments[2]);
@@ -154,6 +157,14 @@ try:
             return [r.status, r.message, Object.fromEntries(files.map((f) => [f.fileName, Array.from(f.bytes)]))];''',
                                   '-x' in args, list(data), o)
         check(r == [status, message, {k: list(v) for k, v in made.items()}], f'sorvel {args} {name}: {r[:2]}')
+
+    # sorvel.group as sorvel -g, for two texts that give one name.
+    texts = {'a.txt': b'x', 'a.b.txt': b'y'}
+    status, message, _ = console(['-u', '-g', 'texts.89g'], texts)
+    r = driver.execute_script('''
+        const r = sorvel.group(arguments[0].map(([file, b]) => ({file, bytes: sorvel.convert(new Uint8Array(b), {file}).bytes})));
+        return [r.status, r.message];''', [[name, list(data)] for name, data in texts.items()])
+    check(r == [status, message], f'sorvel.group: {r}')
 
     # The rows as they stand, to axe-core; then at a phone's width, nothing wider than the screen.
     driver.execute_script(axe.read_text())
