@@ -1,10 +1,11 @@
 // Runs the program under test in a scratch directory per case and checks its exit status,
 // standard output and error, and every file it leaves; expected files are pieced together by
 // hand or made by TiLP's libraries, and libtifiles2 reads each calculator file expected.
-//     sorvel_e2e_tests [--windows] PROGRAM [ARG...]
+//     sorvel_e2e_tests [--windows | --node] PROGRAM [ARG...]
 // With --windows, PROGRAM is wine and the Windows program: lines end in CR LF, and a run that
 // wine failed to start (status 1 without a byte of output, which the program never gives)
-// is made once more.
+// is made once more. With --node, PROGRAM is Node.js and the program built for it with
+// Emscripten: the rows in kNotForNode are left out.
 #include <gtest/gtest.h>
 
 #define restrict __restrict  // TiLP's headers are written for C99
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,6 +32,12 @@ namespace {
 
 std::string g_command;  // runs the program under test, quoted for the shell
 bool g_windows = false;
+bool g_node = false;
+// The program for Node.js reads no pipe to its end, a signal ends Node.js rather than the program
+// in it, and the C library it is built with (musl) leaves in argv no trace of an option missing its
+// value at the end.
+const std::set<std::string> kNotForNode = {"endless line breaks", "interrupted: the temporary files removed",
+                                           "model without its value"};
 
 struct Entry {
     enum Kind { file, dir, link, text } kind;  // a text's lines end as the system's do
@@ -327,7 +335,8 @@ const std::string group = AbcGroup({"a", "b"});  // its first data block from 98
 void CheckAll(const std::vector<Case>& cases)
 {
     for (const Case& c : cases)
-        Check(c);
+        if (!g_node || !kNotForNode.contains(c.what))
+            Check(c);
 }
 
 // The worked examples, field by field by hand.
@@ -618,10 +627,12 @@ int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     g_windows = argc > 1 && argv[1] == "--windows"s;
-    for (int i = 1 + g_windows; i < argc; ++i)
-        g_command += "'" + (i == 1 + g_windows ? fs::absolute(argv[i]).string() : argv[i]) + "' ";
+    g_node = argc > 1 && argv[1] == "--node"s;
+    const int first = 1 + (g_windows || g_node);
+    for (int i = first; i < argc; ++i)
+        g_command += "'" + (i == first ? fs::absolute(argv[i]).string() : argv[i]) + "' ";
     if (g_command.empty()) {
-        std::fprintf(stderr, "usage: %s [--windows] PROGRAM [ARG...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--windows | --node] PROGRAM [ARG...]\n", argv[0]);
         return 2;
     }
     return RUN_ALL_TESTS();

@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""The page's figures in headless Chromium (Debian's chromium, chromium-driver and
+python3-selenium): its size; how long after its navigation starts it is ready to convert
+(sorvel.readyAt, over RUNS loads from disk, each after a load of a page holding nothing but a
+script that notes the same time, for how much of it is the browser's own); and how long
+sorvel.convert takes, timed in the page with performance.now(), on the largest text of each kind
+that bench/texts.py writes: its first call on a page just loaded (over 10 loads), then RUNS
+calls more. Prints the table that the README shows.
+    RUNS=50 bench/web.py [PAGE]       PAGE: build/web/sorvel.html, which the web preset builds"""
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+CONVERT = '''
+    const [bytes, utf8, runs] = [new Uint8Array(arguments[0]), arguments[1], arguments[2]], times = [];
+    for (let i = 0; i <= runs; ++i) {
+      const start = performance.now(), r = sorvel.convert(bytes, {file: 'big.txt', utf8});
+      times.push(performance.now() - start);
+      if (r.status) throw new Error(r.message);
+    }
+    return times;'''
+
+root = pathlib.Path(__file__).resolve().parent.parent
+page = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else root / 'build/web/sorvel.html').resolve()
+runs = int(os.environ.get('RUNS', '50'))
+work = tempfile.mkdtemp(prefix='sorvel-bench-')
+kinds = subprocess.run([sys.executable, root / 'bench/texts.py', work], capture_output=True, text=True, check=True).stdout
+kinds = [line.split('\t') for line in kinds.splitlines()] + [['utf8', 'UTF-8 prose with accents, Greek letters and signs'],
+                                                             ['utf8-dense', 'UTF-8, a dense line of Greek letters and signs']]
+
+options = webdriver.ChromeOptions()
+options.binary_location = '/usr/bin/chromium'
+for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+            '--disable-component-update', '--disable-sync', f'--user-data-dir={work}/profile'):
+    options.add_argument(arg)
+driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+try:
+    blank = pathlib.Path(work, 'blank.html')
+    blank.write_text('<!doctype html><title>blank</title><script>sorvel = {readyAt: performance.now()}</script>')
+    ready = {page: [], blank: []}
+    for _ in range(runs):
+        for p in ready:
+            driver.get(p.as_uri())
+            ready[p].append(driver.execute_script('return sorvel.readyAt'))
+    print(f'page: {page.stat().st_size:,} bytes')
+    for p, what in ((page, 'ready to convert'), (blank, 'a blank page\'s script runs')):
+        print(f'{what}: {statistics.median(ready[p]):.1f} ms after the navigation starts (median of {runs} loads '
+              f'from disk; first {ready[p][0]:.1f}, fastest {min(ready[p]):.1f}, slowest {max(ready[p]):.1f})')
+    print()
+    print(f'| text (65,507 bytes stored) | mode | sorvel.convert, first call (median of 10 loads) '
+          f'| then median of {runs} | slowest |')
+    print('|---|---|---|---|---|')
+    for name, what in kinds:
+        utf8, text, first = name.startswith('utf8'), list(open(f'{work}/{name}.txt', 'rb').read()), []
+        for calls in [0] * 9 + [runs]:
+            driver.get(page.as_uri())
+            times = driver.execute_script(CONVERT, text, utf8, calls)
+            first.append(times[0])
+        print(f'| {what} | {"UTF-8" if utf8 else "bytes"} | {statistics.median(first):.1f} ms '
+              f'| {statistics.median(times[1:]):.1f} ms | {max(times[1:]):.1f} ms |')
+finally:
+    driver.quit()

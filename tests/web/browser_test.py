@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""sorvel.html in headless Chromium, opened from disk and driven through its file chooser: every
+file it offers is the console program's output for the same input, byte for byte, and every
+refusal its message; its group download reads back in libtifiles2; sorvel.convert and
+sorvel.extract give the program's statuses and messages; no request leaves the page, nothing goes
+to its console, axe-core finds no violation, and it fits a phone's width.
+    browser_test.py PAGE SORVEL TIFILES_CHECK AXE_JS"""
+import json
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+page, program, tifiles, axe = (pathlib.Path(a).resolve() for a in sys.argv[1:5])
+if not axe.exists():
+    sys.exit(f'{axe} is missing: npm ci --prefix tests/web')
+work = pathlib.Path(tempfile.mkdtemp(prefix='sorvel-web-'))
+downloads, inputs = work / 'downloads', work / 'inputs'
+inputs.mkdir()
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print('FAIL:', what)
+
+
+def console(args, files, after=()):
+    """The Linux program's status, message (standard error, then output) and files made for
+    `sorvel ARGS FILE... AFTER` in a directory holding only `files`, {name: bytes}."""
+    d = pathlib.Path(tempfile.mkdtemp(dir=work))
+    for name, data in files.items():
+        (d / name).write_bytes(data)
+    r = subprocess.run([program, *args, *files, *after], cwd=d, capture_output=True)
+    made = {f.name: f.read_bytes() for f in d.iterdir() if f.name not in files}
+    return r.returncode, (r.stderr + r.stdout).decode().rstrip('\n'), made
+
+
+options = webdriver.ChromeOptions()
+options.binary_location = '/usr/bin/chromium'
+for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+            '--disable-component-update', '--disable-sync', f'--user-data-dir={work}/profile', '--window-size=1000,900'):
+    options.add_argument(arg)
+options.add_experimental_option('prefs', {'download.default_directory': str(downloads),
+                                          'profile.default_content_setting_values.automatic_downloads': 1})
+options.set_capability('goog:loggingPrefs', {'performance': 'ALL', 'browser': 'ALL'})
+driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+wait = WebDriverWait(driver, 10)
+
+
+def download(element, name):
+    """The bytes of file `name` that clicking `element` downloads."""
+    element.click()
+    path = downloads / name
+    wait.until(lambda _: path.exists())
+    data = path.read_bytes()
+    path.unlink()
+    return data
+
+
+def row(file_name):
+    return driver.find_element(By.XPATH, f'//ul[@id="rows"]/li[h2="{file_name}"]')
+
+
+def set_up(model, utf8):
+    Select(driver.find_element(By.ID, 'model')).select_by_value(model)
+    box = driver.find_element(By.ID, 'utf8')
+    if box.is_selected() != utf8:
+        box.click()
+
+
+try:
+    driver.get(page.as_uri())
+    # A text in UTF-8 with both line breaks; one refused in UTF-8 on line 2 and holding a 0xFF and
+    # a Ctrl-Z; a group file that libtifiles2 writes, holding "abc" and "x".
+    files = {'notes.txt': 'Café θ≤1\r\nline two\n'.encode(), 'raw.txt': b'ok\r\nab\xffc\x1atail',
+             'g.89g': None}
+    subprocess.run([tifiles, 'write', inputs / 'g.89g', 'abc=000800012061626300E0', 'x=00060001207800E0'], check=True)
+    for name, data in files.items():
+        if data:
+            (inputs / name).write_bytes(data)
+    files['g.89g'] = (inputs / 'g.89g').read_bytes()
+    driver.find_element(By.ID, 'files').send_keys('\n'.join(str(inputs / name) for name in files))
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, '#rows > li')) == len(files))
+
+    # Each setting redoes every row: each model in UTF-8, then bytes as they are.
+    for model, utf8 in (('89', True), ('92', True), ('92p', True), ('v200', True), ('v200', False)):
+        set_up(model, utf8)
+        args = ['-m', model] + ['-u'] * utf8
+        for name in ('notes.txt', 'raw.txt'):
+            status, message, made = console(args, {name: files[name]})
+            what = f'{name} {args}'
+            if status == 0:
+                [(out, data)] = made.items()
+                check(download(row(name).find_element(By.LINK_TEXT, out), out) == data, f'{what}: {out}')
+            else:
+                check(row(name).find_element(By.CLASS_NAME, 'error').text == message, f'{what}: the message')
+                # The line the refusal points at, its character marked.
+                mark = row(name).find_element(By.TAG_NAME, 'mark')
+                check(driver.execute_script('return arguments[0].previousSibling.data', mark) == 'ab', f'{what}: the line')
+        status, message, made = console(['-x'] + ['-u'] * utf8, {'g.89g': files['g.89g']})
+        links = row('g.89g').find_elements(By.TAG_NAME, 'a')
+        check(sorted(a.text for a in links) == sorted(made), f'g.89g {utf8}: the texts')
+        for a in links:
+            check(download(a, a.text) == made.get(a.text), f'g.89g {utf8}: {a.text}')
+
+    # Every converted text in one group file, as sorvel -g writes it and libtifiles2 reads it.
+    group = download(driver.find_element(By.ID, 'all'), 'texts.v2g')
+    texts = {name: files[name] for name in ('notes.txt', 'raw.txt')}
+    check(group == console(['-m', 'v200', '-g', 'texts.v2g'], texts)[2].get('texts.v2g'), 'the group file')
+    (work / 'texts.v2g').write_bytes(group)
+    read = subprocess.run([tifiles, 'read', work / 'texts.v2g'], capture_output=True, text=True).stdout.split('\n')
+    want = []
+    for name, data in texts.items():
+        [(out, data)] = console(['-m', 'v200'], {name: data})[2].items()
+        want.append(f'main {out[:-4]} 0C {data[86:-2].hex().upper()}')
+    check(read[0] == 'group TI92+' and read[1:-1] == want, f'the group as libtifiles2 reads it: {read}')
+
+    # A variable name typed, then one refused.
+    set_up('89', True)
+    field = row('notes.txt').find_element(By.TAG_NAME, 'input')
+    for name in ('θ1', '€'):
+        field.clear()
+        field.send_keys(name)
+        status, message, made = console(['-u'], {'notes.txt': files['notes.txt']}, [name])
+        if status == 0:
+            [(out, data)] = made.items()
+            check(download(row('notes.txt').find_element(By.LINK_TEXT, out), out) == data, f'name {name}')
+        else:
+            check(row('notes.txt').find_element(By.CLASS_NAME, 'error').text == message, f'name {name}: the message')
+
+    # The interface, as the program: options before the file, its name and bytes.
+    image = console([], {'n.txt': b'abc'})[2]['n.89t']
+    for args, name, data in (
+            (['-u'], 'big.txt', b'a' * 65508),           # 3: too big in UTF-8
+            ([], 'big.txt', b'a' * 65508),               # 4: refused by the writer
+            ([], 'lf.txt', b'\n' * 32764 + b'\x1a'),     # 3: too big by its line breaks
+            (['-u', '-m', '92p'], 'chapter12.v1.txt', 'é\nθ'.encode()),
+            (['-u'], '€uro.txt', b'x'),                  # 6: the name
+            (['-u'], 'n.txt', b'a\r\nb\0'),              # 6: a NUL, line 2
+            (['-x', '-u'], 'n.89t', image),
+            (['-x'], 'n.89t', image[:-1]),               # 6: cut short
+            (['-x'], 'n.89t', b'no calculator file'),    # 6: its signature looked at first
+            (['-x'], 'n.89t', image[:64] + b'../x\0' + image[69:])):  # 6: no safe file name
+        status, message, made = console(args, {name: data})
+        o = {'file': name, 'utf8': '-u' in args, 'model': args[args.index('-m') + 1] if '-m' in args else '89'}
+        r = driver.execute_script('''
+            const r = sorvel[arguments[0] ? 'extract' : 'convert'](new Uint8Array(arguments[1]), arguments[2]);
+            const files = r.texts || (r.status ? [] : [r]);
+            return [r.status, r.message, Object.fromEntries(files.map((f) => [f.fileName, Array.from(f.bytes)]))];''',
+                                  '-x' in args, list(data), o)
+        check(r == [status, message, {k: list(v) for k, v in made.items()}], f'sorvel {args} {name}: {r[:2]}')
+
+    # sorvel.group as sorvel -g, for two texts that give one name.
+    texts = {'a.txt': b'x', 'a.b.txt': b'y'}
+    status, message, _ = console(['-u', '-g', 'texts.89g'], texts)
+    r = driver.execute_script('''
+        const r = sorvel.group(arguments[0].map(([file, b]) => ({file, bytes: sorvel.convert(new Uint8Array(b), {file}).bytes})));
+        return [r.status, r.message];''', [[name, list(data)] for name, data in texts.items()])
+    check(r == [status, message], f'sorvel.group: {r}')
+
+    # The rows as they stand, to axe-core; then at a phone's width, nothing wider than the screen.
+    driver.execute_script(axe.read_text())
+    violations = driver.execute_async_script('''
+        axe.run().then((r) => arguments[0](r.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target).join(' '))));''')
+    check(violations == [], f'axe-core: {violations}')
+    driver.set_window_size(360, 740)
+    check(driver.execute_script('return document.documentElement.scrollWidth <= innerWidth'), 'a phone\'s width')
+
+    # Nothing asked for but the page itself.
+    events = [json.loads(e['message'])['message'] for e in driver.get_log('performance')]
+    urls = [e['params']['request']['url'] for e in events if e['method'] == 'Network.requestWillBeSent']
+    urls = urls[urls.index(page.as_uri()):]
+    check(urls == [page.as_uri()] and not any(e['method'] == 'Network.webSocketCreated' for e in events), f'requests: {urls}')
+    check(driver.get_log('browser') == [], 'nothing on the console')
+finally:
+    driver.quit()
+print(f'{len(failures)} failed' if failures else 'all passed')
+sys.exit(1 if failures else 0)
