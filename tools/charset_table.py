@@ -140,16 +140,26 @@ def main(path):
     for (first, second), byte in sorted(sequences.items()):
         out.append("    {0x%04X, 0x%04X, 0x%02X}," % (first, second, byte))
     out += ["};", "",
-            "// What --replace stores for a character the calculator lacks, by code point: one or",
-            "// two bytes (the second 0 for one); any character not here and not dropped is \"?\".",
-            "constexpr Replacement kReplacements[] = {"]
+            "// What --replace stores for a character the calculator lacks, by code point, sorted: one",
+            "// byte (code point << 8 | byte), or two (code point, bytes); any character in neither and",
+            "// not dropped is \"?\".",
+            "constexpr std::uint32_t kReplacedByOne[] = {"]
     for cp, stored in sorted(replacements.items()):
-        out.append("    {0x%04X, {0x%02X, 0x%02X}}," % (cp, stored[0], stored[1] if len(stored) > 1 else 0))
+        if len(stored) == 1:
+            out.append("    0x%04X%02X," % (cp, stored[0]))
+    out += ["};", "", "constexpr ReplacedByTwo kReplacedByTwo[] = {"]
+    for cp, stored in sorted(replacements.items()):
+        if len(stored) == 2:
+            out.append("    {0x%04X, {0x%02X, 0x%02X}}," % (cp, stored[0], stored[1]))
     out += ["};", "",
-            "// The code points --replace drops, as ranges: marks and format characters.",
-            "constexpr CodePointRange kDropped[] = {"]
+            "// The code points --replace drops, marks and format characters, in sorted ranges: the",
+            "// first << 8 | how many more.",
+            "constexpr std::uint32_t kDropped[] = {"]
     for first, last in dropped:
-        out.append("    {0x%04X, 0x%04X}," % (first, last))
+        while last - first > 255:
+            out.append("    0x%04XFF," % first)
+            first += 256
+        out.append("    0x%04X%02X," % (first, last - first))
     out.append("};")
     print("\n".join(out))
 

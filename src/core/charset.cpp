@@ -18,13 +18,9 @@ struct CharSequence {
     std::uint8_t byte;
 };
 
-struct Replacement {
+struct ReplacedByTwo {
     std::uint32_t cp;
     unsigned char bytes[2];
-};
-
-struct CodePointRange {
-    std::uint32_t first, last;
 };
 
 #include "core/charset_table.inc"
@@ -45,10 +41,16 @@ constexpr std::array<unsigned char, last - first> DirectTable()
     return table;
 }
 
+} // namespace
+
+constexpr std::array<unsigned char, 0x800 - 0x80> kTwoByteChars = DirectTable<0x80, 0x800>();
+constexpr std::array<unsigned char, 0x3000 - 0x2000> kE2Chars = DirectTable<0x2000, 0x3000>();
+
+#ifdef SORVEL_AVX2
+namespace {
+
 constexpr WordChars MakeWordChars()
 {
-    const auto two_bytes = DirectTable<0x80, 0x800>();
-    const auto e2 = DirectTable<0x2000, 0x3000>();
     WordChars table{};
     for (unsigned w = 0; w < 0x10000; ++w) {
         const unsigned first = w & 0xFF, second = w >> 8;
@@ -61,13 +63,20 @@ constexpr WordChars MakeWordChars()
         else if (first == '\r' && second == '\n')
             byte = kLineEnd;
         else if (first >= 0xC2 && first <= 0xDF && continues)
-            byte = two_bytes[((first & 0x1F) << 6 | (second & 0x3F)) - 0x80];
+            byte = kTwoByteChars[(first - 0xC2) << 6 | (second & 0x3F)];
         else if ((first & 0xC0) == 0x80 && continues)
-            byte = e2[(second & 0x3F) << 6 | (first & 0x3F)];
+            byte = kE2Chars[(second & 0x3F) << 6 | (first & 0x3F)];
         table.bytes[kWordCharsPad + w] = byte;
     }
     return table;
 }
+
+} // namespace
+
+constexpr WordChars kWordChars = MakeWordChars();
+#endif
+
+namespace {
 
 // The first entry of kSequences not before (first, second).
 const CharSequence* FindSequence(std::uint32_t first, std::uint32_t second)
@@ -79,8 +88,6 @@ const CharSequence* FindSequence(std::uint32_t first, std::uint32_t second)
 }
 
 } // namespace
-
-constexpr WordChars kWordChars = MakeWordChars();
 
 std::string_view CalcByte2Utf8(unsigned char byte)
 {
@@ -152,16 +159,21 @@ int AsciiPairByte(unsigned char first, std::uint32_t second)
 
 int ReplacementBytes(std::uint32_t cp, unsigned char (&bytes)[2])
 {
-    const auto* r = std::lower_bound(std::begin(kReplacements), std::end(kReplacements), cp,
-                                     [](const Replacement& r, std::uint32_t c) { return r.cp < c; });
-    if (r != std::end(kReplacements) && r->cp == cp) {
-        bytes[0] = r->bytes[0];
-        bytes[1] = r->bytes[1];
-        return r->bytes[1] ? 2 : 1;
+    const std::uint32_t key = cp << 8 | 0xFF;  // after every entry of cp in the tables of cp << 8 | ...
+    if (const auto* one = std::upper_bound(std::begin(kReplacedByOne), std::end(kReplacedByOne), key);
+        one != std::begin(kReplacedByOne) && one[-1] >> 8 == cp) {
+        bytes[0] = static_cast<unsigned char>(one[-1]);
+        return 1;
     }
-    const auto* d = std::lower_bound(std::begin(kDropped), std::end(kDropped), cp,
-                                     [](const CodePointRange& d, std::uint32_t c) { return d.last < c; });
-    if (d != std::end(kDropped) && d->first <= cp)
+    const auto* two = std::lower_bound(std::begin(kReplacedByTwo), std::end(kReplacedByTwo), cp,
+                                       [](const ReplacedByTwo& r, std::uint32_t c) { return r.cp < c; });
+    if (two != std::end(kReplacedByTwo) && two->cp == cp) {
+        bytes[0] = two->bytes[0];
+        bytes[1] = two->bytes[1];
+        return 2;
+    }
+    if (const auto* range = std::upper_bound(std::begin(kDropped), std::end(kDropped), key);
+        range != std::begin(kDropped) && cp - (range[-1] >> 8) <= (range[-1] & 0xFF))
         return 0;
     bytes[0] = '?';
     return 1;

@@ -3,6 +3,7 @@
 // The calculator's character set against Unicode: the canonical UTF-8 form of each of its 256
 // bytes, and every sequence of one or two code points that stands for one of them.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -38,15 +39,21 @@ int ReplacementBytes(std::uint32_t cp, unsigned char (&bytes)[2]);
 // (x and a combining overline is x̄), or -1.
 int AsciiPairByte(unsigned char first, std::uint32_t second);
 
-// The calculator byte of each character that the UTF-8 encoder's fast paths take, at
-// bytes[kWordCharsPad + w] for the 16-bit word w of its first two UTF-8 bytes (the first in the
-// low bits): an ASCII character that stands for itself and needs no other care (0x01 to 0x09,
-// 0x20 to 0x7E) whatever follows it; CR as 0x0D when LF follows; a character of two bytes that
-// stands for a byte on its own and begins no pair. Such a character of three bytes beginning E2
-// is found by its third byte (low) and its second (high), and an LF by itself (low) and the
-// byte before it (high), as 0x20 (the type of the line it begins) when that is CR: words that
-// begin no character. 0 for none; kWordCharsPad zero bytes on each side, so that the 4 bytes
-// around any entry may be read.
+// The calculator byte of each character that stands for one on its own and begins no pair, for
+// the UTF-8 encoder's fast paths; 0 for none. kTwoByteChars holds those of two UTF-8 bytes
+// (U+0080 to U+07FF), by (lead - 0xC2) << 6 | (second byte & 0x3F); kE2Chars those of three
+// beginning E2 (U+2000 to U+2FFF), by (second & 0x3F) << 6 | (third & 0x3F).
+extern const std::array<unsigned char, 0x800 - 0x80> kTwoByteChars;
+extern const std::array<unsigned char, 0x3000 - 0x2000> kE2Chars;
+
+// The same bytes for the AVX2 kernel, which looks each character up by the 16-bit word w of its
+// first two UTF-8 bytes (the first in the low bits), at bytes[kWordCharsPad + w]: an ASCII
+// character that stands for itself and needs no other care (0x01 to 0x09, 0x20 to 0x7E)
+// whatever follows it; CR as 0x0D when LF follows; a character of two bytes as above. One of
+// three bytes beginning E2 is found by its third byte (low) and its second (high), and an LF by
+// itself (low) and the byte before it (high), as 0x20 (the type of the line it begins) when that
+// is CR: words that begin no character. 0 for none; kWordCharsPad zero bytes on each side, so
+// that the 4 bytes around any entry may be read. Only in a build with the AVX2 kernel.
 inline constexpr std::size_t kWordCharsPad = 3;
 struct WordChars {
     unsigned char bytes[kWordCharsPad + 0x10000 + kWordCharsPad];

@@ -30,16 +30,31 @@ std::size_t PrintableAsciiRun(const unsigned char* s)
     return out ? std::countr_zero(out) / 8 : 8;
 }
 
-// The portable kernel: runs of plain text, line breaks and the characters kWordChars holds,
-// from `at`; stops before the first character the general path must take, at the end of the
-// text, or 2 bytes before the end of the room. It reads and stores 8 bytes at a time while 16 are
-// left in the text and 8 in the room.
+// The byte that the character at s, of two UTF-8 bytes or of three beginning E2, stands for on
+// its own (`left` bytes of text from s), its length in `length`; 0 for none or any other.
+unsigned char TableByte(const unsigned char* s, std::ptrdiff_t left, int& length)
+{
+    const unsigned c = s[0];
+    if (c >= 0xC2 && c < 0xE0 && left > 1 && (s[1] & 0xC0) == 0x80) {
+        length = 2;
+        return kTwoByteChars[(c - 0xC2) << 6 | (s[1] & 0x3F)];
+    }
+    if (c == 0xE2 && left > 2 && (s[1] & 0xC0) == 0x80 && (s[2] & 0xC0) == 0x80) {
+        length = 3;
+        return kE2Chars[(s[1] & 0x3F) << 6 | (s[2] & 0x3F)];
+    }
+    return 0;
+}
+
+// The portable kernel: runs of plain text, line breaks and the characters TableByte finds, from
+// `at`; stops before the first character the general path must take, at the end of the text, or
+// 2 bytes before the end of the room. It reads and stores 8 bytes at a time while 16 are left in
+// the text and 8 in the room.
 Utf8Cursor StoreWords(const unsigned char* text, std::size_t end, unsigned char* data, Utf8Cursor at)
 {
     const unsigned char* s = text + at.pos;
     const unsigned char* const last = text + end;
     unsigned char* q = data + at.p;
-    const unsigned char* const table = kWordChars.bytes + kWordCharsPad;
     unsigned char* const room_end = data + kStoredEnd;
     while (s < last && q + 2 <= room_end) {
         if (last - s >= 16 && q + 8 <= room_end) {
@@ -60,11 +75,9 @@ Utf8Cursor StoreWords(const unsigned char* text, std::size_t end, unsigned char*
         } else if (kPlain[c]) {
             *q++ = c;
             s += 1;
-        } else if (const unsigned char byte = c - 0xC2u < 0xE0 - 0xC2 && left > 1 ? table[c | s[1] << 8]
-                                              : c == 0xE2 && left > 2 && (s[2] & 0xC0) == 0x80 ? table[s[2] | s[1] << 8]
-                                                                                               : 0) {
+        } else if (int length; const unsigned char byte = TableByte(s, left, length)) {
             *q++ = byte;
-            s += c == 0xE2 ? 3 : 2;
+            s += length;
         } else {
             break;
         }
