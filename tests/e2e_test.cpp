@@ -36,8 +36,7 @@ bool g_node = false;
 // The program for Node.js reads no pipe to its end, a signal ends Node.js rather than the program
 // in it, and the C library it is built with (musl) leaves in argv no trace of an option missing its
 // value at the end.
-const std::set<std::string> kNotForNode = {"endless line breaks", "interrupted: the temporary files removed",
-                                           "model without its value"};
+const std::set<std::string> kNotForNode = {"endless line breaks", "interrupted: the temporary files removed"};
 
 struct Entry {
     enum Kind { file, dir, link, text } kind;  // a text's lines end as the system's do

@@ -2,8 +2,9 @@
 // does for a file on Linux, and keeps until the next call the message the program would print
 // (standard error first, no last line break) and the files it would write, for the script to
 // read through the sorvel_* getters.
-#include "cli/platform.h"
+#include "cli/shown_name.h"
 #include "cli/status.h"
+#include "cli/text_list.h"
 #include "core/byte_encoder.h"
 #include "core/charset.h"
 #include "core/text_decoder.h"
@@ -58,16 +59,6 @@ bool Outputs(std::size_t n)
     return g_outputs;
 }
 
-// Keeps the message the console program prints for a failure and returns its status.
-[[gnu::format(printf, 2, 3)]] int Keep(ExitStatus status, const char* format, ...)
-{
-    std::va_list args;
-    va_start(args, format);
-    std::vsnprintf(g_message, sizeof g_message, format, args);
-    va_end(args);
-    return status;
-}
-
 const Model* FindModel(const char* option)
 {
     for (const Model& m : kModels)
@@ -76,50 +67,20 @@ const Model* FindModel(const char* option)
     return nullptr;
 }
 
-// Writes calculator name `name` as text to `text` (room for 8 * kTextBytesPerDataByte bytes): with
-// `utf8` each byte's UTF-8 form, else its bytes; returns the bytes written.
-std::size_t NameText(const char* name, bool utf8, char* text)
-{
-    std::size_t at = 0;
-    for (; *name; ++name) {
-        const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*name)) : std::string_view(name, 1);
-        std::memcpy(text + at, form.data(), form.size());
-        at += form.size();
-    }
-    return at;
-}
-
-// A text variable with the name of the file it goes to.
-struct Text {
-    const Variable* v;
-    char file_name[8 * kTextBytesPerDataByte + 5];
-};
-
-// A variable name that, followed by ".txt", names a file in the current directory on Linux.
-bool IsSafeFileName(const char* name, const char* file_name)
-{
-    if (!*name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || IsDeviceName(file_name))
-        return false;
-    for (; *name; ++name) {
-        const auto c = static_cast<unsigned char>(*name);
-        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\')
-            return false;
-    }
-    return true;
-}
-
-// Orders texts by their file names, those the file system takes for one by their bytes, and
-// those of one name by their folders.
-int CompareTexts(const void* a, const void* b)
-{
-    const Text* const x = static_cast<const Text*>(a);
-    const Text* const y = static_cast<const Text*>(b);
-    const int order = CompareFileNames(x->file_name, y->file_name);
-    const int bytes = order ? order : std::strcmp(x->file_name, y->file_name);
-    return bytes ? bytes : std::strcmp(x->v->folder, y->v->folder);
-}
-
 } // namespace
+
+// The page's one path for a failure: the line the console program prints, kept (without its
+// last line break) for the script.
+int Fail(ExitStatus status, const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(g_message, sizeof g_message, format, args);
+    va_end(args);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof g_message && g_message[n - 1] == '\n')
+        g_message[n - 1] = '\0';
+    return status;
+}
 
 extern "C" {
 
@@ -145,7 +106,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     Reset();
     const Model* model = FindModel(model_option);
     if (!model)
-        return Keep(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
     const char* source = given_name ? given_name : file;
     const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
     char name[9] = {};
@@ -153,12 +114,12 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     if (utf8) {
         char what[kUtf8WhatSize], shown[kShownNameSize];
         if (!Utf8Name2VarName({source, length}, name, used, what))
-            return Keep(kRefused, "ERROR: variable name %s: %s", ShownName({source, length}, shown, true), what);
+            return Fail(kRefused, "ERROR: variable name %s: %s", ShownName({source, length}, shown, true), what);
     } else {
         std::memcpy(name, source, used);
     }
     if (!Outputs(1))
-        return Keep(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(used), source);
     std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->extension);
@@ -169,11 +130,11 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     const EncodeResult result = utf8 ? Utf8File2DataBuffer(text, g_data, problem)
                                      : TextFile2DataBuffer(TextUpToCtrlZ(text), LineBreaks::crlf_or_lf, g_data);
     if (result.status == EncodeStatus::too_big)
-        return Keep(kTooBig, "ERROR: text file too big");
+        return Fail(kTooBig, "ERROR: text file too big");
     if (result.status == EncodeStatus::refused) {
         g_line = problem.line;
         g_column = problem.column;
-        return Keep(kRefused, "ERROR: %s:%u:%u: %s", file, static_cast<unsigned>(problem.line),
+        return Fail(kRefused, "ERROR: %s:%u:%u: %s", file, static_cast<unsigned>(problem.line),
                     static_cast<unsigned>(problem.column), problem.what);
     }
     g_used = result.length;
@@ -182,10 +143,10 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     out.data = DataBuffer2OTHBuffer(name, std::span(g_data).first(result.length), image_size, why, *model);
     out.size = image_size;
     if (!out.data && why == ImageFailure::too_long)
-        return Keep(kNoImage, "ERROR: length (%u) exceeds max. user data size (%u)\nERROR: out of memory",
+        return Fail(kNoImage, "ERROR: length (%u) exceeds max. user data size (%u)\nERROR: out of memory",
                     static_cast<unsigned>(result.length), static_cast<unsigned>(kMaxUserDataSize));
     if (!out.data)
-        return Keep(kNoImage, "ERROR: cannot allocate %u bytes of memory\nERROR: out of memory",
+        return Fail(kNoImage, "ERROR: cannot allocate %u bytes of memory\nERROR: out of memory",
                     static_cast<unsigned>(result.length + kVarFileFrame));
     return kSuccess;
 }
@@ -195,63 +156,31 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
 EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t size, const char* file, int utf8)
 {
     Reset();
-    const std::span<const unsigned char> image(bytes, size);
-    if (size >= kSignatureSize && !HasSignature(image))
-        return Keep(kRefused, "ERROR: %s: unknown signature", file);
-    if (size > kMaxVarFileSize)
-        return Keep(kRefused, "ERROR: %s: larger than any variable file (%u MiB)", file,
-                    static_cast<unsigned>(kMaxVarFileSize >> 20));
-    const std::size_t entries = VarFileEntryCount(image), room = std::max<std::size_t>(entries, 1);
-    const std::unique_ptr<Variable[], Free> all(static_cast<Variable*>(std::malloc(room * sizeof(Variable))));
-    const std::unique_ptr<Text[], Free> texts(static_cast<Text*>(std::malloc(room * sizeof(Text))));
-    if (!all || !texts)
-        return Keep(kNoImage, "ERROR: out of memory");
-    if (const char* why = ParseVarFile(image, {all.get(), entries}))
-        return Keep(kRefused, "ERROR: %s: %s", file, why);
-    // The text variables with their file names, sorted by them to find two of one name.
-    Text* const t = texts.get();
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < entries; ++i) {
-        if (!IsTextVariable(all[i]))
-            continue;
-        t[n].v = &all[i];
-        // Without UTF-8, the name's bytes stand for themselves, as in the other direction.
-        std::memcpy(t[n].file_name + NameText(all[i].name, utf8, t[n].file_name), ".txt", 5);
-        ++n;
+    TextList list;
+    const int listed = ListTexts({bytes, size}, file, utf8, true, list);
+    const std::size_t n = list.count;
+    const TextFile* const t = list.texts;
+    if (listed != kSuccess) {
+        FreeTextList(list);
+        return listed;
     }
-    if (n == 0)
-        return Keep(kRefused, "ERROR: %s: no text variable", file);
-    std::qsort(t, n, sizeof(Text), CompareTexts);
-    char shown[kShownNameSize], other[kShownNameSize], folder[kShownNameSize];
-    for (std::size_t i = 1; i < n; ++i) {
-        if (CompareFileNames(t[i].file_name, t[i - 1].file_name))
-            continue;
-        if (!std::strcmp(t[i].v->name, t[i - 1].v->name) && std::strcmp(t[i].v->folder, t[i - 1].v->folder))
-            return Keep(kRefused, "ERROR: %s: two text variables named %s: %s\\%s and %s\\%s", file,
-                        ShownName(t[i].v->name, shown), ShownName(t[i - 1].v->folder, other), shown,
-                        ShownName(t[i].v->folder, folder), shown);
-        if (!std::strcmp(t[i].v->name, t[i - 1].v->name))
-            return Keep(kRefused, "ERROR: %s: two text variables named %s", file, ShownName(t[i].v->name, shown));
-        return Keep(kRefused, "ERROR: %s: two text variables named %s and %s", file,
-                    ShownName(t[i - 1].v->name, shown), ShownName(t[i].v->name, other));
+    if (!Outputs(n)) {
+        FreeTextList(list);
+        return Fail(kNoImage, "ERROR: out of memory");
     }
-    for (std::size_t i = 0; i < n; ++i)
-        if (!IsSafeFileName(t[i].v->name, t[i].file_name))
-            return Keep(kRefused, "ERROR: %s: variable name %s is no safe file name; give out.txt", file,
-                        ShownName(t[i].v->name, shown));
-    if (!Outputs(n))
-        return Keep(kNoImage, "ERROR: out of memory");
     for (std::size_t i = 0; i < n; ++i) {
         Output& out = g_outputs[i];
         std::snprintf(out.file_name, sizeof out.file_name, "%s", t[i].file_name);
         std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(std::strlen(t[i].file_name) - 4), t[i].file_name);
         out.data = static_cast<unsigned char*>(std::malloc(t[i].v->data.size() * kTextBytesPerDataByte));
         if (!out.data) {
+            FreeTextList(list);
             Reset();
-            return Keep(kNoImage, "ERROR: out of memory");
+            return Fail(kNoImage, "ERROR: out of memory");
         }
         out.size = DataBuffer2Text(t[i].v->data, utf8, "\n", out.data);
     }
+    FreeTextList(list);
     return kSuccess;
 }
 
@@ -264,28 +193,28 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
     Reset();
     const Model* model = FindModel(model_option);
     if (!model)
-        return Keep(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
     if (!Outputs(1))
-        return Keep(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "texts");
     std::snprintf(out.file_name, sizeof out.file_name, "texts%s", model->group_extension);
     if (n == 0)
-        return Keep(kUsage, "Usage: sorvel -g file.89g file.txt...");
+        return Fail(kUsage, "Usage: sorvel -g file.89g file.txt...");
     const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(n * sizeof(Variable))));
     const std::unique_ptr<const char*[], Free> shown(static_cast<const char**>(std::malloc(n * sizeof(const char*))));
     if (!vars || !shown)
-        return Keep(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory");
     for (std::size_t i = 0; i < n; files += sizes[i], names += std::strlen(names) + 1, ++i) {
         const std::span<const unsigned char> file(files, sizes[i]);
         shown[i] = names;
         if (VarFileEntryCount(file) != 1 || ParseVarFile(file, {&vars[i], 1}))
-            return Keep(kRefused, "ERROR: %s: no variable file of one variable", names);
+            return Fail(kRefused, "ERROR: %s: no variable file of one variable", names);
         for (std::size_t k = 0; k < i; ++k)
             if (!std::strcmp(vars[k].name, vars[i].name)) {
                 char text[8 * kTextBytesPerDataByte], name[kShownNameSize];
-                return Keep(kRefused, "ERROR: %s and %s give two variables named %s", shown[k], names,
-                            ShownName({text, NameText(vars[i].name, utf8, text)}, name, utf8));
+                return Fail(kRefused, "ERROR: %s and %s give two variables named %s", shown[k], names,
+                            ShownName({text, CalcName2Text(vars[i].name, utf8, text)}, name, utf8));
             }
     }
     std::uint32_t image_size = 0;
@@ -293,13 +222,13 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
     out.data = Variables2GroupBuffer({vars.get(), n}, image_size, why, *model);
     out.size = image_size;
     if (!out.data)
-        return Keep(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file" : "ERROR: out of memory");
+        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file" : "ERROR: out of memory");
     // What -x reads back, and more than any calculator of the family holds.
     if (image_size > kMaxVarFileSize) {
         std::free(out.data);
         out.data = nullptr;
         out.size = 0;
-        return Keep(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)", out.file_name,
+        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)", out.file_name,
                     static_cast<unsigned>(kMaxVarFileSize >> 20));
     }
     return kSuccess;

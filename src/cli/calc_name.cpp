@@ -1,6 +1,7 @@
 #include "cli/calc_name.h"
 
 #include "cli/platform.h"
+#include "cli/shown_name.h"
 #include "cli/status.h"
 #include "core/utf8_encoder.h"
 

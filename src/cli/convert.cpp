@@ -3,6 +3,7 @@
 #include "cli/calc_name.h"
 #include "cli/input.h"
 #include "cli/platform.h"
+#include "cli/shown_name.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
 #include "core/byte_encoder.h"

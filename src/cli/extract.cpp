@@ -3,10 +3,10 @@
 #include "cli/input.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
+#include "cli/shown_name.h"
 #include "cli/status.h"
+#include "cli/text_list.h"
 #include "cli/write_output.h"
-#include "core/charset.h"
-#include "core/text_decoder.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,45 +23,14 @@ template <typename T>
 using Owned = std::unique_ptr<T, FreeBlock>;
 
 #ifdef _WIN32
-constexpr const char* kUnsafeInNames = "/\\:<>\"|?*";  // separators, a drive, wildcards, pipes
 constexpr const char* kLineBreak = "\r\n";
 #else
-constexpr const char* kUnsafeInNames = "/\\";
 constexpr const char* kLineBreak = "\n";
 #endif
 
-// A text variable with the name of the file it goes to.
-struct Text {
-    const Variable* v;
-    char file_name[8 * kTextBytesPerDataByte + 5];
-};
-
-// A variable name that, followed by ".txt", names a file in the current directory.
-bool IsSafeFileName(const char* name, const char* file_name)
-{
-    if (!*name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || IsDeviceName(file_name))
-        return false;
-    for (; *name; ++name) {
-        const auto c = static_cast<unsigned char>(*name);
-        if (c < 0x20 || c == 0x7F || std::strchr(kUnsafeInNames, c))
-            return false;
-    }
-    return true;
-}
-
-// Orders texts by their file names, those the file system takes for one by their bytes, and
-// those of one name by their folders.
-int CompareTexts(const void* a, const void* b)
-{
-    const Text* const x = static_cast<const Text*>(a);
-    const Text* const y = static_cast<const Text*>(b);
-    const int order = CompareFileNames(x->file_name, y->file_name);
-    const int bytes = order ? order : std::strcmp(x->file_name, y->file_name);
-    return bytes ? bytes : std::strcmp(x->v->folder, y->v->folder);
-}
-
-// Reads the variable file `path` whole: its signature first, then at most kMaxVarFileSize
-// bytes; returns the exit status of a failure, with `shown` as its name, or kSuccess.
+// Reads the variable file `path`: its signature first, then, if it is known, at most
+// kMaxVarFileSize + 1 bytes; returns the exit status of a failure, with `shown` as its name, or
+// kSuccess.
 int ReadVarFile(const char* path, const char* shown, FileBytes& in)
 {
     std::FILE* const file = OpenInput(path, false);
@@ -75,11 +44,6 @@ int ReadVarFile(const char* path, const char* shown, FileBytes& in)
         return Fail(kNoImage, "ERROR: out of memory\n");
     if (in.failed)
         return Fail(kCannotRead, "ERROR: unable to read %s\n", shown);
-    if (!known)
-        return Fail(kRefused, "ERROR: %s: unknown signature\n", shown);
-    if (in.size > kMaxVarFileSize)
-        return Fail(kRefused, "ERROR: %s: larger than any variable file (%u MiB)\n", shown,
-                    static_cast<unsigned>(kMaxVarFileSize >> 20));
     return kSuccess;
 }
 
@@ -98,56 +62,17 @@ int Extract(const Options& options, char** operands, int count)
         return status;
     const std::span<const unsigned char> file(bytes.get(), in.size);
 
-    const std::size_t entries = VarFileEntryCount(file);
-    const Owned<Variable> all(static_cast<Variable*>(std::malloc((entries ? entries : 1) * sizeof(Variable))));
-    const Owned<Text> texts(static_cast<Text*>(std::malloc((entries ? entries : 1) * sizeof(Text))));
-    if (!all || !texts)
-        return Fail(kNoImage, "ERROR: out of memory\n");
-    if (const char* why = ParseVarFile(file, {all.get(), entries}))
-        return Fail(kRefused, "ERROR: %s: %s\n", input_path, why);
-    // The text variables with their file names, sorted by them to find two of one name.
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < entries; ++i) {
-        if (!IsTextVariable(all.get()[i]))
-            continue;
-        Text& t = texts.get()[n++];
-        t.v = &all.get()[i];
-        // Without -u, the name's bytes stand for themselves, as in the other direction.
-        std::size_t at = 0;
-        for (const char* c = t.v->name; *c; ++c) {
-            const std::string_view form =
-                utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*c)) : std::string_view(c, 1);
-            std::memcpy(t.file_name + at, form.data(), form.size());
-            at += form.size();
-        }
-        std::memcpy(t.file_name + at, ".txt", 5);
-    }
-    if (n == 0)
-        return Fail(kRefused, "ERROR: %s: no text variable\n", input_path);
-    Text* const t = texts.get();
-    std::qsort(t, n, sizeof(Text), CompareTexts);
-    char shown[kShownNameSize], other[kShownNameSize], folder[kShownNameSize];
-    for (std::size_t i = 1; i < n; ++i) {
-        if (CompareFileNames(t[i].file_name, t[i - 1].file_name))
-            continue;
-        if (!std::strcmp(t[i].v->name, t[i - 1].v->name) && std::strcmp(t[i].v->folder, t[i - 1].v->folder))
-            return Fail(kRefused, "ERROR: %s: two text variables named %s: %s\\%s and %s\\%s\n", input_path,
-                        ShownName(t[i].v->name, shown), ShownName(t[i - 1].v->folder, other), shown,
-                        ShownName(t[i].v->folder, folder), shown);
-        if (!std::strcmp(t[i].v->name, t[i - 1].v->name))
-            return Fail(kRefused, "ERROR: %s: two text variables named %s\n", input_path,
-                        ShownName(t[i].v->name, shown));
-        return Fail(kRefused, "ERROR: %s: two text variables named %s and %s\n", input_path,
-                    ShownName(t[i - 1].v->name, shown), ShownName(t[i].v->name, other));
-    }
+    TextList list;
+    const int listed = ListTexts(file, input_path, utf8, count == 1, list);
+    const Owned<Variable> entries(list.entries);
+    const Owned<TextFile> texts(list.texts);
+    if (listed != kSuccess)
+        return listed;
+    const std::size_t n = list.count;
+    const TextFile* const t = list.texts;
     if (count == 2 && n != 1)
         return Fail(kUsage, "ERROR: %s holds %u text variables, so out.txt cannot be given\n",
                     input_path, static_cast<unsigned>(n));
-    // A name from the file never takes the output out of the current directory, nor to a device.
-    for (std::size_t i = 0; count == 1 && i < n; ++i)
-        if (!IsSafeFileName(t[i].v->name, t[i].file_name))
-            return Fail(kRefused, "ERROR: %s: variable name %s is no safe file name; give out.txt\n",
-                        input_path, ShownName(t[i].v->name, shown));
 
     // The texts, then their files, all or none.
     std::size_t room = 0;
@@ -166,6 +91,7 @@ int Extract(const Options& options, char** operands, int count)
         at += length;
     }
     std::size_t failed;
+    char shown[kShownNameSize];
     const OutputStatus written = Bytes2Files({outputs.get(), n}, failed);
     const char* shown_path = count == 2 ? (utf8 ? operands[1] : LegacyForm(operands[1])) : t[failed].file_name;
     if (written == OutputStatus::exists)

@@ -3,6 +3,7 @@
 #include "cli/calc_name.h"
 #include "cli/input.h"
 #include "cli/platform.h"
+#include "cli/shown_name.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
 #include "core/byte_encoder.h"
@@ -55,13 +56,7 @@ struct Contents {
 const char* Shown(const char* name, bool utf8, char (&shown)[kShownNameSize])
 {
     char text[8 * kTextBytesPerDataByte];
-    std::size_t at = 0;
-    for (; *name; ++name) {
-        const std::string_view form = utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*name)) : std::string_view(name, 1);
-        std::memcpy(text + at, form.data(), form.size());
-        at += form.size();
-    }
-    return ShownName({text, at}, shown, utf8);
+    return ShownName({text, CalcName2Text(name, utf8, text)}, shown, utf8);
 }
 
 // The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in

@@ -107,12 +107,15 @@ int Run(int argc, char** argv)
                 return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", optarg);
             break;
         default: {  // a short option is known by optopt, a long one by the argument just read
-            const char* const arg = argv[optind - 1];
+            // (which some C libraries leave past the end when its value is missing)
+            const char* const arg = optind - 1 < argc && argv[optind - 1] ? argv[optind - 1] : "";
             const char* const value = std::strchr(arg, '=');
             for (const option& o : kLong)
                 if (o.name && o.has_arg == no_argument && value && !std::strncmp(arg, "--", 2) &&
                     !std::strncmp(o.name, arg + 2, value - arg - 2))
                     return Fail(kUsage, "ERROR: option %.*s takes no value\n", static_cast<int>(value - arg), arg);
+            if (c == ':' && std::strncmp(arg, "--", 2))
+                return Fail(kUsage, "ERROR: option -%c needs a value\n", optopt);
             if (c == ':')
                 return Fail(kUsage, "ERROR: option %s needs a value\n", arg);
             if (optopt)

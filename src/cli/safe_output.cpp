@@ -17,6 +17,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Every permission bit, and those of a new file before the umask, where the C library has no
+// names for them.
+#ifndef ALLPERMS
+#define ALLPERMS 07777
+#endif
+#ifndef DEFFILEMODE
+#define DEFFILEMODE 0666
+#endif
 #endif
 
 namespace {

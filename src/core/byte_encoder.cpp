@@ -118,7 +118,8 @@ std::span<const ByteKernel> ByteKernels()
 }
 
 std::size_t TextBytes2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,
-                                 ByteKernel kernel, std::span<unsigned char, kDataBufferSize> data)
+                                 [[maybe_unused]] ByteKernel kernel,
+                                 std::span<unsigned char, kDataBufferSize> data)
 {
     const bool pairs = breaks == LineBreaks::crlf_or_lf;
     const std::size_t end = text.size();

@@ -41,3 +41,15 @@ std::size_t DataBuffer2Text(std::span<const unsigned char> data, bool utf8,
         line = line_end + 1;
     }
 }
+
+std::size_t CalcName2Text(const char* name, bool utf8, char* text)
+{
+    std::size_t at = 0;
+    for (; *name; ++name) {
+        const std::string_view form =
+            utf8 ? CalcByte2Utf8(static_cast<unsigned char>(*name)) : std::string_view(name, 1);
+        std::memcpy(text + at, form.data(), form.size());
+        at += form.size();
+    }
+    return at;
+}

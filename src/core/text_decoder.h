@@ -17,3 +17,8 @@ inline constexpr std::size_t kTextBytesPerDataByte = 5;
 // is written as it is, or, with `utf8`, as its canonical UTF-8 form. Returns the bytes written.
 std::size_t DataBuffer2Text(std::span<const unsigned char> data, bool utf8,
                             std::string_view line_break, unsigned char* text);
+
+// Writes calculator name `name` (NUL-terminated, at most 8 bytes) as text to `text`, which has
+// room for 8 * kTextBytesPerDataByte bytes: each byte as it is, or, with `utf8`, as its canonical
+// UTF-8 form. Returns the bytes written.
+std::size_t CalcName2Text(const char* name, bool utf8, char* text);

@@ -1,0 +1,32 @@
+#pragma once
+
+// The text variables of a variable file as -x takes them, for the console program and the web
+// page alike: no file is read or written here.
+
+#include "core/text_decoder.h"
+#include "core/var_file.h"
+
+#include <cstddef>
+#include <span>
+
+// A text variable with the name of the file it goes to.
+struct TextFile {
+    const Variable* v;
+    char file_name[8 * kTextBytesPerDataByte + 5];
+};
+
+// The entries of a variable file, and its text variables among them; malloc'd blocks.
+struct TextList {
+    Variable* entries = nullptr;
+    TextFile* texts = nullptr;
+    std::size_t count = 0;  // of texts
+};
+
+void FreeTextList(TextList& list);
+
+// Lists the text variables of variable file `file`, named `shown` in messages, with `utf8` their
+// names as UTF-8 file names: sorted by file name, none two of one name (as the file system takes
+// names), and, with `names_checked`, each a safe file name in the current directory. Returns
+// kSuccess, or reports why the file is refused and returns its status.
+int ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,
+              TextList& list);
