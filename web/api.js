@@ -42,12 +42,13 @@ const sorvel = (() => {
   };
 
   return {
-    // Text file `bytes`, named o.file, to a variable file, as `sorvel [-u] [-m model] file [name]`
-    // does: {status, message, fileName, bytes, used (bytes of data), line and column (of a refusal,
-    // else 0)}; bytes empty unless status is 0.
+    // Text file `bytes`, named o.file, to a variable file, as `sorvel [-u|-r] [-m model] file [name]`
+    // does (o.replace for -r): {status, message, fileName, bytes, used (bytes of data), line and
+    // column (of a refusal, else 0)}; bytes empty unless status is 0, when the message is -r's note.
     convert: (bytes, o = {}) => {
-      bytes = bytes.subarray(0, _sorvel_text_bytes());
-      const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model || '89', o.utf8 !== false));
+      bytes = bytes.subarray(0, _sorvel_text_bytes(o.utf8 !== false, !!o.replace));
+      const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model || '89', o.utf8 !== false,
+                          !!o.replace));
       return Object.assign(r, {used: _sorvel_used(), line: _sorvel_line(), column: _sorvel_column()});
     },
     // Variable file `bytes`, named o.file, to texts, as `sorvel -x [-u] file` does: {status,

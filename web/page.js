@@ -2,7 +2,8 @@
 // the settings say, and done again whenever a setting or a row's variable name changes.
 (() => {
   const $ = (id) => document.getElementById(id);
-  const input = $('files'), model = $('model'), utf8 = $('utf8'), rows = $('rows'), all = $('all'), status = $('status');
+  const input = $('files'), model = $('model'), utf8 = $('utf8'), replace = $('replace'), rows = $('rows'), all = $('all'),
+        status = $('status');
   const items = [];  // {file, bytes, li, variable (a variable file), edited (its name typed), result}
   let group = null;
 
@@ -36,7 +37,7 @@
   // Converts a text file's row again, its elements kept (a focused name field stays focused).
   const textRow = (item) => {
     const r = (item.result = sorvel.convert(item.bytes, {file: item.file.name, name: item.edited ? item.name.value : undefined,
-                                                         model: model.value, utf8: utf8.checked}));
+                                                         model: model.value, utf8: utf8.checked, replace: replace.checked}));
     if (!item.edited) item.name.value = r.fileName ? r.fileName.slice(0, -4) : item.file.name.split('.')[0];
     item.name.setAttribute('aria-invalid', r.message.startsWith('ERROR: variable name'));
     item.meter.value = r.used;
@@ -45,7 +46,8 @@
     item.link.replaceWith((item.link = r.status ? make('a') : link(r.fileName, r.bytes)));
     item.meterLabel.hidden = item.link.hidden = r.status != 0;
     item.error.textContent = r.message;
-    item.error.hidden = r.status == 0;
+    item.error.className = r.status ? 'error' : 'note';
+    item.error.hidden = !r.message;
     item.line.replaceChildren(...(r.line ? [refusedLine(item.bytes, r)] : []));
   };
 
@@ -111,7 +113,12 @@
   $('zone').addEventListener('click', () => input.click());
   input.addEventListener('change', () => add(input.files).then(() => (input.value = '')));
   model.addEventListener('change', () => again(`Every row made for the ${model.selectedOptions[0].text}`));
-  utf8.addEventListener('change', () => again(`Every row made again ${utf8.checked ? 'in UTF-8' : 'with the bytes as they are'}`));
+  utf8.addEventListener('change', () => {
+    replace.disabled = !utf8.checked;
+    replace.checked &&= utf8.checked;
+    again(`Every row made again ${utf8.checked ? 'in UTF-8' : 'with the bytes as they are'}`);
+  });
+  replace.addEventListener('change', () => again(`Every row made again ${replace.checked ? 'with' : 'without'} replacements`));
   all.addEventListener('click', () => link(group.fileName, group.bytes).click());
   addEventListener('dragover', (e) => {
     e.preventDefault();

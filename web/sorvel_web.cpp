@@ -1,15 +1,13 @@
 // The page's way into the core: each function does for bytes in memory what the console program
-// does for a file on Linux, and keeps until the next call the message the program would print
-// (standard error first, no last line break) and the files it would write, for the script to
-// read through the sorvel_* getters.
+// does for a file on Linux, and keeps until the next call the lines the program would print (on
+// standard error, then a failure's line) and the files it would write, for the script to read
+// through the sorvel_* getters.
+#include "cli/calc_name.h"
+#include "cli/encode_text.h"
 #include "cli/shown_name.h"
 #include "cli/status.h"
 #include "cli/text_list.h"
-#include "core/byte_encoder.h"
-#include "core/charset.h"
 #include "core/text_decoder.h"
-#include "core/utf8_encoder.h"
-#include "core/var_file.h"
 
 #include <emscripten.h>
 
@@ -69,23 +67,45 @@ const Model* FindModel(const char* option)
 
 } // namespace
 
-// The page's one path for a failure: the line the console program prints, kept (without its
-// last line break) for the script.
+namespace {
+
+// Keeps a line the console program prints, after those kept so far.
+void Keep(const char* format, std::va_list args)
+{
+    const std::size_t at = std::strlen(g_message);
+    std::vsnprintf(g_message + at, sizeof g_message - at, format, args);
+}
+
+} // namespace
+
+// The page's one path for a failure, and for a line on standard error: kept for the script.
 int Fail(ExitStatus status, const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(g_message, sizeof g_message, format, args);
+    Keep(format, args);
     va_end(args);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof g_message && g_message[n - 1] == '\n')
-        g_message[n - 1] = '\0';
     return status;
+}
+
+void Note(const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    Keep(format, args);
+    va_end(args);
 }
 
 extern "C" {
 
 EMSCRIPTEN_KEEPALIVE void sorvel_clear() { Reset(); }
-EMSCRIPTEN_KEEPALIVE const char* sorvel_message() { return g_message; }
+EMSCRIPTEN_KEEPALIVE const char* sorvel_message()
+{
+    // The lines kept, but for the last line break.
+    if (const std::size_t n = std::strlen(g_message); n && g_message[n - 1] == '\n')
+        g_message[n - 1] = '\0';
+    return g_message;
+}
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_count() { return g_count; }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_name(std::size_t i) { return g_outputs[i].name; }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_file_name(std::size_t i) { return g_outputs[i].file_name; }
@@ -95,59 +115,49 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_used() { return g_used; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_line() { return g_line; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_column() { return g_column; }
 
-// The most bytes of a text that decide how sorvel_convert takes it, in either mode.
-EMSCRIPTEN_KEEPALIVE std::size_t sorvel_text_bytes() { return std::max(kMaxUtf8TextSize, kMaxTextSize + 1); }
+// The most bytes of a text that decide how sorvel_convert takes it in the mode asked for.
+EMSCRIPTEN_KEEPALIVE std::size_t sorvel_text_bytes(int utf8, int replace)
+{
+    return TextBytesRead({utf8 || replace, static_cast<bool>(replace), true});
+}
 
-// `sorvel [-u] -m model_option file [name]` for the text file `file` holding `bytes`; name null
-// when not given. Output 0 is the variable file, named as soon as the name is taken.
+// `sorvel [-u|-r] -m model_option file [name]` for the text file `file` holding `bytes`; name
+// null when not given. Output 0 is the variable file, named as soon as the name is taken.
 EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t size, const char* file,
-                                        const char* given_name, const char* model_option, int utf8)
+                                        const char* given_name, const char* model_option, int utf8, int replace)
 {
     Reset();
     const Model* model = FindModel(model_option);
     if (!model)
-        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", model_option);
+    const TextMode mode = {utf8 || replace, static_cast<bool>(replace), true};
     const char* source = given_name ? given_name : file;
     const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
-    char name[9] = {};
-    std::size_t used = std::min<std::size_t>(length, 8);
-    if (utf8) {
-        char what[kUtf8WhatSize], shown[kShownNameSize];
-        if (!Utf8Name2VarName({source, length}, name, used, what))
-            return Fail(kRefused, "ERROR: variable name %s: %s", ShownName({source, length}, shown, true), what);
-    } else {
-        std::memcpy(name, source, used);
-    }
+    char name[9];
+    std::size_t used;
+    if (const int status = CalcName(source, length, mode.utf8, "variable name", name, used))
+        return status;
     if (!Outputs(1))
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory\n");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(used), source);
     std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->extension);
 
     // The console program reads no more than these bytes, which decide how the text is taken.
-    const std::span<const unsigned char> text(bytes, std::min(size, utf8 ? kMaxUtf8TextSize : kMaxTextSize + 1));
+    const std::span<const unsigned char> text(bytes, std::min(size, TextBytesRead(mode)));
+    Utf8Replacements replaced;
     Utf8Problem problem;
-    const EncodeResult result = utf8 ? Utf8File2DataBuffer(text, g_data, problem)
-                                     : TextFile2DataBuffer(TextUpToCtrlZ(text), LineBreaks::crlf_or_lf, g_data);
-    if (result.status == EncodeStatus::too_big)
-        return Fail(kTooBig, "ERROR: text file too big");
-    if (result.status == EncodeStatus::refused) {
+    if (const int status = EncodeText(text, false, mode, file, g_data, g_used, replaced, problem)) {
         g_line = problem.line;
         g_column = problem.column;
-        return Fail(kRefused, "ERROR: %s:%u:%u: %s", file, static_cast<unsigned>(problem.line),
-                    static_cast<unsigned>(problem.column), problem.what);
+        return status;
     }
-    g_used = result.length;
     std::uint32_t image_size = 0;
-    ImageFailure why;
-    out.data = DataBuffer2OTHBuffer(name, std::span(g_data).first(result.length), image_size, why, *model);
+    out.data = ImageOf(name, std::span(g_data).first(g_used), *model, "main", 0, image_size);
     out.size = image_size;
-    if (!out.data && why == ImageFailure::too_long)
-        return Fail(kNoImage, "ERROR: length (%u) exceeds max. user data size (%u)\nERROR: out of memory",
-                    static_cast<unsigned>(result.length), static_cast<unsigned>(kMaxUserDataSize));
     if (!out.data)
-        return Fail(kNoImage, "ERROR: cannot allocate %u bytes of memory\nERROR: out of memory",
-                    static_cast<unsigned>(result.length + kVarFileFrame));
+        return kNoImage;
+    NoteReplacements(replaced, file);
     return kSuccess;
 }
 
@@ -166,7 +176,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t 
     }
     if (!Outputs(n)) {
         FreeTextList(list);
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory\n");
     }
     for (std::size_t i = 0; i < n; ++i) {
         Output& out = g_outputs[i];
@@ -176,7 +186,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t 
         if (!out.data) {
             FreeTextList(list);
             Reset();
-            return Fail(kNoImage, "ERROR: out of memory");
+            return Fail(kNoImage, "ERROR: out of memory\n");
         }
         out.size = DataBuffer2Text(t[i].v->data, utf8, "\n", out.data);
     }
@@ -193,27 +203,27 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
     Reset();
     const Model* model = FindModel(model_option);
     if (!model)
-        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)", model_option);
+        return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", model_option);
     if (!Outputs(1))
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory\n");
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "texts");
     std::snprintf(out.file_name, sizeof out.file_name, "texts%s", model->group_extension);
     if (n == 0)
-        return Fail(kUsage, "Usage: sorvel -g file.89g file.txt...");
+        return Fail(kUsage, "Usage: sorvel -g file.89g file.txt...\n");
     const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(n * sizeof(Variable))));
     const std::unique_ptr<const char*[], Free> shown(static_cast<const char**>(std::malloc(n * sizeof(const char*))));
     if (!vars || !shown)
-        return Fail(kNoImage, "ERROR: out of memory");
+        return Fail(kNoImage, "ERROR: out of memory\n");
     for (std::size_t i = 0; i < n; files += sizes[i], names += std::strlen(names) + 1, ++i) {
         const std::span<const unsigned char> file(files, sizes[i]);
         shown[i] = names;
         if (VarFileEntryCount(file) != 1 || ParseVarFile(file, {&vars[i], 1}))
-            return Fail(kRefused, "ERROR: %s: no variable file of one variable", names);
+            return Fail(kRefused, "ERROR: %s: no variable file of one variable\n", names);
         for (std::size_t k = 0; k < i; ++k)
             if (!std::strcmp(vars[k].name, vars[i].name)) {
                 char text[8 * kTextBytesPerDataByte], name[kShownNameSize];
-                return Fail(kRefused, "ERROR: %s and %s give two variables named %s", shown[k], names,
+                return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", shown[k], names,
                             ShownName({text, CalcName2Text(vars[i].name, utf8, text)}, name, utf8));
             }
     }
@@ -222,13 +232,13 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
     out.data = Variables2GroupBuffer({vars.get(), n}, image_size, why, *model);
     out.size = image_size;
     if (!out.data)
-        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file" : "ERROR: out of memory");
+        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
     // What -x reads back, and more than any calculator of the family holds.
     if (image_size > kMaxVarFileSize) {
         std::free(out.data);
         out.data = nullptr;
         out.size = 0;
-        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)", out.file_name,
+        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", out.file_name,
                     static_cast<unsigned>(kMaxVarFileSize >> 20));
     }
     return kSuccess;

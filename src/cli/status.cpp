@@ -18,6 +18,14 @@ int Fail(ExitStatus status, const char* format, ...)
     return status;
 }
 
+void Note(const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
 int PutOut(const char* text)
 {
     if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout))

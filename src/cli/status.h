@@ -17,5 +17,9 @@ enum ExitStatus : int {
 // for its script.
 [[gnu::format(printf, 2, 3)]] int Fail(ExitStatus status, const char* format, ...);
 
+// Reports a line that goes to standard error: a failure's precise reason before its line, or a
+// note after success.
+[[gnu::format(printf, 1, 2)]] void Note(const char* format, ...);
+
 // Prints `text` on standard output; a failure is reported on standard error with kCannotWrite.
 int PutOut(const char* text);

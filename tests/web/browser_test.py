@@ -136,6 +136,15 @@ try:
         else:
             check(row('notes.txt').find_element(By.CLASS_NAME, 'error').text == message, f'name {name}: the message')
 
+    # Replacements asked for: a Czech text, as sorvel -r stores it, with its note.
+    (inputs / 'cz.txt').write_bytes(czech := 'Příliš žluťoučký kůň\n'.encode())
+    driver.find_element(By.ID, 'files').send_keys(str(inputs / 'cz.txt'))
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, '#rows > li')) == len(files) + 1)
+    driver.find_element(By.ID, 'replace').click()
+    status, message, made = console(['-r'], {'cz.txt': czech})
+    check(download(row('cz.txt').find_element(By.LINK_TEXT, 'cz.89t'), 'cz.89t') == made['cz.89t'], 'cz.txt -r')
+    check(row('cz.txt').find_element(By.CLASS_NAME, 'note').text == message, 'cz.txt -r: the note')
+
     # The interface, as the program: options before the file, its name and bytes.
     image = console([], {'n.txt': b'abc'})[2]['n.89t']
     for args, name, data in (
@@ -145,12 +154,14 @@ try:
             (['-u', '-m', '92p'], 'chapter12.v1.txt', 'é\nθ'.encode()),
             (['-u'], '€uro.txt', b'x'),                  # 6: the name
             (['-u'], 'n.txt', b'a\r\nb\0'),              # 6: a NUL, line 2
+            (['-r'], 'n.txt', 'ř\nœ€'.encode()),        # 0 and the note of what was replaced
             (['-x', '-u'], 'n.89t', image),
             (['-x'], 'n.89t', image[:-1]),               # 6: cut short
             (['-x'], 'n.89t', b'no calculator file'),    # 6: its signature looked at first
             (['-x'], 'n.89t', image[:64] + b'../x\0' + image[69:])):  # 6: no safe file name
         status, message, made = console(args, {name: data})
-        o = {'file': name, 'utf8': '-u' in args, 'model': args[args.index('-m') + 1] if '-m' in args else '89'}
+        o = {'file': name, 'utf8': '-u' in args, 'replace': '-r' in args,
+             'model': args[args.index('-m') + 1] if '-m' in args else '89'}
         r = driver.execute_script('''
             const r = sorvel[arguments[0] ? 'extract' : 'convert'](new Uint8Array(arguments[1]), arguments[2]);
             const files = r.texts || (r.status ? [] : [r]);
