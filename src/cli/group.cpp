@@ -1,6 +1,7 @@
 #include "cli/group.h"
 
 #include "cli/calc_name.h"
+#include "cli/encode_text.h"
 #include "cli/input.h"
 #include "cli/platform.h"
 #include "cli/shown_name.h"
@@ -39,6 +40,7 @@ struct Contents {
     std::size_t* text_of = nullptr;  // the text each variable comes from
     unsigned char** data = nullptr;  // each text's parts' data, one after another
     const char** shown = nullptr;    // each text's path as messages give it
+    Utf8Replacements* replaced = nullptr;  // what -r replaced in each text
     std::size_t texts = 0;
 
     ~Contents()
@@ -49,6 +51,7 @@ struct Contents {
         std::free(text_of);
         std::free(data);
         std::free(shown);
+        std::free(replaced);
     }
 };
 
@@ -75,6 +78,16 @@ void Position(std::span<const unsigned char> text, std::size_t at, std::uint32_t
     }
 }
 
+// Makes `where`, a line and a column in the part of `text` from `start`, the line and column in
+// the whole text.
+void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem& where)
+{
+    std::uint32_t line, column;
+    Position(text, start, line, column);
+    where.column = where.line == 1 ? column + where.column - 1 : where.column;
+    where.line = line + where.line - 1;
+}
+
 // Reads the text file `path` (named `shown` in messages) and adds to `contents` its variable
 // `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name
 // and number fit 8 bytes), each in `folder`. Returns the exit status.
@@ -88,12 +101,16 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     std::FILE* const input = OpenInput(path, !utf8);
     if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
+    // With -r, a dropped mark stores nothing: a text of more than these bytes is too big.
+    const std::size_t most = utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8 : most_parts * kMaxStoredText + 1;
     FileBytes in;
-    const bool read = ReadUpTo(input, in, utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8 : most_parts * kMaxStoredText + 1);
+    const bool read = ReadUpTo(input, in, most + options.replace);
     std::fclose(input);
     const std::unique_ptr<unsigned char, FreeBlock> file(in.bytes);
     if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
+    if (in.size > most)
+        return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
     std::span<const unsigned char> text(file.get(), in.size);
     bool failed = in.failed;
 #ifdef _WIN32
@@ -109,25 +126,32 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
 
     std::uint32_t lengths[kMaxParts];
     std::size_t parts = 0, size = 0;
+    Utf8Replacements replaced;
     std::unique_ptr<unsigned char, FreeBlock> data;
     static DataBuffer buffer;
     for (std::size_t start = 0; parts == 0 || start < text.size(); ++parts) {
-        const std::size_t end = TextPartEnd(text, start, utf8, breaks);
+        const std::size_t end = TextPartEnd(text, start, utf8, breaks, options.replace);
         if (parts == most_parts)
             return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
                           : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
         Utf8Problem problem;
         const std::span<const unsigned char> part = text.subspan(start, end - start);
-        const EncodeResult result = utf8 ? Utf8File2DataBuffer(part, buffer, problem) : TextFile2DataBuffer(part, breaks, buffer);
+        Utf8Replacements part_replaced;
+        const EncodeResult result = utf8 ? Utf8File2DataBuffer(part, buffer, problem, options.replace ? &part_replaced : nullptr)
+                                         : TextFile2DataBuffer(part, breaks, buffer);
         if (result.status != EncodeStatus::ok) {
             if (failed || result.status != EncodeStatus::refused)
                 return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
                               : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-            std::uint32_t line, column;
-            Position(text, start, line, column);
-            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(line + problem.line - 1),
-                        static_cast<unsigned>(problem.line == 1 ? column + problem.column - 1 : problem.column), problem.what);
+            InText(text, start, problem);
+            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
+                        static_cast<unsigned>(problem.column), problem.what);
         }
+        if (part_replaced.count && !replaced.count) {
+            replaced.first = part_replaced.first;
+            InText(text, start, replaced.first);
+        }
+        replaced.count += part_replaced.count;
         auto* more = static_cast<unsigned char*>(std::realloc(data.get(), size + result.length));
         if (!more)
             return Fail(kNoImage, "ERROR: out of memory\n");
@@ -150,10 +174,13 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     contents.data = all_data ? all_data : contents.data;
     auto* all_shown = static_cast<const char**>(std::realloc(contents.shown, (t + 1) * sizeof(const char*)));
     contents.shown = all_shown ? all_shown : contents.shown;
-    if (!variables || !text_of || !all_data || !all_shown)
+    auto* all_replaced = static_cast<Utf8Replacements*>(std::realloc(contents.replaced, (t + 1) * sizeof(Utf8Replacements)));
+    contents.replaced = all_replaced ? all_replaced : contents.replaced;
+    if (!variables || !text_of || !all_data || !all_shown || !all_replaced)
         return Fail(kNoImage, "ERROR: out of memory\n");
     all_data[t] = data.release();
     all_shown[t] = shown;
+    all_replaced[t] = replaced;
     contents.texts = t + 1;
 
     const std::size_t stem = strnlen(name, parts == 1 ? 8 : parts < 10 ? 7 : 6);
@@ -229,7 +256,9 @@ int Group(const Options& options, char** operands, int count)
     if (image_size > kMaxVarFileSize)
         return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", group ? group_shown : output,
                     static_cast<unsigned>(kMaxVarFileSize >> 20));
-    if (group)
-        return WriteOutput(group, group_shown, {image.get(), image_size});
-    return WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
+    const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
+                             : WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
+    for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
+        NoteReplacements(contents.replaced[t], contents.shown[t]);
+    return status;
 }

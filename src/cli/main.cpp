@@ -73,8 +73,8 @@ int Run(int argc, char** argv)
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
         case 'u': options.utf8 = true; break;
         case 'r':
-            if (options.extract || options.group || options.split)
-                return Fail(kUsage, "ERROR: -r does not go with -%c\n", options.extract ? 'x' : options.split ? 's' : 'g');
+            if (options.extract)
+                return Fail(kUsage, "ERROR: -r does not go with -x\n");
             options.utf8 = options.replace = true;
             break;
         case 'F': options.force = true; break;
@@ -86,8 +86,8 @@ int Run(int argc, char** argv)
             options.extract = true;
             break;
         case 'f': case 'a': case 'g': case 's':
-            if (options.extract || (options.replace && (c == 'g' || c == 's')))
-                return Fail(kUsage, "ERROR: -%c does not go with -%c\n", c, options.extract ? 'x' : 'r');
+            if (options.extract)
+                return Fail(kUsage, "ERROR: -%c does not go with -x\n", c);
             if (c == 'f' && !*optarg)
                 return Fail(kUsage, "ERROR: option -f needs a folder name\n");
             writing = writing ? writing : static_cast<char>(c);

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-std::size_t TextPartEnd(std::span<const unsigned char> text, std::size_t start, bool utf8, LineBreaks breaks)
+std::size_t TextPartEnd(std::span<const unsigned char> text, std::size_t start, bool utf8, LineBreaks breaks,
+                        bool replace)
 {
     const unsigned char* const b = text.data();
     const std::size_t end = text.size();
@@ -21,7 +22,10 @@ std::size_t TextPartEnd(std::span<const unsigned char> text, std::size_t start, 
             cost = 0;  // makes the line a page break
         } else if (utf8 && !line_break) {
             const CharMatch m = MatchChar(b + pos, b + end);
-            if (m.byte <= 0)
+            unsigned char bytes[2];
+            if (m.byte < 0 && m.code_points == 1 && replace)
+                cost = ReplacementBytes(m.cp, bytes);
+            else if (m.byte <= 0)
                 return pos + m.length;
             length = m.length;
         }
