@@ -432,7 +432,8 @@ TEST(EndToEnd, Names)
         {"UTF-8 name: no replacement with -r", {abc}, {"-r", "abc.txt", "\xC5\x99"}, 6, "ERROR: variable name \xC5\x99: no calculator character for U+0159 (\xC5\x99)\n"},
         {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
-        {"UTF-8 name with a line break", {abc}, {"-u", "abc.txt", "a\nb"}, 6, "ERROR: variable name \"a\\x0Ab\": control character U+000A\n"},
+        {"UTF-8 name with a line break, shown by its first 64 bytes", {abc}, {"-u", "abc.txt", "a\n" + std::string(70, 'b')}, 6,
+         "ERROR: variable name \"a\\x0A" + std::string(62, 'b') + "...\": control character U+000A\n"},
     });
 }
 
@@ -449,6 +450,7 @@ TEST(EndToEnd, Options)
         {"model v200", {abc}, {"--model", "v200", "abc.txt"}, 0, "", "", {File("abc.v2t", ImageOf("abc", " abc", "**TI92P*"))}},
         {"unknown model", {abc}, {"-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
         {"model without its value", {abc}, {"abc.txt", "-m"}, 1, "ERROR: option -m needs a value\n"},
+        {"long model option without its value", {abc}, {"abc.txt", "--model"}, 1, "ERROR: option --model needs a value\n"},
         {"the first wrong option decides", {abc}, {"-q", "-m", "93", "abc.txt"}, 1, "ERROR: unknown option -q\n"},
         {"every model checked", {abc}, {"-m", "92", "-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
         {"a value to an option that takes none", {abc}, {"--utf8=yes", "abc.txt"}, 1, "ERROR: option --utf8 takes no value\n"},
@@ -567,7 +569,7 @@ TEST(EndToEnd, Groups)
         {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
         {"folder in UTF-8, on a TI-92 Plus", {abc}, {"-u", "--folder=\xCE\xB8", "-m", "92p", "abc.txt"}, 0, "", "", {File("abc.9xt", Set(ImageOf("abc", " abc", "**TI92P*"), 10, "\x88\0\0\0"s))}},
         {"archived, on a TI-92", {abc}, {"-a", "-m", "92", "abc.txt"}, 0, "", "", {File("abc.92t", Set(ImageOf("abc", " abc", "**TI92**"), 73, "\x03"))}},
-        {"group of two texts named after their files, in a folder, archived", {abc, Dir("d"), File("d/b.c.txt", "x\ny")}, {"-g", "g.89g", "-f", "work", "-a", "abc.txt", "d/b.c.txt"}, 0, "", "", {File("g.89g", TifilesImage(CALC_TI89, {{"work", "abc", 0x0C, abc_data, 3}, {"work", "b", 0x0C, "\x00\x01\x20x\r y\x00\xE0"s, 3}}))}},
+        {"group of two texts named after their files, in a folder, archived", {abc, Dir("d"), File("d/bcdefghij.c.txt", "x\ny")}, {"-g", "g.89g", "-f", "work", "-a", "abc.txt", "d/bcdefghij.c.txt"}, 0, "", "", {File("g.89g", TifilesImage(CALC_TI89, {{"work", "abc", 0x0C, abc_data, 3}, {"work", "bcdefghi", 0x0C, "\x00\x01\x20x\r y\x00\xE0"s, 3}}))}},
         {"group in UTF-8 for a Voyage 200", {abc, File(theta + ".txt", "abc")}, {"-u", "-m", "v200", "--group=g.v2g", theta + ".txt", "abc.txt"}, 0, "", "", {File("g.v2g", TifilesImage(CALC_V200, {{"main", "\x88", 0x0C, abc_data}, {"main", "abc", 0x0C, abc_data}}))}},
         {"group of another model's extension", {abc}, {"-g", "g.89g", "-m", "92", "abc.txt"}, 1, "ERROR: group file g.89g does not end in .92g\n"},
         {"group of two texts of one name", {abc, Dir("d"), File("d/abc.txt", "x")}, {"-g", "g.89g", "abc.txt", "d/abc.txt"}, 6, "ERROR: abc.txt and d/abc.txt give two variables named abc\n"},
@@ -580,6 +582,7 @@ TEST(EndToEnd, Groups)
          {File("g.89g", TifilesImage(CALC_TI89, {{"main", "abc", 0x0C, abc_data}, {"main", "b", 0x0C, "\x00\x01\x20r\x00\xE0"s}}))}},
         {"split where a replacement takes two bytes", {File("t.txt", std::string(65506, 'a') + "\xC4\xB3")}, {"-r", "-s", "t.txt"}, 0, "", "t.txt: 1 character replaced, at 1:65507: U+0133 (\xC4\xB3)\n",
          {File("t.89g", TifilesImage(CALC_TI89, {{"main", "t1", 0x0C, "\x00\x01\x20"s + std::string(65506, 'a') + "\x00\xE0"s}, {"main", "t2", 0x0C, "\x00\x01\x20ij\x00\xE0"s}}))}},
+        {"split, refused where the text is, after a byte order mark", {File("u.txt", "\xEF\xBB\xBF" + thetas + "\xE2\x82\xAC")}, {"-s", "-u", "u.txt"}, 6, "ERROR: u.txt:1:65511: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
         {"split, refused where the text is", {File("u.txt", "a\n" + thetas + "\xE2\x82\xAC")}, {"-s", "-u", "u.txt"}, 6, "ERROR: u.txt:2:65511: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
         {"empty folder", {abc}, {"-f", "", "abc.txt"}, 1, "ERROR: option -f needs a folder name\n"},
         {"folder refused in UTF-8", {abc}, {"-u", "-f", "\xE2\x82\xAC", "abc.txt"}, 6, "ERROR: folder name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
