@@ -432,7 +432,7 @@ TEST(EndToEnd, Names)
         {"UTF-8 name: no replacement with -r", {abc}, {"-r", "abc.txt", "\xC5\x99"}, 6, "ERROR: variable name \xC5\x99: no calculator character for U+0159 (\xC5\x99)\n"},
         {"UTF-8 name refused", {abc}, {"-u", "abc.txt", "\xE2\x82\xAC"}, 6,
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
-        {"UTF-8 name with a line break, shown by its first 64 bytes", {abc}, {"-u", "abc.txt", "a\n" + std::string(70, 'b')}, 6,
+        {"UTF-8 name with a line break, shown by its first 64 bytes", {abc}, {"-u", "abc.txt", "a\n" + std::string(63, 'b')}, 6,
          "ERROR: variable name \"a\\x0A" + std::string(62, 'b') + "...\": control character U+000A\n"},
     });
 }
@@ -564,7 +564,7 @@ TEST(EndToEnd, Groups)
     const std::string abc_data = "\x00\x01\x20" "abc\x00\xE0"s, line = std::string(98, 'a') + "\n", theta = "\xCE\xB8", thetas = repeat(theta, 65510);
     // 655 lines of 100 stored bytes fill a variable; 2,292 fill 3.5.
     const auto part = [](const char* name, int lines) { return Var{"main", name, 0x0C, "\x00\x01\x20"s + repeat(std::string(98, 'a') + "\r ", lines) + "\x00\xE0"s}; };
-    const std::string book = TifilesImage(CALC_TI89, {part("t1", 655), part("t2", 655), part("t3", 655), part("t4", 327)});
+    const std::string book = TifilesImage(CALC_TI89, {part("noteboo1", 655), part("noteboo2", 655), part("noteboo3", 655), part("noteboo4", 327)});
     CheckAll({
         {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
         {"folder in UTF-8, on a TI-92 Plus", {abc}, {"-u", "--folder=\xCE\xB8", "-m", "92p", "abc.txt"}, 0, "", "", {File("abc.9xt", Set(ImageOf("abc", " abc", "**TI92P*"), 10, "\x88\0\0\0"s))}},
@@ -575,7 +575,9 @@ TEST(EndToEnd, Groups)
         {"group of two texts of one name", {abc, Dir("d"), File("d/abc.txt", "x")}, {"-g", "g.89g", "abc.txt", "d/abc.txt"}, 6, "ERROR: abc.txt and d/abc.txt give two variables named abc\n"},
         {"group of a text too big", {abc, File("big.txt", std::string(65508, 'a'))}, {"-g", "g.89g", "abc.txt", "big.txt"}, 3, "ERROR: big.txt: text file too big\n"},
         {"split text that fits", {abc}, {"-s", "abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
-        {"split 3.5 variables, and back", {File("t.txt", repeat(line, 2292))}, {"-x", "t.89g"}, 0, "", "", {File("t.89g", book), Text("t1.txt", repeat(line, 655)), Text("t2.txt", repeat(line, 655)), Text("t3.txt", repeat(line, 655)), Text("t4.txt", repeat(line, 327))}, g_command + "-s t.txt && "},
+        {"split 3.5 variables, a name of 8 shortened, and back", {File("notebook.txt", repeat(line, 2292))}, {"-x", "notebook.89g"}, 0, "", "",
+         {File("notebook.89g", book), Text("noteboo1.txt", repeat(line, 655)), Text("noteboo2.txt", repeat(line, 655)), Text("noteboo3.txt", repeat(line, 655)),
+          Text("noteboo4.txt", repeat(line, 327))}, g_command + "-s notebook.txt && "},
         {"split a line longer than a variable, in UTF-8, on a TI-92 Plus", {File("u.txt", "a\n" + thetas)}, {"-s", "-u", "-m", "92p", "u.txt", "long"}, 0, "", "", {File("long.9xg", TifilesImage(CALC_TI92P,
          {{"main", "long1", 0x0C, "\x00\x01\x20" "a\r\x20\x00\xE0"s}, {"main", "long2", 0x0C, "\x00\x01\x20"s + std::string(65507, '\x88') + "\x00\xE0"s}, {"main", "long3", 0x0C, "\x00\x01\x20\x88\x88\x88\x00\xE0"s}}))}},
         {"group with replacements", {abc, File("b.txt", "\xC5\x99")}, {"-r", "-g", "g.89g", "abc.txt", "b.txt"}, 0, "", "b.txt: 1 character replaced, at 1:1: U+0159 (\xC5\x99)\n",
@@ -612,14 +614,18 @@ std::vector<Case> LinuxCases()
 // The Windows program expands wildcards itself, as its shell does not.
 std::vector<Case> WindowsCases()
 {
-    return {
+    std::vector<Case> cases = {
         {"wildcard expanded", {File("notes.txt", "abc")}, {"*.txt"}, 0, "", "", {File("notes.89t", ImageOf("notes", " abc"))}},
         {"wildcard matching nothing", {}, {"*.txt"}, 2, "ERROR: unable to open *.txt\n"},
-        {"a device's name as the output", {File("abc.txt", "abc")}, {"abc.txt", "aux"}, 5, "ERROR: unable to create aux.89t\n"},
-        {"extract a device's name", {File("e.89t", ImageOf("Com1", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name Com1 is no safe file name; give out.txt\n"},
+        {"extract a device's name", {File("e.89t", ImageOf("Com9", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name Com9 is no safe file name; give out.txt\n"},
+        {"extract names near a device's", {File("g.89g", AbcGroup({"auk", "cox1", "lpx1", "com0"}))}, {"-x", "g.89g"}, 0, "", "",
+         {Text("auk.txt", "abc"), Text("cox1.txt", "abc"), Text("lpx1.txt", "abc"), Text("com0.txt", "abc")}},
         {"extract a name with a wildcard", {File("e.89t", ImageOf("a*", " abc"))}, {"-x", "e.89t"}, 6, "ERROR: e.89t: variable name a* is no safe file name; give out.txt\n"},
         {"extract two names that differ in case", {File("g.89g", AbcGroup({"ABC", "abc"}))}, {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named ABC and abc\n"},
     };
+    for (const std::string device : {"con", "PRN", "aux", "Nul", "lpt1"})
+        cases.push_back({"a device's name as the output", {File("abc.txt", "abc")}, {"abc.txt", device}, 5, "ERROR: unable to create " + device + ".89t\n"});
+    return cases;
 }
 
 TEST(EndToEnd, ThisSystem)
