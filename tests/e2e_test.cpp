@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <list>
 #include <map>
 #include <set>
 #include <sstream>
@@ -434,6 +435,8 @@ TEST(EndToEnd, Names)
          "ERROR: variable name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
         {"UTF-8 name with a line break, shown by its first 64 bytes", {abc}, {"-u", "abc.txt", "a\n" + std::string(63, 'b')}, 6,
          "ERROR: variable name \"a\\x0A" + std::string(62, 'b') + "...\": control character U+000A\n"},
+        {"UTF-8 name with a line break, of 64 bytes, shown whole", {abc}, {"-u", "abc.txt", "a\n" + std::string(62, 'b')}, 6,
+         "ERROR: variable name \"a\\x0A" + std::string(62, 'b') + "\": control character U+000A\n"},
     });
 }
 
@@ -455,6 +458,9 @@ TEST(EndToEnd, Options)
         {"every model checked", {abc}, {"-m", "92", "-m", "93", "abc.txt"}, 1, "ERROR: unknown model 93 (89, 92, 92p or v200)\n"},
         {"a value to an option that takes none", {abc}, {"--utf8=yes", "abc.txt"}, 1, "ERROR: option --utf8 takes no value\n"},
         {"unknown long option", {abc}, {"abc.txt", "--frob"}, 1, "ERROR: unknown option --frob\n"},
+        {"unknown long option that starts as one, with a value", {abc}, {"--helpx=1", "abc.txt"}, 1, "ERROR: unknown option --helpx=1\n"},
+        {"a short option with =", {abc}, {"-u=yes", "abc.txt"}, 1, "ERROR: unknown option -=\n"},
+        {"a value missing after joined short options", {abc}, {"abc.txt", "-um"}, 1, "ERROR: option -m needs a value\n"},
         {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "", {File("-n.89t", ImageOf("-n", " abc"))}},
     });
 }
@@ -565,6 +571,14 @@ TEST(EndToEnd, Groups)
     // 655 lines of 100 stored bytes fill a variable; 2,292 fill 3.5.
     const auto part = [](const char* name, int lines) { return Var{"main", name, 0x0C, "\x00\x01\x20"s + repeat(std::string(98, 'a') + "\r ", lines) + "\x00\xE0"s}; };
     const std::string book = TifilesImage(CALC_TI89, {part("noteboo1", 655), part("noteboo2", 655), part("noteboo3", 655), part("noteboo4", 327)});
+    // `full` full variables named stem1, stem2, ..., then one of `rest` lines if `rest` is not 0.
+    std::list<std::string> names;
+    const auto parts = [&](const std::string& stem, int full, int rest) {
+        std::vector<Var> all;
+        for (int k = 1; k <= full + (rest > 0); ++k)
+            all.push_back(part(names.emplace_back(stem + std::to_string(k)).c_str(), k <= full ? 655 : rest));
+        return all;
+    };
     CheckAll({
         {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
         {"folder in UTF-8, on a TI-92 Plus", {abc}, {"-u", "--folder=\xCE\xB8", "-m", "92p", "abc.txt"}, 0, "", "", {File("abc.9xt", Set(ImageOf("abc", " abc", "**TI92P*"), 10, "\x88\0\0\0"s))}},
@@ -575,6 +589,9 @@ TEST(EndToEnd, Groups)
         {"group of two texts of one name", {abc, Dir("d"), File("d/abc.txt", "x")}, {"-g", "g.89g", "abc.txt", "d/abc.txt"}, 6, "ERROR: abc.txt and d/abc.txt give two variables named abc\n"},
         {"group of a text too big", {abc, File("big.txt", std::string(65508, 'a'))}, {"-g", "g.89g", "abc.txt", "big.txt"}, 3, "ERROR: big.txt: text file too big\n"},
         {"split text that fits", {abc}, {"-s", "abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
+        {"split text that fits, a given name holding a dot", {abc}, {"-s", "abc.txt", "a.b"}, 0, "", "", {File("a.b.89t", ImageOf("a.b", " abc"))}},
+        {"split into 9 variables", {File("ninebook.txt", repeat(line, 9 * 655))}, {"-s", "ninebook.txt"}, 0, "", "", {File("ninebook.89g", TifilesImage(CALC_TI89, parts("nineboo", 9, 0)))}},
+        {"split into 10 variables", {File("notebook.txt", repeat(line, 9 * 655 + 1))}, {"-s", "notebook.txt"}, 0, "", "", {File("notebook.89g", TifilesImage(CALC_TI89, parts("notebo", 9, 1)))}},
         {"split 3.5 variables, a name of 8 shortened, and back", {File("notebook.txt", repeat(line, 2292))}, {"-x", "notebook.89g"}, 0, "", "",
          {File("notebook.89g", book), Text("noteboo1.txt", repeat(line, 655)), Text("noteboo2.txt", repeat(line, 655)), Text("noteboo3.txt", repeat(line, 655)),
           Text("noteboo4.txt", repeat(line, 327))}, g_command + "-s notebook.txt && "},
