@@ -59,7 +59,8 @@ def download(element, name):
     """The bytes of file `name` that clicking `element` downloads."""
     element.click()
     path = downloads / name
-    wait.until(lambda _: path.exists())
+    # Chromium may show the final name before the last bytes are in: wait for its partial file too.
+    wait.until(lambda _: path.exists() and path.stat().st_size > 0 and not any(downloads.glob('*.crdownload')))
     data = path.read_bytes()
     path.unlink()
     return data
