@@ -57,14 +57,6 @@ bool Outputs(std::size_t n)
     return g_outputs;
 }
 
-const Model* FindModel(const char* option)
-{
-    for (const Model& m : kModels)
-        if (!std::strcmp(m.option, option))
-            return &m;
-    return nullptr;
-}
-
 } // namespace
 
 namespace {
@@ -222,26 +214,15 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
             return Fail(kRefused, "ERROR: %s: no variable file of one variable\n", names);
         for (std::size_t k = 0; k < i; ++k)
             if (!std::strcmp(vars[k].name, vars[i].name)) {
-                char text[8 * kTextBytesPerDataByte], name[kShownNameSize];
+                char name[kShownNameSize];
                 return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", shown[k], names,
-                            ShownName({text, CalcName2Text(vars[i].name, utf8, text)}, name, utf8));
+                            ShownCalcName(vars[i].name, utf8, name));
             }
     }
     std::uint32_t image_size = 0;
-    ImageFailure why;
-    out.data = Variables2GroupBuffer({vars.get(), n}, image_size, why, *model);
-    out.size = image_size;
-    if (!out.data)
-        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
-    // What -x reads back, and more than any calculator of the family holds.
-    if (image_size > kMaxVarFileSize) {
-        std::free(out.data);
-        out.data = nullptr;
-        out.size = 0;
-        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", out.file_name,
-                    static_cast<unsigned>(kMaxVarFileSize >> 20));
-    }
-    return kSuccess;
+    const int status = GroupImageOf({vars.get(), n}, *model, out.file_name, out.data, image_size);
+    out.size = status ? 0 : image_size;
+    return status;
 }
 
 // True (1) when `bytes` open with the signature of a variable file of any model.

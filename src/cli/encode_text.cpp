@@ -3,6 +3,8 @@
 #include "cli/status.h"
 #include "core/byte_encoder.h"
 
+#include <cstdlib>
+
 std::size_t TextBytesRead(const TextMode& mode)
 {
     return mode.utf8 ? kMaxUtf8TextSize + mode.replace : kMaxTextSize + 1;
@@ -51,6 +53,23 @@ unsigned char* ImageOf(const char* name, std::span<const unsigned char> data, co
         Note("ERROR: cannot allocate %u bytes of memory\n", static_cast<unsigned>(data.size() + kVarFileFrame));
     Fail(kNoImage, "ERROR: out of memory\n");
     return nullptr;
+}
+
+int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
+                 unsigned char*& image, std::uint32_t& image_size)
+{
+    ImageFailure why;
+    image = Variables2GroupBuffer(variables, image_size, why, model);
+    if (!image)
+        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
+    // What -x reads back, and more than any calculator of the family holds.
+    if (image_size > kMaxVarFileSize) {
+        std::free(image);
+        image = nullptr;
+        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", shown,
+                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+    }
+    return kSuccess;
 }
 
 void NoteReplacements(const Utf8Replacements& replaced, const char* shown)

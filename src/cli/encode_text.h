@@ -36,6 +36,12 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
 unsigned char* ImageOf(const char* name, std::span<const unsigned char> data, const Model& model,
                        const char* folder, unsigned char attribute, std::uint32_t& image_size);
 
+// Makes `image`, a new malloc'd group file of `model` holding `variables`, its size in
+// `image_size`, and returns kSuccess; or reports why not, the file named `shown`, and returns
+// the status.
+int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
+                 unsigned char*& image, std::uint32_t& image_size);
+
 // Reports, on standard error, how many characters -r replaced in the text named `shown` and
 // where the first was, if any.
 void NoteReplacements(const Utf8Replacements& replaced, const char* shown);

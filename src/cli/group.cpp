@@ -9,7 +9,6 @@
 #include "cli/write_output.h"
 #include "core/byte_encoder.h"
 #include "core/charset.h"
-#include "core/text_decoder.h"
 #include "core/text_parts.h"
 #include "core/utf8_encoder.h"
 
@@ -54,13 +53,6 @@ struct Contents {
         std::free(replaced);
     }
 };
-
-// Calculator name `name` as a message shows it: with -u as UTF-8, else its bytes.
-const char* Shown(const char* name, bool utf8, char (&shown)[kShownNameSize])
-{
-    char text[8 * kTextBytesPerDataByte];
-    return ShownName({text, CalcName2Text(name, utf8, text)}, shown, utf8);
-}
 
 // The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in
 // `text`.
@@ -196,7 +188,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
             if (!std::strcmp(variables[i].name, v.name)) {
                 char shown_name[kShownNameSize];
                 return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", all_shown[text_of[i]],
-                            shown, Shown(v.name, utf8, shown_name));
+                            shown, ShownCalcName(v.name, utf8, shown_name));
             }
         contents.count = n + k + 1;
     }
@@ -244,18 +236,19 @@ int Group(const Options& options, char** operands, int count)
     std::snprintf(output, sizeof output, "%.*s%s", static_cast<int>(used), source,
                   group ? "" : contents.count > 1 ? model.group_extension : model.extension);
     std::uint32_t image_size = 0;
-    ImageFailure why;
-    const std::unique_ptr<unsigned char, FreeBlock> image(
-        group || contents.count > 1
-            ? Variables2GroupBuffer({contents.variables, contents.count}, image_size, why, model)
-            : DataBuffer2OTHBuffer(name, contents.variables[0].data, image_size, why, model, folder,
-                                   contents.variables[0].attribute));
-    if (!image)
-        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
-    // What -x reads back, and more than any calculator of the family holds.
-    if (image_size > kMaxVarFileSize)
-        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", group ? group_shown : output,
-                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+    unsigned char* made = nullptr;
+    if (group || contents.count > 1) {
+        if (const int status = GroupImageOf({contents.variables, contents.count}, model, group ? group_shown : output,
+                                            made, image_size))
+            return status;
+    } else {
+        ImageFailure why;
+        made = DataBuffer2OTHBuffer(name, contents.variables[0].data, image_size, why, model, folder,
+                                    contents.variables[0].attribute);
+        if (!made)
+            return Fail(kNoImage, "ERROR: out of memory\n");
+    }
+    const std::unique_ptr<unsigned char, FreeBlock> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
                              : WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)

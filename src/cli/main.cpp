@@ -99,10 +99,7 @@ int Run(int argc, char** argv)
         case 'm':
             if (options.extract)
                 return Fail(kUsage, "ERROR: -m does not go with -x\n");
-            options.model = nullptr;
-            for (const Model& m : kModels)
-                if (std::strcmp(optarg, m.option) == 0)
-                    options.model = &m;
+            options.model = FindModel(optarg);
             if (!options.model)
                 return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", optarg);
             break;

@@ -1,5 +1,8 @@
 #include "cli/shown_name.h"
 
+#include "core/text_data.h"
+#include "core/text_decoder.h"
+
 #include <cstdio>
 
 const char* ShownName(std::string_view name, char (&shown)[kShownNameSize], bool utf8)
@@ -20,4 +23,10 @@ const char* ShownName(std::string_view name, char (&shown)[kShownNameSize], bool
     }
     std::snprintf(shown + at, sizeof shown - at, "%s\"", name.size() > 64 ? "..." : "");
     return shown;
+}
+
+const char* ShownCalcName(const char* name, bool utf8, char (&shown)[kShownNameSize])
+{
+    char text[8 * kTextBytesPerDataByte];
+    return ShownName({text, CalcName2Text(name, utf8, text)}, shown, utf8);
 }

@@ -10,3 +10,6 @@ inline constexpr std::size_t kShownNameSize = 4 * 64 + 6;
 // or holds a byte below 0x20 or from 0x7F on, in double quotes with each such byte as \xHH (its
 // first 64 bytes, then "...").
 const char* ShownName(std::string_view name, char (&shown)[kShownNameSize], bool utf8 = false);
+
+// Calculator name `name` as a message shows it: with `utf8` as UTF-8, else its bytes.
+const char* ShownCalcName(const char* name, bool utf8, char (&shown)[kShownNameSize]);

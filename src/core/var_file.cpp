@@ -131,6 +131,14 @@ std::size_t PutDataBlock(unsigned char* image, std::size_t block, std::span<cons
 
 } // namespace
 
+const Model* FindModel(const char* option)
+{
+    for (const Model& m : kModels)
+        if (!std::strcmp(m.option, option))
+            return &m;
+    return nullptr;
+}
+
 unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
                                     std::uint32_t& image_size, ImageFailure& failure,
                                     const Model& model, const char* folder, unsigned char attribute)

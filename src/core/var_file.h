@@ -23,6 +23,9 @@ inline constexpr Model kModels[] = {
     {"v200", "**TI92P*", ".v2t", ".v2g"},   // Voyage 200
 };
 
+// The model the command line names `option` (89, 92, 92p or v200), or null.
+const Model* FindModel(const char* option);
+
 inline constexpr unsigned char kTextType = 0x0C;
 // The attribute byte of an archived variable, as TiLP's libtifiles2 writes it (it takes 0x02
 // as archived too).
