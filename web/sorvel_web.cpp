@@ -4,6 +4,7 @@
 // through the sorvel_* getters.
 #include "cli/calc_name.h"
 #include "cli/encode_text.h"
+#include "cli/owned.h"
 #include "cli/shown_name.h"
 #include "cli/status.h"
 #include "cli/text_list.h"
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -32,10 +32,6 @@ Output* g_outputs;
 std::size_t g_count;
 std::uint32_t g_used, g_line, g_column;
 DataBuffer g_data;
-
-struct Free {
-    void operator()(void* block) const { std::free(block); }
-};
 
 // Forgets the last call's outcome.
 void Reset()
@@ -203,8 +199,8 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
     std::snprintf(out.file_name, sizeof out.file_name, "texts%s", model->group_extension);
     if (n == 0)
         return Fail(kUsage, "Usage: sorvel -g file.89g file.txt...\n");
-    const std::unique_ptr<Variable[], Free> vars(static_cast<Variable*>(std::malloc(n * sizeof(Variable))));
-    const std::unique_ptr<const char*[], Free> shown(static_cast<const char**>(std::malloc(n * sizeof(const char*))));
+    const Owned<Variable[]> vars(static_cast<Variable*>(std::malloc(n * sizeof(Variable))));
+    const Owned<const char*[]> shown(static_cast<const char**>(std::malloc(n * sizeof(const char*))));
     if (!vars || !shown)
         return Fail(kNoImage, "ERROR: out of memory\n");
     for (std::size_t i = 0; i < n; files += sizes[i], names += std::strlen(names) + 1, ++i) {

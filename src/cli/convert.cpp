@@ -3,6 +3,7 @@
 #include "cli/calc_name.h"
 #include "cli/encode_text.h"
 #include "cli/input.h"
+#include "cli/owned.h"
 #include "cli/platform.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
@@ -10,14 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
-
-struct FreeBlock {
-    void operator()(unsigned char* block) const { std::free(block); }
-};
-using Block = std::unique_ptr<unsigned char, FreeBlock>;
 
 #ifdef _WIN32
 constexpr bool kTextAsOnDisk = false;  // the runtime's text mode reads the text without -u
@@ -44,7 +39,7 @@ int Convert(const Options& options, char** operands, int count)
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode));
     std::fclose(input);
-    const Block file(in.bytes);
+    const Owned<unsigned char> file(in.bytes);
 
     // The name is the second operand, or the input path up to its first dot, directory parts
     // included; at most 8 calculator characters either way.
@@ -69,7 +64,7 @@ int Convert(const Options& options, char** operands, int count)
     if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, input_path, data, data_length, replaced, problem))
         return status;
     std::uint32_t image_size = 0;
-    const Block image(ImageOf(name, std::span(data).first(data_length), model, folder,
+    const Owned<unsigned char> image(ImageOf(name, std::span(data).first(data_length), model, folder,
                               options.archive ? kArchived : 0, image_size));
     if (!image)
         return kNoImage;

@@ -1,6 +1,7 @@
 #include "cli/extract.h"
 
 #include "cli/input.h"
+#include "cli/owned.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
 #include "cli/shown_name.h"
@@ -12,15 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
-
-struct FreeBlock {
-    void operator()(void* block) const { std::free(block); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, FreeBlock>;
 
 #ifdef _WIN32
 constexpr const char* kLineBreak = "\r\n";

@@ -3,6 +3,7 @@
 #include "cli/calc_name.h"
 #include "cli/encode_text.h"
 #include "cli/input.h"
+#include "cli/owned.h"
 #include "cli/platform.h"
 #include "cli/shown_name.h"
 #include "cli/status.h"
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -27,10 +27,6 @@ constexpr bool kWindows = false;
 
 // The most variables -s cuts one text into, so that a part's number takes two digits.
 constexpr std::size_t kMaxParts = 99;
-
-struct FreeBlock {
-    void operator()(void* block) const { std::free(block); }
-};
 
 // The texts read so far, and the variables they give.
 struct Contents {
@@ -98,7 +94,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     FileBytes in;
     const bool read = ReadUpTo(input, in, most + options.replace);
     std::fclose(input);
-    const std::unique_ptr<unsigned char, FreeBlock> file(in.bytes);
+    const Owned<unsigned char> file(in.bytes);
     if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
     if (in.size > most)
@@ -119,7 +115,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     std::uint32_t lengths[kMaxParts];
     std::size_t parts = 0, size = 0;
     Utf8Replacements replaced;
-    std::unique_ptr<unsigned char, FreeBlock> data;
+    Owned<unsigned char> data;
     static DataBuffer buffer;
     for (std::size_t start = 0; parts == 0 || start < text.size(); ++parts) {
         const std::size_t end = TextPartEnd(text, start, utf8, breaks, options.replace);
@@ -248,7 +244,7 @@ int Group(const Options& options, char** operands, int count)
         if (!made)
             return Fail(kNoImage, "ERROR: out of memory\n");
     }
-    const std::unique_ptr<unsigned char, FreeBlock> image(made);
+    const Owned<unsigned char> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
                              : WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
