@@ -5,9 +5,11 @@
 
 enum class OutputStatus {
     written,
-    not_created,  // the output could not be opened for writing; nothing was changed
-    not_written,  // writing failed; every old file is untouched (unless written in place)
-    exists,       // an output that must not replace a file found one; nothing was changed
+    not_created,   // the output could not be opened for writing; nothing was changed
+    not_written,   // writing failed; every old file is as it was
+    exists,        // an output that must not replace a file found one; nothing was changed
+    no_temporary,  // in a group, a file that could only be written in place; nothing was changed
+    cut_short,     // writing a file in place failed: the old file is now cut short
 };
 
 // One file to write: its path and bytes, and whether it may replace a file already there.
@@ -17,13 +19,14 @@ struct Output {
     bool replace = true;
 };
 
-// Puts each output's bytes at its path, so that a regular file there is either left as it was
-// or replaced whole: all the bytes go to new files beside them, which then take their names
-// once every one is written; if any fails, none is renamed and `failed` gets its index. A path
-// that leads to an open stream (/dev/stdout, /dev/fd/3, or "-" for standard output) is
-// written to that stream; a link elsewhere is followed to the file it names, but not out of a
-// world-writable sticky directory unless the user or the directory's owner owns it. A device
-// or a FIFO is written directly, and so is a file whose directory refuses a new one for lack of
-// permission, the one case where a failed write leaves it incomplete. A temporary file is
-// removed when the run is interrupted.
+// Puts each output's bytes at its path, all or none: on any failure (`failed` gets the index of
+// the output that failed) every file that was there is as it was and no new file is left. Every
+// file's bytes go first to a new file beside it; a path that leads to an open stream
+// (/dev/stdout, /dev/fd/3, or "-" for standard output), a device or a FIFO is then written
+// directly; last, with signals held, the new files take their names, each old one kept under a
+// hidden name until every one has, and put back if one fails. A link is followed to the file it
+// names, but not out of a world-writable sticky directory unless the user or the directory's
+// owner owns it. A lone file whose directory refuses a new one for lack of permission is
+// written in place, the one case where a failed write damages it (cut_short); in a group such
+// a file is refused. Temporary files are removed when the run is interrupted.
 OutputStatus Bytes2Files(std::span<const Output> outputs, std::size_t& failed);

@@ -8,6 +8,9 @@ int ReportOutput(OutputStatus status, const char* shown)
     switch (status) {
     case OutputStatus::written: return kSuccess;
     case OutputStatus::not_created: return Fail(kCannotWrite, "ERROR: unable to create %s\n", shown);
+    case OutputStatus::no_temporary:
+        return Fail(kCannotWrite, "ERROR: unable to create a temporary file beside %s\n", shown);
+    case OutputStatus::cut_short: return Fail(kCannotWrite, "ERROR: unable to write %s; it is now cut short\n", shown);
     case OutputStatus::not_written:
     case OutputStatus::exists: break;
     }
