@@ -462,6 +462,7 @@ TEST(EndToEnd, Options)
         {"a short option with =", {abc}, {"-u=yes", "abc.txt"}, 1, "ERROR: unknown option -=\n"},
         {"a value missing after joined short options", {abc}, {"abc.txt", "-um"}, 1, "ERROR: option -m needs a value\n"},
         {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "", {File("-n.89t", ImageOf("-n", " abc"))}},
+        {"-F without -x", {abc}, {"abc.txt", "-F"}, 1, "ERROR: -F goes only with -x\n"},
     });
 }
 
@@ -490,6 +491,10 @@ TEST(EndToEnd, Inputs)
         {"path with format directives", {}, {"%s%n%x.txt"}, 2, "ERROR: unable to open %s%n%x.txt\n"},
         {"directory as input", {Dir("docs")}, {"docs", "n"}, 2, "ERROR: unable to open docs\n"},
         {"directory as UTF-8 input, or to extract", {Dir("d")}, {"-x", "-u", "d"}, 2, "ERROR: unable to open d\n"},
+        {"a variable file is not a text", {File("t.89t", abc_89t)}, {"t.89t"}, 6, "ERROR: t.89t is a variable file; give -x to take its text out\n"},
+        {"nor with -r, whatever its name", {File("t.txt", ImageOf("t", " abc", "**TI92P*"))}, {"-r", "t.txt", "t"}, 6, "ERROR: t.txt is a variable file; give -x to take its text out\n"},
+        {"nor in a group of its own name", {abc, File("a.89g", group)}, {"-g", "a.89g", "abc.txt", "a.89g"}, 6, "ERROR: a.89g is a variable file; give -x to take its text out\n"},
+        {"nor to split", {File("t.txt", "**V200**abc")}, {"-s", "t.txt"}, 6, "ERROR: t.txt is a variable file; give -x to take its text out\n"},
     });
 }
 
@@ -511,6 +516,7 @@ TEST(EndToEnd, Outputs)
         {"extract keeps a file of the default name", {File("abc.89t", abc_89t), File("abc.txt", "old")}, {"-x", "abc.89t"}, 5, "ERROR: abc.txt exists; give out.txt, or --force to replace it\n"},
         {"extract replaces it with --force", {File("abc.89t", abc_89t), File("abc.txt", "old")}, {"-x", "--force", "abc.89t"}, 0, "", "", {Text("abc.txt", "abc")}},
         {"extract to standard output", {File("abc.89t", abc_89t)}, {"-x", "abc.89t", "-"}, 0, "abc"},
+        {"extract to standard output: a failure's line on standard error", {}, {"-x", "missing.89t", "-"}, 2, "", "ERROR: unable to open missing.89t\n"},
         {"extract a group: every name checked before anything is written", {File("g.89g", AbcGroup({"a", "b", "c"})), File("c.txt", "old")}, {"-x", "g.89g"}, 5, "ERROR: c.txt exists; give --force to replace it\n"},
         {"extract a group with a member blocked: nothing replaced", {File("g.89g", AbcGroup({"a", "b", "c"})), File("a.txt", "old"), Dir("b.txt")}, {"-x", "-F", "g.89g"}, 5, "ERROR: unable to create b.txt\n"},
     });
@@ -621,6 +627,12 @@ std::vector<Case> LinuxCases()
         {"a long name, a write that fails: the old file kept", {File("a.89t", ImageOf("a", " " + std::string(600, 'a'))), File(std::string(250, 'n') + ".txt", "old")},
          {"-x", "a.89t", std::string(250, 'n') + ".txt"}, 5, fails(std::string(250, 'n') + ".txt"), "", {}, "ulimit -f 1; "},
         {"interrupted: the temporary files removed", {File("g.89g", AbcGroup({"a", "b"}))}, {"-x", "-F", "g.89g"}, 143, "", "", {}, "mkfifo b.txt && { @ & sleep 1; kill $!; wait $! 2>/dev/null; s=$?; rm b.txt; exit $s; }"},
+        {"extract a group, a member's device full: nothing replaced", {File("g.89g", group), File("a.txt", "old"), Link("b.txt", "/dev/full")}, {"-x", "-F", "g.89g"}, 5, fails("b.txt")},
+        // While the program waits on the FIFO c.txt, after every new file is made, b.txt becomes
+        // a directory, so that its rename fails after a.txt's.
+        {"extract a group, a rename that fails: the file replaced before put back", {File("g.89g", AbcGroup({"a", "b", "c"})), File("a.txt", "old")}, {"-x", "-F", "g.89g"}, 5, fails("b.txt"), "", {},
+         "mkfifo c.txt && { @ & p=$!; until [ $(ls -A | grep -c '^[.]sorvel-') = 2 ] || ! kill -0 $p 2>/dev/null; do sleep 0.1; done; mkdir b.txt; timeout 20 cat c.txt >/dev/null; wait $p; s=$?; rm -r b.txt c.txt; exit $s; }"},
+        {"a UTF-8 name that is not UTF-8, quoted", {abc}, {"-u", "abc.txt", "\xFF\xCE\xB8"}, 6, "ERROR: variable name \"\\xFF\xCE\xB8\": malformed UTF-8: FF\n"},
         {"read that fails", {}, {"/proc/self/mem", "m"}, 2, "ERROR: unable to read /proc/self/mem\n"},
         {"UTF-8 read that fails", {}, {"-u", "/proc/self/mem", "m"}, 2, "ERROR: unable to read /proc/self/mem\n"},
         {"endless line breaks", {}, {"/dev/stdin", "z"}, 3, "ERROR: text file too big\n", "", {}, "yes '' | "},

@@ -10,9 +10,18 @@ std::size_t TextBytesRead(const TextMode& mode)
     return mode.utf8 ? kMaxUtf8TextSize + mode.replace : kMaxTextSize + 1;
 }
 
+int RefuseVariableFile(std::span<const unsigned char> text, const char* shown)
+{
+    if (!HasSignature(text))
+        return kSuccess;
+    return Fail(kRefused, "ERROR: %s is a variable file; give -x to take its text out\n", shown);
+}
+
 int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
                DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem)
 {
+    if (const int status = RefuseVariableFile(text, shown))
+        return status;
     EncodeResult result;
     if (mode.replace && text.size() > kMaxUtf8TextSize) {
         result = {EncodeStatus::too_big, 0};

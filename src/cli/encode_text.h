@@ -24,8 +24,12 @@ struct TextMode {
 // dropped mark takes none, and a text of more than kMaxUtf8TextSize bytes is too big.
 std::size_t TextBytesRead(const TextMode& mode);
 
+// Refuses, reported, a text that begins with the signature of a variable file of the family:
+// the file named `shown` is such a file, never a text to convert. Returns the status.
+int RefuseVariableFile(std::span<const unsigned char> text, const char* shown);
+
 // Encodes `text`, the first bytes of the file named `shown` in messages (`failed` when a read
-// failed before its end), into `data`: returns kSuccess with the data's length in `length` and
+// failed before its end), into `data`, after RefuseVariableFile: returns kSuccess with the data's length in `length` and
 // what -r replaced in `replaced`, or reports why not, where and why in `problem` for a refused
 // character, and returns its status.
 int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,

@@ -47,6 +47,8 @@ int Extract(const Options& options, char** operands, int count)
 {
     if (count != 1 && count != 2)
         return Fail(kUsage, "Usage: sorvel -x file.89t [out.txt]\n");
+    if (count == 2 && !std::strcmp(operands[1], "-"))
+        FailOnStandardError();
     const bool utf8 = options.utf8;
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     FileBytes in;

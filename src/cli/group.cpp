@@ -100,6 +100,8 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     if (in.size > most)
         return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
     std::span<const unsigned char> text(file.get(), in.size);
+    if (const int status = RefuseVariableFile(text, shown))
+        return status;
     bool failed = in.failed;
 #ifdef _WIN32
     const LineBreaks breaks = LineBreaks::lf;  // the runtime's text mode has made CR LF pairs LF

@@ -50,10 +50,12 @@ const char kHelp[] =
 
 int Run(int argc, char** argv)
 {
-#ifdef SIGXFSZ
     // A file-size limit, or a pipe closed by its reader, then fails the write, which is
     // reported, instead of killing us.
+#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     static const option kLong[] = {
@@ -121,6 +123,8 @@ int Run(int argc, char** argv)
         }
         }
     }
+    if (options.force && !options.extract)
+        return Fail(kUsage, "ERROR: -F goes only with -x\n");
     char** operands = argv + optind;
     const int count = argc - optind;
     if (options.extract)

@@ -199,8 +199,11 @@ OutputStatus Prepare(const Output& out, Plan& plan)
     // for the set-user and set-group bits, and its group and owner where the user may set them.
     mode_t mode = old.st_mode & (ALLPERMS & ~(S_ISUID | S_ISGID));
     if (!plan.exists) {
-        const mode_t mask = umask(0);
-        umask(mask);
+        static const mode_t mask = [] {
+            const mode_t set = umask(0);
+            umask(set);
+            return set;
+        }();
         mode = DEFFILEMODE & ~mask;
     } else if (fchown(fd, old.st_uid, old.st_gid) != 0) {
         [[maybe_unused]] const int group_kept = fchown(fd, static_cast<uid_t>(-1), old.st_gid);

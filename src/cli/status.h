@@ -17,6 +17,9 @@ enum ExitStatus : int {
 // for its script.
 [[gnu::format(printf, 2, 3)]] int Fail(ExitStatus status, const char* format, ...);
 
+// From now on, failures are reported on standard error alone: standard output carries data.
+void FailOnStandardError();
+
 // Reports a line that goes to standard error: a failure's precise reason before its line, or a
 // note after success.
 [[gnu::format(printf, 1, 2)]] void Note(const char* format, ...);
