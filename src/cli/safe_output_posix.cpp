@@ -156,7 +156,7 @@ OutputStatus Prepare(const Output& out, Plan& plan)
     }
     const char* slash = std::strrchr(target, '/');
     const int dir = slash ? static_cast<int>(slash - target + 1) : 0;
-    plan.target = Joined(target, 0, target);
+    plan.target = Joined("", 0, target);
     // A short name of its own beside the target, whatever the target's name.
     plan.temp = Joined(target, dir, ".sorvel-XXXXXX");
     if (!plan.target || !plan.temp)
