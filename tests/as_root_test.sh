@@ -27,6 +27,7 @@ mkdir fixed && head -c 600 /dev/zero | tr '\0' a >a.txt && echo old >fixed/a.89t
 if chattr +i fixed 2>/dev/null; then
   (cd fixed && expect 5 "ERROR: unable to create a temporary file beside a.txt" "$program" -x -F ../ab.89g)
   [ "$(cat fixed/a.txt fixed/t.txt)" = "$(printf 'old\nold')" ] || fail "a group written in place in part"
+  (cd fixed && expect 0 "" "$program" ../a.txt a) && "$program" a.txt a && cmp -s a.89t fixed/a.89t || fail "a write in place that fits"
   # A file-size limit of 512 bytes fails the write.
   expect 5 "ERROR: unable to write fixed/a.89t; it is now cut short" sh -c "ulimit -f 1; exec '$program' a.txt fixed/a"
   chattr -i fixed
