@@ -67,7 +67,7 @@ def download(element, name):
 
 
 def row(file_name):
-    return driver.find_element(By.XPATH, f'//ul[@id="rows"]/li[h2="{file_name}"]')
+    return driver.find_element(By.XPATH, f'//ul[@id="rows"]/li[.//h2="{file_name}"]')
 
 
 def set_up(model, utf8):
