@@ -76,7 +76,7 @@
     const r = (item.result = refused ? {status: 6, ...refused, line: 0, used: 0, parts: [], fileName: ''}
                                      : sorvel.convert(item.bytes, {file: item.file.name, name, ...options()}));
     item.name.setAttribute('aria-invalid', r.status != 0 && r.fileName == '');
-    const problem = name && sorvel.nameProblem(name);
+    const problem = !refused && sorvel.nameProblem(name);
     item.warn.textContent = problem ? `The calculator does not take this name: it ${problem}.` : '';
     item.warn.hidden = !problem;
     const parts = r.parts.length || 1;
