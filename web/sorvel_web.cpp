@@ -181,7 +181,8 @@ const char* NextStep(int status, const TextMode& mode, bool split, const Utf8Pro
     if (!std::strncmp(problem.what, "malformed", 9))
         return "This may not be UTF-8: untick UTF-8, or save the file as UTF-8";
     if (!std::strncmp(problem.what, "no calculator character", 23))
-        return "Tick Replace to store the closest character";
+        return split ? "Untick Split long texts and tick Replace to store the closest character"
+                     : "Tick Replace to store the closest character";
     return "";
 }
 
