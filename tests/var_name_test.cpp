@@ -10,6 +10,7 @@ namespace {
 
 struct Proposal {
     std::string_view file_name, name;
+    bool ascii = false;
 };
 
 constexpr Proposal kProposals[] = {
@@ -38,13 +39,19 @@ constexpr Proposal kProposals[] = {
     {"dir/sub.d/file.name.txt", "file_nam"},        // the last part; its last dot ends the stem
     {"C:\\work\\Ok.txt", "ok"},
     {"ab\xFF\x63\x64.txt", "ab_cd"},                // malformed UTF-8 as a gap
+    // For a name stored as its bytes: ASCII letters alone.
+    {"\xC3\x89t\xC3\xA9.txt", "ete", true},
+    {"\xC3\x86sop \xC3\xBE\xC3\xBF.txt", "aesop_th", true},  // Æsop þÿ: two letters each for æ and þ
+    {"Stra\xC3\x9F\x65.txt", "strasse", true},
+    {"\xCE\xB1\xCE\xB2 x.txt", "x", true},            // αβ x: Greek letters are none
+    {"\xCE\xB1\xCE\xB2.txt", "text", true},
 };
 
 TEST(VarName, Proposed)
 {
     for (const Proposal& p : kProposals) {
         char name[kVarNameSize];
-        ProposeVarName(p.file_name, name);
+        ProposeVarName(p.file_name, name, p.ascii);
         EXPECT_EQ(std::string_view(name), p.name) << p.file_name;
         EXPECT_EQ(VarNameProblem(name), nullptr) << name;
     }

@@ -36,9 +36,9 @@ window.sorvel = (() => {
     }
   };
   // The string that the glue's function `f` gives for string `s`.
-  const ask = (f, s) => {
+  const ask = (f, s, ...more) => {
     try {
-      return string(f(text(s)));
+      return string(f(text(s), ...more));
     } finally {
       held.forEach((at) => _free(at));
       held = [];
@@ -85,8 +85,9 @@ window.sorvel = (() => {
     },
     // True when `bytes` open with the signature of a variable file.
     isVariableFile: (bytes) => call(_sorvel_is_variable_file, bytes.subarray(0, 8), Math.min(bytes.length, 8)).status == 1,
-    // The variable name proposed for the file named `file`: one the calculator accepts.
-    proposeName: (file) => ask(_sorvel_proposed_name, file),
+    // The variable name proposed for the file named `file`: one the calculator accepts, in
+    // ASCII when utf8 is false.
+    proposeName: (file, utf8 = true) => ask(_sorvel_proposed_name, file, utf8),
     // Why the calculator would not take variable name `name` ("is empty", ...), or ''.
     nameProblem: (name) => ask(_sorvel_name_problem, name),
     // The most data one variable holds; the most bytes convert reads of a text in a mode, and

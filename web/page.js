@@ -72,6 +72,7 @@
 
   // Converts a text file's row again, its elements kept (a focused name field stays focused).
   const textRow = (item) => {
+    if (!item.edited) item.name.value = sorvel.proposeName(item.file.name, utf8.checked);
     const name = item.name.value, refused = pageRefusal(name, item.file.name);
     const r = (item.result = refused ? {status: 6, ...refused, line: 0, used: 0, parts: [], fileName: ''}
                                      : sorvel.convert(item.bytes, {file: item.file.name, name, ...options()}));
@@ -165,7 +166,7 @@
       });
       item.head = make('div', {className: 'head'}, make('h2', {textContent: file.name, id}), remover);
       if (!item.variable) {
-        item.name = make('input', {type: 'text', spellcheck: false, autocomplete: 'off', value: sorvel.proposeName(file.name)});
+        item.name = make('input', {type: 'text', spellcheck: false, autocomplete: 'off'});
         item.name.addEventListener('input', () => {
           item.edited = true;
           update(item);

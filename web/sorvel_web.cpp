@@ -119,11 +119,12 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_max_data() { return kMaxUserDataSize; 
 // The most bytes of a variable file that decide how -x takes it: one more than the largest taken.
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_variable_file_bytes() { return kMaxVarFileSize + 1; }
 
-// The variable name proposed for the file named `file`, one the calculator accepts.
-EMSCRIPTEN_KEEPALIVE const char* sorvel_proposed_name(const char* file)
+// The variable name proposed for the file named `file`, one the calculator accepts: in ASCII
+// unless `utf8`, as a name is then stored as its bytes.
+EMSCRIPTEN_KEEPALIVE const char* sorvel_proposed_name(const char* file, int utf8)
 {
     static char name[kVarNameSize];
-    ProposeVarName(file, name);
+    ProposeVarName(file, name, !utf8);
     return name;
 }
 // Why the calculator would not accept variable name `name`, or "".

@@ -243,6 +243,16 @@ try:
     check(said.startswith('1 file read: 1 ready'), f'one announcement: {said}')
     field.send_keys(Keys.CONTROL, 'a')
     field.send_keys('physics')
+    # Without UTF-8 a name is stored as its bytes: the proposed one is then ASCII.
+    (inputs / 'Été.txt').write_bytes(b'x\n')
+    choose('Été.txt')
+    for on, name in ((True, 'été'), (False, 'ete')):
+        tick('utf8', on)
+        check(row('Été.txt').find_element(By.TAG_NAME, 'input').get_attribute('value') == name, f'Été.txt: {name}')
+        [(out, data)] = console(['-u'] * on, {'Été.txt': b'x\n'}, [name])[2].items()
+        check(download(row('Été.txt').find_element(By.LINK_TEXT, out), out) == data, f'Été.txt: {out}')
+    tick('utf8', True)
+    row('Été.txt').find_element(By.TAG_NAME, 'button').click()
 
     # Messages with the next step, below the program's own line; a file beginning with a
     # signature is taken as sorvel -x takes it.
