@@ -31,6 +31,8 @@ constexpr Proposal kProposals[] = {
     {"", "text"},
     {"\xC3\x89t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9"},  // Été: É lower-case is é
     {"e\xCC\x81t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9"},   // é as e and a combining acute
+    {"\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89.txt",  // 9 × É: 8 × é, 16 bytes
+     "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"},
     {"\xC5\x98\x65ka.txt", "reka"},                 // Řeka: a letter it lacks as the closest
     {"Stra\xC3\x9F\x65.txt", "stra\xC3\x9F\x65"},   // Straße: ß kept
     {"\xCE\xA3\xCE\xA9.txt", "\xCF\x83\xCF\x89"},     // ΣΩ: the calculator's capitals as σω
