@@ -2,10 +2,11 @@
 // the settings say, and done again whenever a setting or a row's variable name changes.
 (() => {
   const $ = (id) => document.getElementById(id);
-  const input = $('files'), model = $('model'), utf8 = $('utf8'), replace = $('replace'), rows = $('rows'), all = $('all'),
+  const input = $('files'), model = $('model'), utf8 = $('utf8'), replace = $('replace'), split = $('split'),
+        archive = $('archive'), folder = $('folder'), rows = $('rows'), all = $('all'), clear = $('clear'),
         status = $('status');
   const items = [];  // {file, bytes, li, variable (a variable file), edited (its name typed), result}
-  let group = null;
+  let group = null, made = 0;
 
   // A new element with properties `props` and children `kids`.
   const make = (tag, props = {}, ...kids) => {
@@ -15,9 +16,33 @@
   };
   const link = (fileName, bytes) => make('a', {download: fileName, href: URL.createObjectURL(new Blob([bytes])), textContent: fileName});
   const forget = (li) => li.querySelectorAll('a[href]').forEach((a) => URL.revokeObjectURL(a.href));
+  const options = () => ({model: model.value, utf8: utf8.checked, replace: replace.checked, split: split.checked,
+                          archive: archive.checked, folder: folder.value || undefined});
+
+  // The settings, kept in this browser for the next visit.
+  const boxes = {utf8, replace, split, archive};
+  const save = () => {
+    try {
+      localStorage.setItem('sorvel', JSON.stringify({model: model.value, folder: folder.value,
+        ...Object.fromEntries(Object.entries(boxes).map(([k, b]) => [k, b.checked]))}));
+    } catch (e) { /* storage refused: the settings last for this visit */ }
+  };
+  try {
+    const kept = JSON.parse(localStorage.getItem('sorvel') || '{}');
+    if ([...model.options].some((o) => o.value == kept.model)) model.value = kept.model;
+    if (typeof kept.folder == 'string') folder.value = kept.folder;
+    for (const [k, b] of Object.entries(boxes)) if (typeof kept[k] == 'boolean') b.checked = kept[k];
+  } catch (e) { /* nothing kept */ }
+  const coupled = () => {
+    replace.disabled = !utf8.checked || split.checked;
+    replace.checked &&= !replace.disabled;
+    split.disabled = replace.checked;
+  };
+  coupled();
 
   // The line that refusal `r` of `bytes` points at, its character marked: lines end at CR LF, LF or
-  // a lone CR, and columns count code points, a byte order mark at the start not counted.
+  // a lone CR, and columns count code points, a byte order mark at the start not counted. Only
+  // the bytes around the character are decoded.
   const refusedLine = (bytes, r) => {
     let start = bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
     for (let i = start, line = 1; line < r.line && i < bytes.length; ++i)
@@ -27,36 +52,58 @@
         start = i + 1;
       }
     let end = start;
-    while (end < bytes.length && bytes[end] != 10 && bytes[end] != 13) ++end;
+    const most = start + 4 * (r.column + 41);
+    while (end < bytes.length && end < most && bytes[end] != 10 && bytes[end] != 13) ++end;
     const chars = Array.from(new TextDecoder('utf-8', {ignoreBOM: true}).decode(bytes.subarray(start, end)));
     const at = r.column - 1, from = Math.max(0, at - 40);
     return make('pre', {}, (from ? '…' : '') + chars.slice(from, at).join(''), make('mark', {textContent: chars[at] || ' '}),
-                chars.slice(at + 1, at + 41).join('') + (chars.length > at + 41 ? '…' : ''));
+                chars.slice(at + 1, at + 41).join('') + (chars.length > at + 41 || end == most ? '…' : ''));
+  };
+
+  // Why the page refuses variable name `name` though the program would take it: a download would
+  // be saved under another name, or none. Null when it does not.
+  const pageRefusal = (name, file) => {
+    if (name == '') return {message: `ERROR: ${file}: no variable name`, hint: 'Type a variable name'};
+    if (/[/\\]|^\.|\.\./.test(name))
+      return {message: `ERROR: variable name ${name}: a browser would save it under another file name`,
+              hint: 'Type a name without / or \\ that does not begin with a dot'};
+    return null;
   };
 
   // Converts a text file's row again, its elements kept (a focused name field stays focused).
   const textRow = (item) => {
-    const r = (item.result = sorvel.convert(item.bytes, {file: item.file.name, name: item.edited ? item.name.value : undefined,
-                                                         model: model.value, utf8: utf8.checked, replace: replace.checked}));
-    if (!item.edited) item.name.value = r.fileName ? r.fileName.slice(0, -4) : item.file.name.split('.')[0];
-    item.name.setAttribute('aria-invalid', r.message.startsWith('ERROR: variable name'));
+    if (!item.edited) item.name.value = sorvel.proposeName(item.file.name, utf8.checked);
+    const name = item.name.value, refused = pageRefusal(name, item.file.name);
+    const r = (item.result = refused ? {status: 6, ...refused, line: 0, used: 0, parts: [], fileName: ''}
+                                     : sorvel.convert(item.bytes, {file: item.file.name, name, ...options()}));
+    item.name.setAttribute('aria-invalid', r.status != 0 && r.fileName == '');
+    const problem = !refused && sorvel.nameProblem(name);
+    item.warn.textContent = problem ? `The calculator does not take this name: it ${problem}.` : '';
+    item.warn.hidden = !problem;
+    const parts = r.parts.length || 1;
+    item.meter.max = parts * sorvel.maxData;
     item.meter.value = r.used;
-    item.used.textContent = `${r.used.toLocaleString('en')} of 65,512 bytes`;
+    item.used.textContent = `${r.used.toLocaleString('en')} of ${(parts * sorvel.maxData).toLocaleString('en')} bytes`;
     forget(item.li);
     item.link.replaceWith((item.link = r.status ? make('a') : link(r.fileName, r.bytes)));
-    item.meterLabel.hidden = item.link.hidden = r.status != 0;
+    item.link.hidden = r.status != 0;
+    item.meterLabel.hidden = r.status != 0 && !r.used;
+    item.parts.textContent = r.parts.length ? `${r.parts.length} variables: ${r.parts.join(', ')}` : '';
+    item.parts.hidden = !r.parts.length;
     item.error.textContent = r.message;
     item.error.className = r.status ? 'error' : 'note';
     item.error.hidden = !r.message;
+    item.hint.textContent = r.status ? r.hint : '';
+    item.hint.hidden = !item.hint.textContent;
     item.line.replaceChildren(...(r.line ? [refusedLine(item.bytes, r)] : []));
   };
 
   const variableRows = (item) => {
     const r = (item.result = sorvel.extract(item.bytes, {file: item.file.name, utf8: utf8.checked}));
-    if (r.status) return [make('h2', {textContent: item.file.name}), make('p', {className: 'error', textContent: r.message})];
-    return [make('h2', {textContent: item.file.name}),
-            make('ul', {}, ...r.texts.map((t) => make('li', {}, `Text variable ${t.name}: `, link(t.fileName, t.bytes),
-                                                       ` (${t.bytes.length.toLocaleString('en')} bytes)`)))];
+    const kids = r.status ? [make('p', {className: 'error', textContent: r.message})]
+                          : [make('ul', {}, ...r.texts.map((t) => make('li', {}, `Text variable ${t.name}: `, link(t.fileName, t.bytes),
+                                                                      ` (${t.bytes.length.toLocaleString('en')} bytes)`)))];
+    return [item.head, ...kids];
   };
 
   const update = (item) => {
@@ -65,61 +112,133 @@
     item.li.replaceChildren(...variableRows(item));
   };
 
-  // Tells what every row now holds and makes the group file of the converted ones.
-  const summarize = (what) => {
-    const done = items.filter((i) => !i.result.status), texts = done.filter((i) => !i.variable);
-    group = sorvel.group(texts.map((i) => ({file: i.file.name, bytes: i.result.bytes})), {model: model.value, utf8: utf8.checked});
+  // The texts left out of the group file, named.
+  const names = (list) => list.map((i) => i.file.name).join(', ');
+  // Makes the group file of the converted texts and says what it holds; returns the refused files.
+  const summarize = () => {
+    const texts = items.filter((i) => !i.variable), done = texts.filter((i) => !i.result.status);
+    group = sorvel.group(done.map((i) => ({file: i.file.name, bytes: i.result.bytes})), options());
     all.disabled = group.status != 0;
-    all.textContent = `Download all as one group file${group.fileName ? ` (${group.fileName})` : ''}`;
-    $('all-error').textContent = texts.length ? group.message : '';
-    const refused = items.length - done.length;
-    status.textContent = `${what}: ${done.length} ready` + (refused ? `, ${refused} refused.` : '.');
+    all.textContent = done.length ? `Download ${done.length} of ${texts.length} text${texts.length == 1 ? '' : 's'} as one group file (${group.fileName})`
+                                  : 'Download all texts as one group file';
+    const out = texts.filter((i) => i.result.status);
+    $('all-note').textContent = out.length && done.length ? `Left out, as refused: ${names(out)}.` : '';
+    $('all-error').textContent = done.length ? group.message : '';
+    clear.disabled = !items.length;
+    return items.filter((i) => i.result.status);
+  };
+  // Announces `what` was done, and what every row now holds.
+  const announce = (what) => {
+    const refused = summarize();
+    status.textContent = `${what}: ${items.length - refused.length} ready` + (refused.length ? `, ${refused.length} refused (${names(refused)}).` : '.');
+  };
+
+  // The bytes of `file` that the settings need: no more than the program reads.
+  const read = async (item) => {
+    const most = item.variable ? sorvel.variableFileBytes : sorvel.textBytes(options());
+    if (item.bytes && (item.bytes.length >= most || item.bytes.length == item.file.size)) return;
+    item.bytes = new Uint8Array(await item.file.slice(0, most).arrayBuffer());
+  };
+
+  const remove = (item) => {
+    forget(item.li);
+    item.li.remove();
+    items.splice(items.indexOf(item), 1);
   };
 
   const add = async (chosen) => {
     const files = Array.from(chosen);
+    if (!files.length) return;
+    status.textContent = 'Reading...';
+    const replaced = [];
+    let first = null;
     for (const file of files) {
-      const bytes = new Uint8Array(await file.arrayBuffer());
-      const item = {file, bytes, li: make('li'), variable: sorvel.isVariableFile(bytes), edited: false};
+      const opening = new Uint8Array(await file.slice(0, 8).arrayBuffer());
+      const item = {file, li: make('li'), variable: sorvel.isVariableFile(opening), edited: false};
+      await read(item);
+      const id = `row-${++made}`;
+      const remover = make('button', {type: 'button', textContent: 'Remove', ariaLabel: `Remove ${file.name}`});
+      remover.addEventListener('click', () => {
+        const next = items[items.indexOf(item) + 1];
+        remove(item);
+        (next ? next.li.querySelector('button') : $('zone')).focus();
+        announce(`${file.name} removed`);
+      });
+      item.head = make('div', {className: 'head'}, make('h2', {textContent: file.name, id}), remover);
       if (!item.variable) {
         item.name = make('input', {type: 'text', spellcheck: false, autocomplete: 'off'});
         item.name.addEventListener('input', () => {
           item.edited = true;
           update(item);
-          summarize(`${item.file.name}: variable name ${item.name.value}`);
+          summarize();
         });
+        item.name.addEventListener('change', () => announce(`${file.name}: variable name ${item.name.value}`));
         item.nameLabel = make('label', {}, 'Variable name ', item.name);
-        item.meter = make('meter', {min: 0, max: 65512});
+        item.name.setAttribute('aria-label', `Variable name for ${file.name}`);
+        item.warn = make('span', {className: 'warn', id: `${id}-warn`});
+        item.meter = make('meter', {min: 0, max: sorvel.maxData});
         item.used = make('span');
         item.meterLabel = make('label', {}, 'Bytes used ', item.meter, ' ', item.used);
         item.link = make('a');
-        item.error = make('p', {className: 'error', id: `error-${items.length}`});
-        item.name.setAttribute('aria-describedby', item.error.id);
+        item.parts = make('p', {className: 'parts'});
+        item.error = make('p', {className: 'error', id: `${id}-error`});
+        item.hint = make('p', {className: 'hint', id: `${id}-hint`});
+        item.name.setAttribute('aria-describedby', `${id}-warn ${id}-error ${id}-hint`);
         item.line = make('div');
-        item.li.append(make('h2', {textContent: file.name}), make('div', {className: 'fields'}, item.nameLabel, item.meterLabel, item.link),
-                       item.error, item.line);
+        item.li.append(item.head, make('div', {className: 'fields'}, item.nameLabel, item.warn, item.meterLabel, item.link),
+                       item.parts, item.error, item.hint, item.line);
       }
-      items.push(item);
       update(item);
-      rows.append(item.li);
+      const old = items.find((i) => i.file.name == file.name);
+      if (old) {
+        replaced.push(file.name);
+        old.li.replaceWith(item.li);
+        forget(old.li);
+        items[items.indexOf(old)] = item;
+      } else {
+        rows.append(item.li);
+        items.push(item);
+      }
+      first ||= item.li;
     }
-    summarize(`${files.length} file${files.length == 1 ? '' : 's'} read`);
+    first.scrollIntoView({block: 'nearest'});
+    announce(`${files.length} file${files.length == 1 ? '' : 's'} read` + (replaced.length ? `, replacing the rows of ${replaced.join(', ')}` : ''));
   };
 
-  const again = (what) => {
+  const again = async (what) => {
+    save();
+    status.textContent = 'Reading...';
+    for (const item of items) await read(item);
     items.forEach(update);
-    summarize(what);
+    announce(what);
   };
   $('zone').addEventListener('click', () => input.click());
   input.addEventListener('change', () => add(input.files).then(() => (input.value = '')));
   model.addEventListener('change', () => again(`Every row made for the ${model.selectedOptions[0].text}`));
   utf8.addEventListener('change', () => {
-    replace.disabled = !utf8.checked;
-    replace.checked &&= utf8.checked;
+    coupled();
     again(`Every row made again ${utf8.checked ? 'in UTF-8' : 'with the bytes as they are'}`);
   });
-  replace.addEventListener('change', () => again(`Every row made again ${replace.checked ? 'with' : 'without'} replacements`));
-  all.addEventListener('click', () => link(group.fileName, group.bytes).click());
+  replace.addEventListener('change', () => {
+    coupled();
+    again(`Every row made again ${replace.checked ? 'with' : 'without'} replacements`);
+  });
+  split.addEventListener('change', () => {
+    coupled();
+    again(`Every row made again ${split.checked ? 'splitting' : 'without splitting'} long texts`);
+  });
+  archive.addEventListener('change', () => again(`Every row made again ${archive.checked ? 'for' : 'without'} the archive`));
+  folder.addEventListener('change', () => again(`Every row made again in folder ${folder.value || 'main'}`));
+  clear.addEventListener('click', () => {
+    while (items.length) remove(items[0]);
+    $('zone').focus();
+    announce('Every row cleared');
+  });
+  all.addEventListener('click', () => {
+    const a = link(group.fileName, group.bytes);
+    a.click();
+    setTimeout(() => URL.revokeObjectURL(a.href), 30000);
+  });
   addEventListener('dragover', (e) => {
     e.preventDefault();
     document.body.classList.add('dragging');
@@ -130,6 +249,8 @@
     document.body.classList.remove('dragging');
     add(e.dataTransfer.files);
   });
-  status.textContent = 'Ready: choose text or variable files, or drop them on this page.';
+  const touch = matchMedia('(pointer: coarse)').matches;
+  document.body.classList.toggle('touch', touch);
+  status.textContent = `Ready: choose text or variable files${touch ? '' : ', or drop them on this page'}.`;
   sorvel.readyAt = performance.now();
 })();

@@ -11,10 +11,12 @@ import pathlib
 import subprocess
 import sys
 import tempfile
+import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
 page, program, tifiles, axe = (pathlib.Path(a).resolve() for a in sys.argv[1:5])
@@ -67,7 +69,7 @@ def download(element, name):
 
 
 def row(file_name):
-    return driver.find_element(By.XPATH, f'//ul[@id="rows"]/li[h2="{file_name}"]')
+    return driver.find_element(By.XPATH, f'//ul[@id="rows"]/li[.//h2="{file_name}"]')
 
 
 def set_up(model, utf8):
@@ -75,6 +77,26 @@ def set_up(model, utf8):
     box = driver.find_element(By.ID, 'utf8')
     if box.is_selected() != utf8:
         box.click()
+
+
+def choose(*names):
+    """Chooses the files `names` of the inputs through the file chooser; returns the one
+    announcement the page then makes."""
+    driver.execute_script("document.getElementById('status').textContent = ''")
+    driver.find_element(By.ID, 'files').send_keys('\n'.join(str(inputs / n) for n in names))
+    wait.until(lambda d: d.find_element(By.ID, 'status').text not in ('', 'Reading...'))
+    return driver.find_element(By.ID, 'status').text
+
+
+def tick(box_id, on):
+    box = driver.find_element(By.ID, box_id)
+    if box.is_selected() != on:
+        box.click()
+
+
+def axe_violations():
+    return driver.execute_async_script('''
+        axe.run().then((r) => arguments[0](r.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target).join(' '))));''')
 
 
 try:
@@ -178,11 +200,144 @@ try:
         return [r.status, r.message];''', [[name, list(data)] for name, data in texts.items()])
     check(r == [status, message], f'sorvel.group: {r}')
 
-    # The rows as they stand, to axe-core; then at a phone's width, nothing wider than the screen.
+    # Rows: choosing a file again under its name replaces its row; Remove and Clear all, by keyboard.
+    tick('replace', False)
+    (inputs / 'notes.txt').write_bytes(files['notes.txt'] + b'more\n')
+    said = choose('notes.txt')
+    check(len(driver.find_elements(By.XPATH, '//ul[@id="rows"]/li[.//h2="notes.txt"]')) == 1
+          and 'replacing the rows of notes.txt' in said, f'a file chosen again: {said}')
+    [(out, data)] = console(['-u'], {'notes.txt': files['notes.txt'] + b'more\n'}, ['notes'])[2].items()
+    check(download(row('notes.txt').find_element(By.LINK_TEXT, out), out) == data, 'the replaced row')
+    driver.execute_script("document.getElementById('zone').focus()")
+    for _ in range(60):
+        focused = driver.switch_to.active_element
+        if focused.get_attribute('aria-label') == 'Remove raw.txt':
+            break
+        focused.send_keys(Keys.TAB)
+    focused.send_keys(Keys.ENTER)
+    check(not driver.find_elements(By.XPATH, '//ul[@id="rows"]/li[.//h2="raw.txt"]')
+          and driver.switch_to.active_element.get_attribute('aria-label') == 'Remove g.89g', 'Remove, by keyboard')
+    driver.find_element(By.ID, 'clear').click()
+    check(driver.find_elements(By.CSS_SELECTOR, '#rows > li') == [], 'Clear all')
+
+    # Names: proposed as the calculator takes them; a typed one it would not take kept with a
+    # warning; an empty one, or one a browser would save under another name, refused.
+    (inputs / 'Physics Formulas.txt').write_bytes(b'F=ma\n')
+    said = choose('Physics Formulas.txt')
+    field = row('Physics Formulas.txt').find_element(By.TAG_NAME, 'input')
+    check(field.get_attribute('value') == 'physics' and field.accessible_name == 'Variable name for Physics Formulas.txt',
+          f'the proposed name: {field.get_attribute("value")}, {field.accessible_name}')
+    for name, warned in (('physics', False), ('Phys', True), ('', False), ('a/b', False), ('..', False)):
+        field.send_keys(Keys.CONTROL, 'a')
+        field.send_keys(Keys.DELETE)
+        field.send_keys(name)
+        r = row('Physics Formulas.txt')
+        check(r.find_element(By.CLASS_NAME, 'warn').is_displayed() == warned, f'name {name!r}: the warning')
+        made = console(['-u'], {'Physics Formulas.txt': b'F=ma\n'}, [name])[2] if name else {}
+        if name in ('', 'a/b', '..'):
+            check(r.find_elements(By.CSS_SELECTOR, 'a[href]') == [] and field.get_attribute('aria-invalid') == 'true'
+                  and r.find_element(By.CLASS_NAME, 'hint').text.startswith('Type a'), f'name {name!r} refused')
+        else:
+            [(out, data)] = made.items()
+            check(download(r.find_element(By.LINK_TEXT, out), out) == data, f'name {name!r}: {out}')
+    check(said.startswith('1 file read: 1 ready'), f'one announcement: {said}')
+    field.send_keys(Keys.CONTROL, 'a')
+    field.send_keys('physics')
+    # Without UTF-8 a name is stored as its bytes: the proposed one is then ASCII.
+    (inputs / 'Été.txt').write_bytes(b'x\n')
+    choose('Été.txt')
+    for on, name in ((True, 'été'), (False, 'ete')):
+        tick('utf8', on)
+        check(row('Été.txt').find_element(By.TAG_NAME, 'input').get_attribute('value') == name, f'Été.txt: {name}')
+        [(out, data)] = console(['-u'] * on, {'Été.txt': b'x\n'}, [name])[2].items()
+        check(download(row('Été.txt').find_element(By.LINK_TEXT, out), out) == data, f'Été.txt: {out}')
+    tick('utf8', True)
+    row('Été.txt').find_element(By.TAG_NAME, 'button').click()
+
+    # Messages with the next step, below the program's own line; a file beginning with a
+    # signature is taken as sorvel -x takes it.
+    bad = {'cz.txt': 'ř\n'.encode(), 'cafe.txt': b'caf\xe9\n', 'pic.png': b'\x89PNG\r\n\x1a\n\0\0\0\rIHDR',
+           'u16.txt': '\ufeffhi\n'.encode('utf-16-le'), 'bad.89t': b'**TI89**\x01\0main' + b'\0' * 30}
+    hints = {'cz.txt': 'Tick Replace to store the closest character',
+             'cafe.txt': 'This may not be UTF-8: untick UTF-8, or save the file as UTF-8',
+             'pic.png': 'This is not a text file', 'u16.txt': 'This text is UTF-16: save it as UTF-8'}
+    for name, data in bad.items():
+        (inputs / name).write_bytes(data)
+    said = choose(*bad)
+    check('5 refused (cz.txt, cafe.txt, pic.png, u16.txt, bad.89t)' in said, f'the refused files named: {said}')
+    for name, data in bad.items():
+        args = ['-x', '-u'] if name == 'bad.89t' else ['-u']
+        message = console(args, {name: data})[1]
+        check(row(name).find_element(By.CLASS_NAME, 'error').text == message, f'{name}: {message}')
+        if name in hints:
+            check(row(name).find_element(By.CLASS_NAME, 'hint').text == hints[name], f'{name}: the next step')
+    tick('utf8', False)
+    check(row('u16.txt').find_elements(By.CSS_SELECTOR, 'a[href]') == []
+          and row('u16.txt').find_element(By.CLASS_NAME, 'hint').text == hints['u16.txt'], 'UTF-16 without UTF-8: refused')
+    tick('utf8', True)
+
+    # Download all says what it holds and names what it leaves out.
+    all_button = driver.find_element(By.ID, 'all')
+    check(all_button.text == 'Download 1 of 5 texts as one group file (texts.89g)'
+          and driver.find_element(By.ID, 'all-note').text == 'Left out, as refused: cz.txt, cafe.txt, pic.png, u16.txt.',
+          f'Download all: {all_button.text}')
+    driver.find_element(By.ID, 'clear').click()
+
+    # Split, Folder and Archive: each download as sorvel -s -a -f gives it, a long text's row
+    # listing its parts, and the group of all as sorvel -s -a -f -g.
+    long_texts = {'book.txt': ''.join(f'line {i} of the book\n' for i in range(7000)).encode(), 'notes.txt': b'short\n'}
+    for name, data in long_texts.items():
+        (inputs / name).write_bytes(data)
+    choose(*long_texts)
+    check(row('book.txt').find_element(By.CLASS_NAME, 'error').text == console(['-u'], {'book.txt': long_texts['book.txt']})[1]
+          and 'Split long texts' in row('book.txt').find_element(By.CLASS_NAME, 'hint').text, 'a long text: split it')
+    tick('split', True)
+    for folder, archived in (('', False), ('work', True)):
+        driver.find_element(By.ID, 'folder').clear()
+        driver.find_element(By.ID, 'folder').send_keys(folder, Keys.TAB)
+        tick('archive', archived)
+        args = ['-u', '-s'] + ['-a'] * archived + ['-f', folder] * bool(folder)
+        for name, data in long_texts.items():
+            [(out, made)] = console(args, {name: data}, [name[:-4]])[2].items()
+            check(download(row(name).find_element(By.LINK_TEXT, out), out) == made, f'{args} {name}: {out}')
+        check(row('book.txt').find_element(By.CLASS_NAME, 'parts').text == '3 variables: book1, book2, book3', 'the parts')
+        group = download(all_button, 'texts.89g')
+        check(group == console(args + ['-g', 'texts.89g'], long_texts)[2].get('texts.89g'), f'{args}: the group file')
+
+    # Bounded reading: a text of 1 GB refused within a second, a variable file over 4 MiB as -x.
+    with open(inputs / 'huge.txt', 'wb') as f:
+        f.write(b'a' * (1 << 20))
+        f.truncate(1 << 30)
+    with open(inputs / 'huge.89t', 'wb') as f:
+        f.write(image)
+        f.truncate(5 << 20)
+    tick('split', False)
+    start = time.monotonic()
+    said = choose('huge.txt', 'huge.89t')
+    check(time.monotonic() - start < 1, f'1 GB read in {time.monotonic() - start:.2f} s')
+    check(row('huge.txt').find_element(By.CLASS_NAME, 'error').text == 'ERROR: text file too big', 'huge.txt refused')
+    message = console(['-x'], {'huge.89t': (inputs / 'huge.89t').read_bytes()})[1]
+    check(row('huge.89t').find_element(By.CLASS_NAME, 'error').text == message, f'huge.89t: {message}')
+
+    # A drop while scrolled down shows its overlay on the screen; a new row is scrolled into view.
+    driver.execute_script('scrollTo(0, document.body.scrollHeight); dispatchEvent(new DragEvent("dragover", {cancelable: true}))')
+    box = driver.execute_script('return document.getElementById("overlay").getBoundingClientRect().toJSON()')
+    check(box['top'] == 0 and box['height'] > 0, f'the drop overlay: {box}')
+    driver.execute_script('dispatchEvent(new DragEvent("dragleave"))')
+    driver.execute_script('scrollTo(0, 0)')
+    (inputs / 'last.txt').write_bytes(b'x\n' * 30)
+    choose('last.txt')
+    check(driver.execute_script('const r = arguments[0].getBoundingClientRect(); return r.top >= 0 && r.top < innerHeight',
+                                row('last.txt')), 'the new row scrolled into view')
+    check(driver.find_element(By.ID, 'files').get_attribute('aria-hidden') == 'true', 'the hidden input')
+
+    # The rows as they stand, to axe-core in light and dark; then at a phone's width, nothing
+    # wider than the screen.
     driver.execute_script(axe.read_text())
-    violations = driver.execute_async_script('''
-        axe.run().then((r) => arguments[0](r.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target).join(' '))));''')
-    check(violations == [], f'axe-core: {violations}')
+    for scheme in ('light', 'dark'):
+        driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': [{'name': 'prefers-color-scheme', 'value': scheme}]})
+        violations = axe_violations()
+        check(violations == [], f'axe-core, {scheme}: {violations}')
     driver.set_window_size(360, 740)
     check(driver.execute_script('return document.documentElement.scrollWidth <= innerWidth'), 'a phone\'s width')
 
@@ -192,6 +347,14 @@ try:
     urls = urls[urls.index(page.as_uri()):]
     check(urls == [page.as_uri()] and not any(e['method'] == 'Network.webSocketCreated' for e in events), f'requests: {urls}')
     check(driver.get_log('browser') == [], 'nothing on the console')
+
+    # The settings kept for the next visit; on a touch screen, no word of dropping.
+    driver.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': True, 'maxTouchPoints': 1})
+    driver.refresh()
+    kept = [driver.find_element(By.ID, i).is_selected() for i in ('utf8', 'replace', 'split', 'archive')]
+    check(kept == [True, False, False, True] and driver.find_element(By.ID, 'folder').get_attribute('value') == 'work',
+          f'the settings kept: {kept}')
+    check('drop' not in driver.find_element(By.TAG_NAME, 'main').text, 'a touch screen: no word of dropping')
 finally:
     driver.quit()
 print(f'{len(failures)} failed' if failures else 'all passed')
