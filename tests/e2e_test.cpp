@@ -409,6 +409,10 @@ TEST(EndToEnd, Utf8)
         {"-r: a Czech sentence, a mark, ZWSP, l with stroke, ij, euro", {File("t.txt", "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD "
          "k\xC5\xAF\xC5\x88 \xC3\xBAp\xC4\x9Bl \xC4\x8F\xC3\xA1" "belsk\xC3\xA9 \xC3\xB3" "dy r\xCC\x8C\xE2\x80\x8B\xC5\x82\xC4\xB3\xE2\x82\xAC")}, {"--replace", "t.txt"}, 0, "",
          "t.txt: 14 characters replaced, the first at 1:2: U+0159 (\xC5\x99)\n", {File("t.89t", ImageOf("t", " Pr\xEDlis zlutouck\xFD kun \xFApel d\xE1" "belsk\xE9 \xF3" "dy rlij?"))}},
+        {"-r: box drawing, a bullet and a double arrow as the lines and signs closest to them",
+         {File("t.txt", "\xE2\x94\x8C\xE2\x94\x80\xE2\x94\x90\n\xE2\x94\x82\xE2\x80\xA2\xE2\x94\x82 \xE2\x87\x92 x\n\xE2\x94\x94\xE2\x94\x80\xE2\x94\x98")},
+         {"-r", "t.txt"}, 0, "", "t.txt: 10 characters replaced, the first at 1:1: U+250C (\xE2\x94\x8C)\n",
+         {File("t.89t", ImageOf("t", " +-+\r |\xB7| \x16 x\r +-+"))}},
         {"-r: malformed UTF-8 still refused", {File("t.txt", "\xC5\x99\xC3(")}, {"-r", "t.txt"}, 6, "ERROR: t.txt:1:2: malformed UTF-8: C3\n"},
         TooBig("-r: cut where reading stops, in marks that store nothing", {"-r"}, "a" + repeat("\xCC\x81", 200000)),
     });
