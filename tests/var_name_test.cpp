@@ -1,0 +1,86 @@
+// The names proposed from file names, and the names the calculator accepts, worked out by hand
+// from its character set (à is byte E0, α 80, π 8C, Σ 8E, σ 8F).
+#include "core/var_name.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+namespace {
+
+struct Proposal {
+    std::string_view file_name, name;
+};
+
+constexpr Proposal kProposals[] = {
+    {"Physics Formulas.txt", "physics"},            // lower-case, cut at 8, no _ at the end
+    {"notes.txt", "notes"},
+    {"my notes.txt", "my_notes"},                   // a space as _
+    {"a -- b.txt", "a_b"},                          // a run of others as one _
+    {"2024-notes.txt", "notes"},                    // nothing before the first letter
+    {"_x.txt", "x"},
+    {"chapter10.txt", "chapte10"},                  // closing digits kept
+    {"chapter9.txt", "chapter9"},
+    {"unit 12345.txt", "unit_123"},                 // more than 4 closing digits: cut at the end
+    {"2024.txt", "t2024"},                          // no letter: t and the digits
+    {"123456789.txt", "t1234567"},
+    {"!!!.txt", "text"},                            // nothing usable
+    {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "text"},       // 日本: letters the calculator lacks
+    {".txt", "txt"},                                // a dot opening the name: no dot to cut at
+    {"", "text"},
+    {"\xC3\x89t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9"},  // Été: É lower-case is é
+    {"e\xCC\x81t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9"},   // é as e and a combining acute
+    {"\xC5\x98\x65ka.txt", "reka"},                 // Řeka: a letter it lacks as the closest
+    {"Stra\xC3\x9F\x65.txt", "stra\xC3\x9F\x65"},   // Straße: ß kept
+    {"\xCE\xA3\xCE\xA9.txt", "\xCF\x83\xCF\x89"},     // ΣΩ: the calculator's capitals as σω
+    {"\xCE\x91\xCE\xB2.txt", "\xCE\xB1\xCE\xB2"},   // Αβ: Greek Alpha as α
+    {"\xCF\x80r.txt", "r"},                         // πr: π is no letter of a name
+    {"dir/sub.d/file.name.txt", "file_nam"},        // the last part; its last dot ends the stem
+    {"C:\\work\\Ok.txt", "ok"},
+    {"ab\xFF\x63\x64.txt", "ab_cd"},                // malformed UTF-8 as a gap
+};
+
+TEST(VarName, Proposed)
+{
+    for (const Proposal& p : kProposals) {
+        char name[kVarNameSize];
+        ProposeVarName(p.file_name, name);
+        EXPECT_EQ(std::string_view(name), p.name) << p.file_name;
+        EXPECT_EQ(VarNameProblem(name), nullptr) << name;
+    }
+}
+
+struct Check {
+    std::string_view name;
+    bool accepted;
+};
+
+constexpr Check kChecks[] = {
+    {"physics", true},
+    {"a1_2", true},
+    {"abcdefgh", true},
+    {"\xCE\xB1\xCF\x89\xC3\xA0\xC3\xBF\xC3\x9F", true},  // αωàÿß
+    {"", false},
+    {"abcdefghi", false},                    // 9 characters
+    {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", true},  // 8 × é: 16 bytes
+    {"1abc", false},
+    {"_abc", false},
+    {"Abc", false},
+    {"a bc", false},
+    {"a.b", false},
+    {"a/b", false},
+    {"\xCF\x80", false},                     // π
+    {"a\xCF\x80", false},
+    {"\xCE\xA3", false},                     // Σ, upper-case
+    {"a\xC3\xB7", false},                    // ÷
+    {"a\xC3\x89", false},                    // É
+    {"a\xFF", false},                        // malformed UTF-8
+};
+
+TEST(VarName, Accepted)
+{
+    for (const Check& c : kChecks)
+        EXPECT_EQ(VarNameProblem(c.name) == nullptr, c.accepted) << c.name;
+}
+
+} // namespace
