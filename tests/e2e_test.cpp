@@ -583,6 +583,7 @@ TEST(EndToEnd, Groups)
             all.push_back(part(names.emplace_back(stem + std::to_string(k)).c_str(), k <= full ? 655 : rest));
         return all;
     };
+    const std::string greek = "\xCE\x91\xCE\x92\xCE\x93\xCE\x94\xCE\x95\xCE\x96\xCE\x98\xCE\x9B";
     const auto archived = [](std::vector<Var> vars) { for (Var& v : vars) v.attr = 3; return vars; };
     CheckAll({
         {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
@@ -606,10 +607,11 @@ TEST(EndToEnd, Groups)
         {"each: two texts of one name refused before anything is written", {abc, File("my notes.txt", "x"), File("My-Notes.txt", "y")}, {"-e", "abc.txt", "my notes.txt", "My-Notes.txt"}, 6,
          "ERROR: my notes.txt and My-Notes.txt give two variables named my_notes\n"},
         {"each: an output blocked, nothing written", {abc, File("b.txt", "x"), Dir("b.89t")}, {"-e", "abc.txt", "b.txt"}, 5, "ERROR: unable to create b.89t\n"},
-        // 2 full parts and abc's 8 bytes of data and 2 of size: 131,024 bytes, past 68 KB (69,632).
-        {"each, split, on a TI-92: one text in parts, one whole, past the RAM", {File("book.txt", repeat(line, 2 * 655)), File("\xC3\x89t\xC3\xA9.txt", "abc")}, {"-e", "-s", "-m", "92", "book.txt", "\xC3\x89t\xC3\xA9.txt"}, 0, "",
+        // 2 full parts and abc's 8 bytes of data and 2 of size: 131,024 bytes, past 68 KB (69,632); a
+        // name of 8 two-byte characters, ΑΒΓΔΕΖΘΛ as αβγδεζθλ (calculator bytes 80 81 83 85 to 89).
+        {"each, split, on a TI-92: one text in parts, one whole, past the RAM", {File("book.txt", repeat(line, 2 * 655)), File(greek + ".txt", "abc")}, {"-e", "-s", "-m", "92", "book.txt", greek + ".txt"}, 0, "",
          "the 2 files: 3 variables of 131024 bytes in all, more than the 68 KB of RAM a TI-92 leaves free; it has no archive: send fewer at a time\n",
-         {File("book.92g", TifilesImage(CALC_TI92, parts("book", 2, 0))), File("\xC3\xA9t\xC3\xA9.92t", ImageOf("\xE9t\xE9", " abc", "**TI92**"))}},
+         {File("book.92g", TifilesImage(CALC_TI92, parts("book", 2, 0))), File("\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5\xCE\xB6\xCE\xB8\xCE\xBB.92t", ImageOf("\x80\x81\x83\x85\x86\x87\x88\x89", " abc", "**TI92**"))}},
         {"each with a group file", {abc}, {"-e", "-g", "g.89g", "abc.txt"}, 1, "ERROR: -g does not go with -e\n"},
         {"split 3.5 variables, a name of 8 shortened, and back", {File("notebook.txt", repeat(line, 2292))}, {"-x", "notebook.89g"}, 0, "", "",
          {File("notebook.89g", book), Text("noteboo1.txt", repeat(line, 655)), Text("noteboo2.txt", repeat(line, 655)), Text("noteboo3.txt", repeat(line, 655)),
