@@ -90,9 +90,31 @@ int NameBytes(const CharMatch& m, unsigned char (&out)[2])
     return n;
 }
 
+// Puts in `out` the ASCII letters of lower-case calculator letter `byte` (its letter without
+// its marks; æ as ae, þ as th, ß as ss) and returns how many, 0 for a Greek letter.
+int AsciiLetters(unsigned char byte, unsigned char (&out)[2])
+{
+    // à to ÿ; ÷ (F7) is no letter.
+    static constexpr char kBase[] = "aaaaaa.ceeeeiiiidnooooo.ouuuuy.y";
+    if (byte < 0x80) {
+        out[0] = byte;
+        return 1;
+    }
+    const char* const pair = byte == 0xE6 ? "ae" : byte == 0xFE ? "th" : byte == 0xDF ? "ss" : nullptr;
+    if (pair) {
+        out[0] = pair[0];
+        out[1] = pair[1];
+        return 2;
+    }
+    if (byte < 0xE0)
+        return 0;
+    out[0] = kBase[byte - 0xE0];
+    return 1;
+}
+
 } // namespace
 
-void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize])
+void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool ascii)
 {
     std::string_view stem = file_name.substr(file_name.find_last_of("/\\") + 1);
     if (const std::size_t dot = stem.rfind('.'); dot != std::string_view::npos && dot > 0)
@@ -111,7 +133,9 @@ void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize])
         const CharMatch m = MatchChar(s, end);
         s += m.length;
         unsigned char got[2];
-        const int n = NameBytes(m, got);
+        int n = NameBytes(m, got);
+        if (ascii && n == 1 && got[0] >= 0x80 && !(n = AsciiLetters(got[0], got)))
+            n = -1;
         if (n < 0 || (n == 1 && got[0] == '_')) {
             gap = letters > 0;
             continue;
