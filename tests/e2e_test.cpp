@@ -600,8 +600,8 @@ TEST(EndToEnd, Groups)
         {"split into 9 variables, past the RAM", {File("ninebook.txt", repeat(line, 9 * 655))}, {"-s", "ninebook.txt"}, 0, "",
          "ninebook.89g: 9 variables of 589563 bytes in all, more than the 188 KB of RAM a TI-89 leaves free; add -a to store them in the archive\n",
          {File("ninebook.89g", TifilesImage(CALC_TI89, parts("nineboo", 9, 0)))}},
-        {"split into 10 archived variables, named as the calculator takes names, here", {Dir("d"), File("d/Not\xC3\xA9 Book.txt", repeat(line, 9 * 655 + 1))}, {"-s", "-a", "d/Not\xC3\xA9 Book.txt"}, 0, "", "",
-         {File("not\xC3\xA9_boo.89g", TifilesImage(CALC_TI89, archived(parts("not\xE9_b", 9, 1))))}},
+        {"split into 10 archived variables, named as the calculator takes names in ASCII, here", {Dir("d"), File("d/Not\xC3\xA9 Book.txt", repeat(line, 9 * 655 + 1))}, {"-s", "-a", "d/Not\xC3\xA9 Book.txt"}, 0, "", "",
+         {File("note_boo.89g", TifilesImage(CALC_TI89, archived(parts("note_b", 9, 1))))}},
         {"each: chapter10 to chapter12, three names, the first with a replacement", {File("chapter10.txt", "\xC5\x99"), File("chapter11.txt", "11"), File("chapter12.txt", "12")},
          {"--each", "-r", "chapter10.txt", "chapter11.txt", "chapter12.txt"}, 0, "", "chapter10.txt: 1 character replaced, at 1:1: U+0159 (\xC5\x99)\n",
          {File("chapte10.89t", ImageOf("chapte10", " r")), File("chapte11.89t", ImageOf("chapte11", " 11")), File("chapte12.89t", ImageOf("chapte12", " 12"))}},
@@ -611,7 +611,7 @@ TEST(EndToEnd, Groups)
         {"each: an output blocked, nothing written", {abc, File("b.txt", "x"), Dir("b.89t")}, {"-e", "abc.txt", "b.txt"}, 5, "ERROR: unable to create b.89t\n"},
         // 2 full parts and abc's 8 bytes of data and 2 of size: 131,024 bytes, past 68 KB (69,632); a
         // name of 8 two-byte characters, ΑΒΓΔΕΖΘΛ as αβγδεζθλ (calculator bytes 80 81 83 85 to 89).
-        {"each, split, on a TI-92: one text in parts, one whole, past the RAM", {File("book.txt", repeat(line, 2 * 655)), File(greek + ".txt", "abc")}, {"-e", "-s", "-m", "92", "book.txt", greek + ".txt"}, 0, "",
+        {"each, split, in UTF-8, on a TI-92: one text in parts, one whole, past the RAM", {File("book.txt", repeat(line, 2 * 655)), File(greek + ".txt", "abc")}, {"-e", "-s", "-u", "-m", "92", "book.txt", greek + ".txt"}, 0, "",
          "the 2 files: 3 variables of 131024 bytes in all, more than the 68 KB of RAM a TI-92 leaves free; it has no archive: send fewer at a time\n",
          {File("book.92g", TifilesImage(CALC_TI92, parts("book", 2, 0))), File("\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5\xCE\xB6\xCE\xB8\xCE\xBB.92t", ImageOf("\x80\x81\x83\x85\x86\x87\x88\x89", " abc", "**TI92**"))}},
         {"each with a group file", {abc}, {"-e", "-g", "g.89g", "abc.txt"}, 1, "ERROR: -g does not go with -e\n"},

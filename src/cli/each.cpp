@@ -55,7 +55,7 @@ int Each(const Options& options, char** operands, int count)
     Contents contents;
     for (int i = 0; i < count; ++i) {
         char name[9], file_name[kVarNameSize];
-        FileVarName(operands[i], name, file_name);
+        FileVarName(operands[i], utf8, name, file_name);
         std::memcpy(files.paths[i], file_name, sizeof file_name);
         if (const int status = AddText(contents, options, operands[i], utf8 ? operands[i] : LegacyForm(operands[i]),
                                        name, folder))

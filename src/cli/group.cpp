@@ -164,9 +164,9 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     return kSuccess;
 }
 
-void FileVarName(const char* path, char (&name)[9], char (&file_name)[kVarNameSize])
+void FileVarName(const char* path, bool utf8, char (&name)[9], char (&file_name)[kVarNameSize])
 {
-    ProposeVarName(path, file_name);
+    ProposeVarName(path, file_name, !utf8);
     std::size_t used;
     char why[kUtf8WhatSize];
     Utf8Name2VarName(file_name, name, used, why);  // a proposed name is always the calculator's
@@ -200,7 +200,7 @@ int Group(const Options& options, char** operands, int count)
             if (const int status = CalcName(source, std::strlen(source), utf8, "variable name", name, used))
                 return status;
         } else {
-            FileVarName(operands[i], name, file_name);
+            FileVarName(operands[i], utf8, name, file_name);
             used = std::strlen(file_name);
         }
         if (const int status = AddText(contents, options, operands[i], shown, name, folder))

@@ -40,6 +40,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
             const char (&name)[9], const char (&folder)[9]);
 
 // Fills `file_name` with the UTF-8 name the calculator takes that the file named `path` (UTF-8)
-// gives, as ProposeVarName proposes it, and `name` with its calculator bytes.
-void FileVarName(const char* path, char (&name)[9], char (&file_name)[kVarNameSize]);
+// gives, as ProposeVarName proposes it (in ASCII unless `utf8`, as the page does where a name
+// is not read as UTF-8), and `name` with its calculator bytes.
+void FileVarName(const char* path, bool utf8, char (&name)[9], char (&file_name)[kVarNameSize]);
 
