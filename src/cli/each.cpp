@@ -67,14 +67,14 @@ int Each(const Options& options, char** operands, int count)
         std::size_t parts = 0;
         while (first + parts < contents.count && contents.text_of[first + parts] == t)
             ++parts;
+        // The name is ASCII but with -u: the path is as messages show it.
         char* const path = files.paths[t];
         std::strcat(path, parts > 1 ? model.group_extension : model.extension);
-        const char* const shown = utf8 ? path : LegacyForm(path);
         const Variable& v = contents.variables[first];
         std::uint32_t size = 0;
         unsigned char* image = nullptr;
         if (parts > 1) {
-            if (const int status = GroupImageOf({&v, parts}, model, shown, image, size))
+            if (const int status = GroupImageOf({&v, parts}, model, path, image, size))
                 return status;
         } else if (!(image = ImageOf(v.name, v.data, model, folder, v.attribute, size))) {
             return kNoImage;
@@ -82,21 +82,20 @@ int Each(const Options& options, char** operands, int count)
         files.outputs[files.count++] = {path, {image, size}};
         // A device takes the name of a file on some systems: such a file cannot be created.
         if (IsDeviceName(path))
-            return Fail(kCannotWrite, "ERROR: unable to create %s\n", shown);
+            return Fail(kCannotWrite, "ERROR: unable to create %s\n", path);
         first += parts;
     }
 
     std::size_t failed = 0;
     const OutputStatus written = Bytes2Files({files.outputs, files.count}, failed);
     if (written != OutputStatus::written)
-        return ReportOutput(written, utf8 ? files.paths[failed] : LegacyForm(files.paths[failed]));
+        return ReportOutput(written, files.paths[failed]);
     for (std::size_t t = 0; t < contents.texts; ++t)
         NoteReplacements(contents.replaced[t], contents.shown[t]);
     if (options.split && !options.archive) {
         char all[40];
         std::snprintf(all, sizeof all, "the %u files", static_cast<unsigned>(files.count));
-        const char* const shown = files.count > 1 ? all : utf8 ? files.paths[0] : LegacyForm(files.paths[0]);
-        NoteRam({contents.variables, contents.count}, model, shown);
+        NoteRam({contents.variables, contents.count}, model, files.count > 1 ? all : files.paths[0]);
     }
     return kSuccess;
 }

@@ -211,12 +211,12 @@ int Group(const Options& options, char** operands, int count)
     char output[80];
     std::snprintf(output, sizeof output, "%.*s%s", static_cast<int>(used), source,
                   group ? "" : contents.count > 1 ? model.group_extension : model.extension);
+    // A name made from the file's name is ASCII but with -u: the path is as messages show it.
     const bool named = source == file_name;
-    const char* const shown_output = named && !utf8 ? LegacyForm(output) : output;
     std::uint32_t image_size = 0;
     unsigned char* made = nullptr;
     if (group || contents.count > 1) {
-        if (const int status = GroupImageOf({contents.variables, contents.count}, model, group ? group_shown : shown_output,
+        if (const int status = GroupImageOf({contents.variables, contents.count}, model, group ? group_shown : output,
                                             made, image_size))
             return status;
     } else {
@@ -228,10 +228,10 @@ int Group(const Options& options, char** operands, int count)
     }
     const Owned<unsigned char> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
-                             : WriteOutput(utf8 || named ? output : LegacyPath(output), shown_output, {image.get(), image_size});
+                             : WriteOutput(utf8 || named ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
         NoteReplacements(contents.replaced[t], contents.shown[t]);
     if (status == kSuccess && options.split && !options.archive)
-        NoteRam({contents.variables, contents.count}, model, group ? group_shown : shown_output);
+        NoteRam({contents.variables, contents.count}, model, group ? group_shown : output);
     return status;
 }
