@@ -411,6 +411,10 @@ TEST(EndToEnd, Utf8)
         {"-r: a Czech sentence, a mark, ZWSP, l with stroke, ij, euro", {File("t.txt", "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD "
          "k\xC5\xAF\xC5\x88 \xC3\xBAp\xC4\x9Bl \xC4\x8F\xC3\xA1" "belsk\xC3\xA9 \xC3\xB3" "dy r\xCC\x8C\xE2\x80\x8B\xC5\x82\xC4\xB3\xE2\x82\xAC")}, {"--replace", "t.txt"}, 0, "",
          "t.txt: 14 characters replaced, the first at 1:2: U+0159 (\xC5\x99)\n", {File("t.89t", ImageOf("t", " Pr\xEDlis zlutouck\xFD kun \xFApel d\xE1" "belsk\xE9 \xF3" "dy rlij?"))}},
+        {"-r: box drawing, a bullet and a double arrow as the lines and signs closest to them",
+         {File("t.txt", "\xE2\x94\x8C\xE2\x94\x80\xE2\x94\x90\n\xE2\x94\x82\xE2\x80\xA2\xE2\x94\x82 \xE2\x87\x92 x\n\xE2\x94\x94\xE2\x94\x80\xE2\x94\x98")},
+         {"-r", "t.txt"}, 0, "", "t.txt: 10 characters replaced, the first at 1:1: U+250C (\xE2\x94\x8C)\n",
+         {File("t.89t", ImageOf("t", " +-+\r |\xB7| \x16 x\r +-+"))}},
         {"-r: malformed UTF-8 still refused", {File("t.txt", "\xC5\x99\xC3(")}, {"-r", "t.txt"}, 6, "ERROR: t.txt:1:2: malformed UTF-8: C3\n"},
         TooBig("-r: cut where reading stops, in marks that store nothing", {"-r"}, "a" + repeat("\xCC\x81", 200000)),
     });
@@ -587,19 +591,38 @@ TEST(EndToEnd, Groups)
             all.push_back(part(names.emplace_back(stem + std::to_string(k)).c_str(), k <= full ? 655 : rest));
         return all;
     };
+    const std::string greek = "\xCE\x91\xCE\x92\xCE\x93\xCE\x94\xCE\x95\xCE\x96\xCE\x98\xCE\x9B";
+    const auto archived = [](std::vector<Var> vars) { for (Var& v : vars) v.attr = 3; return vars; };
     CheckAll({
         {"folder, cut to 8 bytes", {abc}, {"-f", "workshop1", "abc.txt"}, 0, "", "", {File("abc.89t", Set(abc_89t, 10, "workshop"))}},
         {"folder in UTF-8, on a TI-92 Plus", {abc}, {"-u", "--folder=\xCE\xB8", "-m", "92p", "abc.txt"}, 0, "", "", {File("abc.9xt", Set(ImageOf("abc", " abc", "**TI92P*"), 10, "\x88\0\0\0"s))}},
         {"archived, on a TI-92", {abc}, {"-a", "-m", "92", "abc.txt"}, 0, "", "", {File("abc.92t", Set(ImageOf("abc", " abc", "**TI92**"), 73, "\x03"))}},
-        {"group of two texts named after their files, in a folder, archived", {abc, Dir("d"), File("d/bcdefghij.c.txt", "x\ny")}, {"-g", "g.89g", "-f", "work", "-a", "abc.txt", "d/bcdefghij.c.txt"}, 0, "", "", {File("g.89g", TifilesImage(CALC_TI89, {{"work", "abc", 0x0C, abc_data, 3}, {"work", "bcdefghi", 0x0C, "\x00\x01\x20x\r y\x00\xE0"s, 3}}))}},
+        {"group of two texts named after their files, in a folder, archived", {abc, Dir("d"), File("d/Bcdefghij.c.txt", "x\ny")}, {"-g", "g.89g", "-f", "work", "-a", "abc.txt", "d/Bcdefghij.c.txt"}, 0, "", "", {File("g.89g", TifilesImage(CALC_TI89, {{"work", "abc", 0x0C, abc_data, 3}, {"work", "bcdefghi", 0x0C, "\x00\x01\x20x\r y\x00\xE0"s, 3}}))}},
         {"group in UTF-8 for a Voyage 200", {abc, File(theta + ".txt", "abc")}, {"-u", "-m", "v200", "--group=g.v2g", theta + ".txt", "abc.txt"}, 0, "", "", {File("g.v2g", TifilesImage(CALC_V200, {{"main", "\x88", 0x0C, abc_data}, {"main", "abc", 0x0C, abc_data}}))}},
         {"group of another model's extension", {abc}, {"-g", "g.89g", "-m", "92", "abc.txt"}, 1, "ERROR: group file g.89g does not end in .92g\n"},
         {"group of two texts of one name", {abc, Dir("d"), File("d/abc.txt", "x")}, {"-g", "g.89g", "abc.txt", "d/abc.txt"}, 6, "ERROR: abc.txt and d/abc.txt give two variables named abc\n"},
         {"group of a text too big", {abc, File("big.txt", std::string(65508, 'a'))}, {"-g", "g.89g", "abc.txt", "big.txt"}, 3, "ERROR: big.txt: text file too big\n"},
         {"split text that fits", {abc}, {"-s", "abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
         {"split text that fits, a given name holding a dot", {abc}, {"-s", "abc.txt", "a.b"}, 0, "", "", {File("a.b.89t", ImageOf("a.b", " abc"))}},
-        {"split into 9 variables", {File("ninebook.txt", repeat(line, 9 * 655))}, {"-s", "ninebook.txt"}, 0, "", "", {File("ninebook.89g", TifilesImage(CALC_TI89, parts("nineboo", 9, 0)))}},
-        {"split into 10 variables", {File("notebook.txt", repeat(line, 9 * 655 + 1))}, {"-s", "notebook.txt"}, 0, "", "", {File("notebook.89g", TifilesImage(CALC_TI89, parts("notebo", 9, 1)))}},
+        // Each full part takes 65,505 bytes of data and 2 of size: 9 take 589,563, past 188 KB (192,512).
+        {"split into 9 variables, past the RAM", {File("ninebook.txt", repeat(line, 9 * 655))}, {"-s", "ninebook.txt"}, 0, "",
+         "ninebook.89g: 9 variables of 589563 bytes in all, more than the 188 KB of RAM a TI-89 leaves free; add -a to store them in the archive\n",
+         {File("ninebook.89g", TifilesImage(CALC_TI89, parts("nineboo", 9, 0)))}},
+        {"split into 10 archived variables, named as the calculator takes names in ASCII, here", {Dir("d"), File("d/Not\xC3\xA9 Book.txt", repeat(line, 9 * 655 + 1))}, {"-s", "-a", "d/Not\xC3\xA9 Book.txt"}, 0, "", "",
+         {File("note_boo.89g", TifilesImage(CALC_TI89, archived(parts("note_b", 9, 1))))}},
+        {"each: chapter10 to chapter12, three names, the first with a replacement", {File("chapter10.txt", "\xC5\x99"), File("chapter11.txt", "11"), File("chapter12.txt", "12")},
+         {"--each", "-r", "chapter10.txt", "chapter11.txt", "chapter12.txt"}, 0, "", "chapter10.txt: 1 character replaced, at 1:1: U+0159 (\xC5\x99)\n",
+         {File("chapte10.89t", ImageOf("chapte10", " r")), File("chapte11.89t", ImageOf("chapte11", " 11")), File("chapte12.89t", ImageOf("chapte12", " 12"))}},
+        {"each of one text", {abc}, {"-e", "abc.txt"}, 0, "", "", {File("abc.89t", abc_89t)}},
+        {"each: two texts of one name refused before anything is written", {abc, File("my notes.txt", "x"), File("My-Notes.txt", "y")}, {"-e", "abc.txt", "my notes.txt", "My-Notes.txt"}, 6,
+         "ERROR: my notes.txt and My-Notes.txt give two variables named my_notes\n"},
+        {"each: an output blocked, nothing written", {abc, File("b.txt", "x"), Dir("b.89t")}, {"-e", "abc.txt", "b.txt"}, 5, "ERROR: unable to create b.89t\n"},
+        // 2 full parts and abc's 8 bytes of data and 2 of size: 131,024 bytes, past 68 KB (69,632); a
+        // name of 8 two-byte characters, ΑΒΓΔΕΖΘΛ as αβγδεζθλ (calculator bytes 80 81 83 85 to 89).
+        {"each, split, in UTF-8, on a TI-92: one text in parts, one whole, past the RAM", {File("book.txt", repeat(line, 2 * 655)), File(greek + ".txt", "abc")}, {"-e", "-s", "-u", "-m", "92", "book.txt", greek + ".txt"}, 0, "",
+         "the 2 files: 3 variables of 131024 bytes in all, more than the 68 KB of RAM a TI-92 leaves free; it has no archive: send fewer at a time\n",
+         {File("book.92g", TifilesImage(CALC_TI92, parts("book", 2, 0))), File("\xCE\xB1\xCE\xB2\xCE\xB3\xCE\xB4\xCE\xB5\xCE\xB6\xCE\xB8\xCE\xBB.92t", ImageOf("\x80\x81\x83\x85\x86\x87\x88\x89", " abc", "**TI92**"))}},
+        {"each with a group file", {abc}, {"-e", "-g", "g.89g", "abc.txt"}, 1, "ERROR: -g does not go with -e\n"},
         {"split 3.5 variables, a name of 8 shortened, and back", {File("notebook.txt", repeat(line, 2292))}, {"-x", "notebook.89g"}, 0, "", "",
          {File("notebook.89g", book), Text("noteboo1.txt", repeat(line, 655)), Text("noteboo2.txt", repeat(line, 655)), Text("noteboo3.txt", repeat(line, 655)),
           Text("noteboo4.txt", repeat(line, 327))}, g_command + "-s notebook.txt && "},

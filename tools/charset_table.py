@@ -59,7 +59,7 @@ def main(path):
             assert key not in sequences, row
             sequences[key] = byte
     assert sorted(canonical) == list(range(256))
-    letters = {}  # code point -> the bytes --replace stores it as
+    nearest = {}  # code point -> the bytes --replace stores it as
     for char, data, kind, note in other_rows:
         cp, stored = sequence(char)[0], bytes.fromhex(data)
         if kind == "equivalent":
@@ -70,9 +70,12 @@ def main(path):
                 unicodedata.normalize("NFKC", chr(cp)) == unicodedata.normalize("NFKC", target), char
             sequences[(cp, 0)] = stored[0]
         else:
-            assert kind == "letter" and unicodedata.category(chr(cp)).startswith("L") and \
+            # A letter or a sign with no decomposition: the bytes closest to it.
+            is_letter = unicodedata.category(chr(cp)).startswith("L")
+            assert (kind == "letter") == is_letter and kind in ("letter", "nearest") and \
                 unicodedata.normalize("NFKD", chr(cp)) == chr(cp) and 1 <= len(stored) <= 2, char
-            letters[cp] = stored
+            assert (cp, 0) not in sequences and cp not in nearest, char
+            nearest[cp] = stored
 
     # A character canonically the same as one the calculator has alone (Unicode NFC): the ohm
     # sign is Ω; a letter and a combining mark that compose to it, or to a letter the table
@@ -102,8 +105,8 @@ def main(path):
     # kMaxUtf8TextSize holds while no character takes more than 5 bytes for a stored byte.
     assert max(len("".join(map(chr, [f] + [s] * bool(s))).encode()) for f, s in sequences) <= 5
 
-    # What --replace stores for each character the calculator lacks: a letter the table lists
-    # as it says; a mark or format character as nothing; a character whose compatibility
+    # What --replace stores for each character the calculator lacks: a letter or sign the table
+    # lists as it says; a mark or format character as nothing; a character whose compatibility
     # decomposition, marks dropped, is one or two characters the calculator has, as those (ř is
     # r, ĳ is ij, ⁴ is 4); any other as "?".
     storable = {first: byte for (first, second), byte in sequences.items() if not second}
@@ -113,8 +116,8 @@ def main(path):
         category = unicodedata.category(ch)
         if cp in storable or category in ("Cs", "Cn", "Co"):
             continue
-        if cp in letters:
-            replacements[cp] = letters[cp]
+        if cp in nearest:
+            replacements[cp] = nearest[cp]
         elif category in DROPPED:
             if dropped and dropped[-1][1] == cp - 1:
                 dropped[-1][1] = cp

@@ -6,7 +6,9 @@
 #include "cli/owned.h"
 #include "cli/platform.h"
 #include "cli/shown_name.h"
+#include "cli/ram_note.h"
 #include "cli/status.h"
+#include "cli/text_vars.h"
 #include "cli/write_output.h"
 #include "core/byte_encoder.h"
 #include "core/charset.h"
@@ -19,36 +21,8 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kWindows = true;  // where a backslash divides a path too
-#else
-constexpr bool kWindows = false;
-#endif
-
 // The most variables -s cuts one text into, so that a part's number takes two digits.
 constexpr std::size_t kMaxParts = 99;
-
-// The texts read so far, and the variables they give.
-struct Contents {
-    Variable* variables = nullptr;
-    std::size_t count = 0;
-    std::size_t* text_of = nullptr;  // the text each variable comes from
-    unsigned char** data = nullptr;  // each text's parts' data, one after another
-    const char** shown = nullptr;    // each text's path as messages give it
-    Utf8Replacements* replaced = nullptr;  // what -r replaced in each text
-    std::size_t texts = 0;
-
-    ~Contents()
-    {
-        for (std::size_t i = 0; i < texts; ++i)
-            std::free(data[i]);
-        std::free(variables);
-        std::free(text_of);
-        std::free(data);
-        std::free(shown);
-        std::free(replaced);
-    }
-};
 
 // The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in
 // `text`.
@@ -76,9 +50,8 @@ void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem&
     where.line = line + where.line - 1;
 }
 
-// Reads the text file `path` (named `shown` in messages) and adds to `contents` its variable
-// `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name
-// and number fit 8 bytes), each in `folder`. Returns the exit status.
+} // namespace
+
 int AddText(Contents& contents, const Options& options, const char* path, const char* shown,
             const char (&name)[9], const char (&folder)[9])
 {
@@ -193,7 +166,13 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     return kSuccess;
 }
 
-} // namespace
+void FileVarName(const char* path, bool utf8, char (&name)[9], char (&file_name)[kVarNameSize])
+{
+    ProposeVarName(path, file_name, !utf8);
+    std::size_t used;
+    char why[kUtf8WhatSize];
+    Utf8Name2VarName(file_name, name, used, why);  // a proposed name is always the calculator's
+}
 
 int Group(const Options& options, char** operands, int count)
 {
@@ -210,21 +189,22 @@ int Group(const Options& options, char** operands, int count)
     if (const int status = FolderName(options, folder))
         return status;
 
-    // With -g, each text is named after its file's name up to its first dot; else as without -s.
+    // A text is named as the calculator takes names after its file's name, unless -s is given
+    // one; the file of a text named so goes in the current directory.
     Contents contents;
-    char name[9];
+    char name[9], file_name[kVarNameSize];
     std::size_t used = 0;
-    const char* source = nullptr;
+    const char* source = file_name;
     for (int i = 0; i < (group ? count : 1); ++i) {
         const char* const shown = utf8 ? operands[i] : LegacyForm(operands[i]);
-        source = !group && count == 2 ? (utf8 ? operands[1] : LegacyForm(operands[1])) : shown;
-        if (group)
-            for (const char* c = shown; *c; ++c)
-                if (*c == '/' || (kWindows && *c == '\\'))
-                    source = c + 1;
-        const std::size_t length = !group && count == 2 ? std::strlen(source) : std::strcspn(source, ".");
-        if (const int status = CalcName(source, length, utf8, "variable name", name, used))
-            return status;
+        if (!group && count == 2) {
+            source = utf8 ? operands[1] : LegacyForm(operands[1]);
+            if (const int status = CalcName(source, std::strlen(source), utf8, "variable name", name, used))
+                return status;
+        } else {
+            FileVarName(operands[i], utf8, name, file_name);
+            used = std::strlen(file_name);
+        }
         if (const int status = AddText(contents, options, operands[i], shown, name, folder))
             return status;
     }
@@ -233,6 +213,8 @@ int Group(const Options& options, char** operands, int count)
     char output[80];
     std::snprintf(output, sizeof output, "%.*s%s", static_cast<int>(used), source,
                   group ? "" : contents.count > 1 ? model.group_extension : model.extension);
+    // A name made from the file's name is ASCII but with -u: the path is as messages show it.
+    const bool named = source == file_name;
     std::uint32_t image_size = 0;
     unsigned char* made = nullptr;
     if (group || contents.count > 1) {
@@ -248,8 +230,10 @@ int Group(const Options& options, char** operands, int count)
     }
     const Owned<unsigned char> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
-                             : WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
+                             : WriteOutput(utf8 || named ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
         NoteReplacements(contents.replaced[t], contents.shown[t]);
+    if (status == kSuccess && options.split && !options.archive)
+        NoteRam({contents.variables, contents.count}, model, group ? group_shown : output);
     return status;
 }

@@ -1,7 +1,9 @@
 // sorvel [options] file.txt [varname]: turns a text file into a calculator text variable file;
 // sorvel -g file.89g [options] file.txt...: turns text files into the variables of a group file;
+// sorvel -e [options] file.txt...: turns each text file into a variable file of its own;
 // sorvel -x [options] file.89t [out.txt]: turns the text variables of such a file back into text.
 #include "cli/convert.h"
+#include "cli/each.h"
 #include "cli/extract.h"
 #include "cli/group.h"
 #include "cli/platform.h"
@@ -25,6 +27,7 @@ namespace {
 const char kHelp[] =
     "Usage: sorvel [options] file.txt [varname]\n"
     "       sorvel -g file.89g [options] file.txt...\n"
+    "       sorvel -e [options] file.txt...\n"
     "       sorvel -x [options] file.89t [out.txt]\n"
     "Turns a text file into a calculator text variable named varname, or after\n"
     "file.txt up to its first dot, in the file <name>.89t; with -x, turns the text\n"
@@ -40,6 +43,9 @@ const char kHelp[] =
     "  -a, --archive      the variable is archived: -a notes.txt\n"
     "  -g, --group=FILE   every text, named after its file, in group file FILE:\n"
     "                     -g notes.89g a.txt b.txt\n"
+    "  -e, --each         every text in a file of its own, here, named after its\n"
+    "                     file as the calculator takes names (My Notes.txt as\n"
+    "                     my_notes): -e *.txt\n"
     "  -s, --split        a text too long for a variable in parts name1, name2, ...,\n"
     "                     cut at line breaks, in <name>.89g: -s book.txt\n"
     "  -x, --extract      write each text variable of file.89t to out.txt\n"
@@ -64,12 +70,13 @@ int Run(int argc, char** argv)
         {"version", no_argument, nullptr, 'V'},     {"force", no_argument, nullptr, 'F'},
         {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
         {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
-        {"replace", no_argument, nullptr, 'r'},     {nullptr, 0, nullptr, 0},
+        {"replace", no_argument, nullptr, 'r'},     {"each", no_argument, nullptr, 'e'},
+        {nullptr, 0, nullptr, 0},
     };
     Options options;
-    char writing = 0;  // the first of -f, -a, -g and -s, which go only with making a file
+    char writing = 0;  // the first of -f, -a, -g, -s and -e, which go only with making a file
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:urxFhVf:ag:s", kLong, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, ":m:urxFhVf:ag:se", kLong, nullptr)) != -1;) {
         switch (c) {
         case 'h': return PutOut(kHelp);
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
@@ -87,9 +94,11 @@ int Run(int argc, char** argv)
                 return Fail(kUsage, "ERROR: -x does not go with -%c\n", writing ? writing : 'r');
             options.extract = true;
             break;
-        case 'f': case 'a': case 'g': case 's':
+        case 'f': case 'a': case 'g': case 's': case 'e':
             if (options.extract)
                 return Fail(kUsage, "ERROR: -%c does not go with -x\n", c);
+            if ((c == 'e' && options.group) || (c == 'g' && options.each))
+                return Fail(kUsage, "ERROR: -%c does not go with -%c\n", c, c == 'e' ? 'g' : 'e');
             if (c == 'f' && !*optarg)
                 return Fail(kUsage, "ERROR: option -f needs a folder name\n");
             writing = writing ? writing : static_cast<char>(c);
@@ -97,6 +106,7 @@ int Run(int argc, char** argv)
             options.archive = options.archive || c == 'a';
             options.group = c == 'g' ? optarg : options.group;
             options.split = options.split || c == 's';
+            options.each = options.each || c == 'e';
             break;
         case 'm':
             if (options.extract)
@@ -129,6 +139,8 @@ int Run(int argc, char** argv)
     const int count = argc - optind;
     if (options.extract)
         return Extract(options, operands, count);
+    if (options.each)
+        return Each(options, operands, count);
     return options.group || options.split ? Group(options, operands, count) : Convert(options, operands, count);
 }
 

@@ -13,4 +13,5 @@ struct Options {
     bool archive = false;
     const char* group = nullptr;   // the group file -g names
     bool split = false;
+    bool each = false;             // -e: every operand a text of its own variable file
 };

@@ -193,7 +193,7 @@ try:
         check(r == [status, message, {k: list(v) for k, v in made.items()}], f'sorvel {args} {name}: {r[:2]}')
 
     # sorvel.group as sorvel -g, for two texts that give one name.
-    texts = {'a.txt': b'x', 'a.b.txt': b'y'}
+    texts = {'a.txt': b'x', 'a.text': b'y'}
     status, message, _ = console(['-u', '-g', 'texts.89g'], texts)
     r = driver.execute_script('''
         const r = sorvel.group(arguments[0].map(([file, b]) => ({file, bytes: sorvel.convert(new Uint8Array(b), {file}).bytes})));
