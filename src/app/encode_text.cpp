@@ -1,6 +1,6 @@
-#include "cli/encode_text.h"
+#include "app/encode_text.h"
 
-#include "cli/status.h"
+#include "app/status.h"
 #include "core/byte_encoder.h"
 
 #include <cstdlib>

@@ -1,9 +1,12 @@
 #include "cli/convert.h"
 
-#include "cli/calc_name.h"
-#include "cli/encode_text.h"
+#include "app/calc_name.h"
+#include "app/encode_text.h"
+#include "app/file_names.h"
+#include "app/owned.h"
+#include "app/system.h"
+#include "cli/folder_name.h"
 #include "cli/input.h"
-#include "cli/owned.h"
 #include "cli/platform.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
@@ -11,16 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-#ifdef _WIN32
-constexpr bool kTextAsOnDisk = false;  // the runtime's text mode reads the text without -u
-#else
-constexpr bool kTextAsOnDisk = true;
-#endif
-
-} // namespace
 
 int Convert(const Options& options, char** operands, int count)
 {

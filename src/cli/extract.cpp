@@ -1,12 +1,13 @@
 #include "cli/extract.h"
 
 #include "cli/input.h"
-#include "cli/owned.h"
+#include "app/owned.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
-#include "cli/shown_name.h"
+#include "app/shown_name.h"
 #include "cli/status.h"
-#include "cli/text_list.h"
+#include "app/system.h"
+#include "app/text_list.h"
 #include "cli/write_output.h"
 
 #include <cstdint>
@@ -15,12 +16,6 @@
 #include <cstring>
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kLineBreak = "\r\n";
-#else
-constexpr const char* kLineBreak = "\n";
-#endif
 
 // Reads the variable file `path`: its signature first, then, if it is known, at most
 // kMaxVarFileSize + 1 bytes; returns the exit status of a failure, with `shown` as its name, or

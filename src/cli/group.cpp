@@ -1,11 +1,13 @@
 #include "cli/group.h"
 
-#include "cli/calc_name.h"
-#include "cli/encode_text.h"
+#include "app/calc_name.h"
+#include "app/encode_text.h"
+#include "app/owned.h"
+#include "app/shown_name.h"
+#include "app/system.h"
+#include "cli/folder_name.h"
 #include "cli/input.h"
-#include "cli/owned.h"
 #include "cli/platform.h"
-#include "cli/shown_name.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
 #include "core/byte_encoder.h"
@@ -18,12 +20,6 @@
 #include <cstring>
 
 namespace {
-
-#ifdef _WIN32
-constexpr bool kWindows = true;  // where a backslash divides a path too
-#else
-constexpr bool kWindows = false;
-#endif
 
 // The most variables -s cuts one text into, so that a part's number takes two digits.
 constexpr std::size_t kMaxParts = 99;
@@ -101,16 +97,13 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
         return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
     std::span<const unsigned char> text(file.get(), in.size);
     bool failed = in.failed;
-#ifdef _WIN32
-    const LineBreaks breaks = LineBreaks::lf;  // the runtime's text mode has made CR LF pairs LF
-#else
-    const LineBreaks breaks = LineBreaks::crlf_or_lf;
-    if (!utf8) {
+    // Read through the runtime's text mode, CR LF pairs have become LF and a Ctrl-Z has ended it.
+    const LineBreaks breaks = kTextAsOnDisk ? LineBreaks::crlf_or_lf : LineBreaks::lf;
+    if (kTextAsOnDisk && !utf8) {
         const std::span<const unsigned char> before_ctrl_z = TextUpToCtrlZ(text);
         failed = failed && before_ctrl_z.size() == text.size();
         text = before_ctrl_z;
     }
-#endif
 
     std::uint32_t lengths[kMaxParts];
     std::size_t parts = 0, size = 0;

@@ -1,17 +1,13 @@
 #include "cli/input.h"
 
+#include "app/system.h"
 #include "cli/platform.h"
 
 #include <cstdlib>
 
 std::FILE* OpenInput(const char* path, bool text_mode)
 {
-#ifdef _WIN32
-    return OpenFile(path, text_mode ? "rt" : "rb");
-#else
-    (void)text_mode;
-    return OpenFile(path, "rb");
-#endif
+    return OpenFile(path, text_mode && !kTextAsOnDisk ? "rt" : "rb");
 }
 
 bool ReadUpTo(std::FILE* file, FileBytes& in, std::size_t most)
