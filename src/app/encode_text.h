@@ -3,6 +3,7 @@
 // A text file's bytes as the calculator's variable data, with the failures the program reports,
 // for the console program and the web page alike: no file is read or written here.
 
+#include "app/owned.h"
 #include "core/text_data.h"
 #include "core/utf8_encoder.h"
 #include "core/var_file.h"
@@ -10,24 +11,48 @@
 #include <cstdint>
 #include <span>
 
+// The most variables -s cuts one text into, so that a part's number takes two digits.
+inline constexpr std::size_t kMaxParts = 99;
+
 // How a text is taken: its bytes as they are, or as UTF-8 (with `replace`, characters the
 // calculator lacks stored as the closest it has); `as_on_disk` when CR LF pairs and a Ctrl-Z
-// reach the encoder as they are on disk, rather than through the Windows runtime's text mode.
+// reach the encoder as they are on disk, rather than through the Windows runtime's text mode;
+// `in_parts` with -g and -s, where a text must fit the variables it is cut into and one too big
+// is named in its message (without, a text the byte encoder takes goes to the file writer,
+// which tells by how much it is too long).
 struct TextMode {
     bool utf8;
     bool replace;
     bool as_on_disk;
+    bool in_parts = false;
 };
 
-// The most bytes of a text file that decide how it is taken: every text byte takes at least one
-// byte of the data, so a byte more than the largest text tells that it is too big; with -r, a
-// dropped mark takes none, and a text of more than kMaxUtf8TextSize bytes is too big.
-std::size_t TextBytesRead(const TextMode& mode);
+// The most bytes of a text file that decide how it is taken into at most `parts` variables: a
+// stored byte takes at most 5 bytes of UTF-8 text (see kMaxUtf8TextSize) and at least one of
+// any text, so a byte more than they take, or than the byte encoder takes, tells that it is too
+// big; with -r, a dropped mark takes none, and a text longer than this bound less one is too big.
+std::size_t TextBytesRead(const TextMode& mode, std::size_t parts = 1);
+
+// A text encoded as the data of one or more variables.
+struct EncodedText {
+    std::span<const unsigned char> data;  // every variable's data, one after another
+    Owned<unsigned char[]> block;          // holds `data` when there are several variables
+    std::uint32_t lengths[kMaxParts];      // each variable's data
+    std::size_t parts = 0;
+    Utf8Replacements replaced;             // what -r replaced
+    Utf8Problem problem;                   // where and why a character was refused
+};
 
 // Encodes `text`, the first bytes of the file named `shown` in messages (`failed` when a read
-// failed before its end), into `data`: returns kSuccess with the data's length in `length` and
-// what -r replaced in `replaced`, or reports why not, where and why in `problem` for a refused
-// character, and returns its status.
+// failed before its end), as the data of at most `most_parts` variables, each but the last cut
+// after the last line break that lets it fit: one variable's data in `buffer`, several in a
+// block of their own. Returns kSuccess, or reports why not and returns its status; the one
+// order of failures: too big, a refused character (unless the read failed), a failed read.
+int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+               const char* shown, DataBuffer& buffer, EncodedText& out);
+
+// EncodeText into one variable: the data's length in `length`, what -r replaced in `replaced`,
+// a refused character in `problem`.
 int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
                DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem);
 

@@ -51,14 +51,12 @@ int Convert(const Options& options, char** operands, int count)
         return Fail(kNoImage, "ERROR: out of memory\n");
 
     DataBuffer data;
-    std::uint32_t data_length;
-    Utf8Replacements replaced;
-    Utf8Problem problem;
-    if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, input_path, data, data_length, replaced, problem))
+    EncodedText encoded;
+    if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
         return status;
     std::uint32_t image_size = 0;
-    const Owned<unsigned char> image(ImageOf(name, std::span(data).first(data_length), model, folder,
-                              options.archive ? kArchived : 0, image_size));
+    const Owned<unsigned char> image(ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0,
+                                             image_size));
     if (!image)
         return kNoImage;
     // A device takes the name of a file on some systems: such a file cannot be created.
@@ -66,6 +64,6 @@ int Convert(const Options& options, char** operands, int count)
         return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);
     const int status = WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
     if (status == kSuccess)
-        NoteReplacements(replaced, input_path);
+        NoteReplacements(encoded.replaced, input_path);
     return status;
 }

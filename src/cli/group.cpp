@@ -10,19 +10,12 @@
 #include "cli/platform.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
-#include "core/byte_encoder.h"
-#include "core/charset.h"
-#include "core/text_parts.h"
-#include "core/utf8_encoder.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// The most variables -s cuts one text into, so that a part's number takes two digits.
-constexpr std::size_t kMaxParts = 99;
 
 // The texts read so far, and the variables they give.
 struct Contents {
@@ -46,32 +39,6 @@ struct Contents {
     }
 };
 
-// The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in
-// `text`.
-void Position(std::span<const unsigned char> text, std::size_t at, std::uint32_t& line, std::uint32_t& column)
-{
-    line = column = 1;
-    for (std::size_t i = text.size() >= 3 && !std::memcmp(text.data(), "\xEF\xBB\xBF", 3) ? 3 : 0; i < at; ++i) {
-        const unsigned char c = text[i];
-        if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
-            ++line;
-            column = 1;
-        } else if ((c & 0xC0) != 0x80 && c != '\r') {
-            ++column;
-        }
-    }
-}
-
-// Makes `where`, a line and a column in the part of `text` from `start`, the line and column in
-// the whole text.
-void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem& where)
-{
-    std::uint32_t line, column;
-    Position(text, start, line, column);
-    where.column = where.line == 1 ? column + where.column - 1 : where.column;
-    where.line = line + where.line - 1;
-}
-
 // Reads the text file `path` (named `shown` in messages) and adds to `contents` its variable
 // `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name
 // and number fit 8 bytes), each in `folder`. Returns the exit status.
@@ -80,70 +47,30 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
 {
     const bool utf8 = options.utf8;
     const std::size_t most_parts = options.split ? kMaxParts : 1;
-    // Every stored byte takes at most 5 bytes of UTF-8 text, and one of any other text: a byte
-    // more than these parts hold tells that the text is too big.
+    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true};
     std::FILE* const input = OpenInput(path, !utf8);
     if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
-    // With -r, a dropped mark stores nothing: a text of more than these bytes is too big.
-    const std::size_t most = utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8 : most_parts * kMaxStoredText + 1;
     FileBytes in;
-    const bool read = ReadUpTo(input, in, most + options.replace);
+    const bool read = ReadUpTo(input, in, TextBytesRead(mode, most_parts));
     std::fclose(input);
     const Owned<unsigned char> file(in.bytes);
     if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
-    if (in.size > most)
-        return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-    std::span<const unsigned char> text(file.get(), in.size);
-    bool failed = in.failed;
-    // Read through the runtime's text mode, CR LF pairs have become LF and a Ctrl-Z has ended it.
-    const LineBreaks breaks = kTextAsOnDisk ? LineBreaks::crlf_or_lf : LineBreaks::lf;
-    if (kTextAsOnDisk && !utf8) {
-        const std::span<const unsigned char> before_ctrl_z = TextUpToCtrlZ(text);
-        failed = failed && before_ctrl_z.size() == text.size();
-        text = before_ctrl_z;
-    }
-
-    std::uint32_t lengths[kMaxParts];
-    std::size_t parts = 0, size = 0;
-    Utf8Replacements replaced;
-    Owned<unsigned char> data;
     static DataBuffer buffer;
-    for (std::size_t start = 0; parts == 0 || start < text.size(); ++parts) {
-        const std::size_t end = TextPartEnd(text, start, utf8, breaks, options.replace);
-        if (parts == most_parts)
-            return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
-                          : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-        Utf8Problem problem;
-        const std::span<const unsigned char> part = text.subspan(start, end - start);
-        Utf8Replacements part_replaced;
-        const EncodeResult result = utf8 ? Utf8File2DataBuffer(part, buffer, problem, options.replace ? &part_replaced : nullptr)
-                                         : TextFile2DataBuffer(part, breaks, buffer);
-        if (result.status != EncodeStatus::ok) {
-            if (failed || result.status != EncodeStatus::refused)
-                return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
-                              : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-            InText(text, start, problem);
-            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
-                        static_cast<unsigned>(problem.column), problem.what);
-        }
-        if (part_replaced.count && !replaced.count) {
-            replaced.first = part_replaced.first;
-            InText(text, start, replaced.first);
-        }
-        replaced.count += part_replaced.count;
-        auto* more = static_cast<unsigned char*>(std::realloc(data.get(), size + result.length));
-        if (!more)
+    EncodedText encoded;
+    if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded))
+        return status;
+    const std::size_t parts = encoded.parts;
+    const std::uint32_t* const lengths = encoded.lengths;
+    const Utf8Replacements replaced = encoded.replaced;
+    Owned<unsigned char> data(encoded.block.release());
+    if (!data) {
+        data.reset(static_cast<unsigned char*>(std::malloc(encoded.data.size())));
+        if (!data)
             return Fail(kNoImage, "ERROR: out of memory\n");
-        data.release();
-        data.reset(more);
-        std::memcpy(more + size, buffer.data(), result.length);
-        size += lengths[parts] = result.length;
-        start = end;
+        std::memcpy(data.get(), encoded.data.data(), encoded.data.size());
     }
-    if (failed)
-        return Fail(kCannotRead, "ERROR: unable to read %s\n", shown);
 
     // Room for the text and its variables, each part named and no two variables of one name.
     const std::size_t n = contents.count, t = contents.texts;
@@ -231,11 +158,9 @@ int Group(const Options& options, char** operands, int count)
                                             made, image_size))
             return status;
     } else {
-        ImageFailure why;
-        made = DataBuffer2OTHBuffer(name, contents.variables[0].data, image_size, why, model, folder,
-                                    contents.variables[0].attribute);
+        made = ImageOf(name, contents.variables[0].data, model, folder, contents.variables[0].attribute, image_size);
         if (!made)
-            return Fail(kNoImage, "ERROR: out of memory\n");
+            return kNoImage;
     }
     const Owned<unsigned char> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
