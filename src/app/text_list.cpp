@@ -47,7 +47,9 @@ void FreeTextList(TextList& list)
 {
     std::free(list.entries);
     std::free(list.texts);
-    list = {};
+    list.entries = nullptr;
+    list.texts = nullptr;
+    list.count = 0;
 }
 
 int ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,

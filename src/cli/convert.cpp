@@ -23,7 +23,7 @@ int Convert(const Options& options, char** operands, int count)
     const bool utf8 = options.utf8;
 
     // The input is opened by its true name. Without -u, messages, the name and the output
-    // path use the form the program has always known arguments by.
+    // path use the argument's form in the ANSI code page (LegacyForm).
     const TextMode mode = {utf8, options.replace, kTextAsOnDisk};
     std::FILE* const input = OpenInput(operands[0], !utf8);
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
@@ -32,7 +32,7 @@ int Convert(const Options& options, char** operands, int count)
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode));
     std::fclose(input);
-    const Owned<unsigned char> file(in.bytes);
+    const Owned<unsigned char[]> file(in.bytes);
 
     // The name is the second operand, or the input path up to its first dot, directory parts
     // included; at most 8 calculator characters either way.
@@ -55,7 +55,7 @@ int Convert(const Options& options, char** operands, int count)
     if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
         return status;
     std::uint32_t image_size = 0;
-    const Owned<unsigned char> image(ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0,
+    const Owned<unsigned char[]> image(ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0,
                                              image_size));
     if (!image)
         return kNoImage;

@@ -46,15 +46,13 @@ int Extract(const Options& options, char** operands, int count)
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     FileBytes in;
     const int status = ReadVarFile(operands[0], input_path, in);
-    const Owned<unsigned char> bytes(in.bytes);
+    const Owned<unsigned char[]> bytes(in.bytes);
     if (status != kSuccess)
         return status;
     const std::span<const unsigned char> file(bytes.get(), in.size);
 
     TextList list;
     const int listed = ListTexts(file, input_path, utf8, count == 1, list);
-    const Owned<Variable> entries(list.entries);
-    const Owned<TextFile> texts(list.texts);
     if (listed != kSuccess)
         return listed;
     const std::size_t n = list.count;
@@ -67,8 +65,8 @@ int Extract(const Options& options, char** operands, int count)
     std::size_t room = 0;
     for (std::size_t i = 0; i < n; ++i)
         room += t[i].v->data.size() * kTextBytesPerDataByte;
-    const Owned<unsigned char> text(static_cast<unsigned char*>(std::malloc(room ? room : 1)));
-    const Owned<Output> outputs(static_cast<Output*>(std::malloc(n * sizeof(Output))));
+    const Owned<unsigned char[]> text(static_cast<unsigned char*>(std::malloc(room ? room : 1)));
+    const Owned<Output[]> outputs(static_cast<Output*>(std::malloc(n * sizeof(Output))));
     if (!text || !outputs)
         return Fail(kNoImage, "ERROR: out of memory\n");
     unsigned char* at = text.get();
@@ -76,7 +74,7 @@ int Extract(const Options& options, char** operands, int count)
         const std::size_t length = DataBuffer2Text(t[i].v->data, utf8, kLineBreak, at);
         const char* path = count == 2 ? operands[1] : utf8 ? t[i].file_name : LegacyPath(t[i].file_name);
         // A default name never replaces a file, unless forced to.
-        outputs.get()[i] = {path, {at, length}, count == 2 || options.force};
+        outputs[i] = {path, {at, length}, count == 2 || options.force};
         at += length;
     }
     std::size_t failed;

@@ -17,27 +17,31 @@
 
 namespace {
 
+// Where a variable's data lies in Contents::data.
+struct Piece {
+    std::size_t at;
+    std::uint32_t length;
+};
+
 // The texts read so far, and the variables they give.
 struct Contents {
-    Variable* variables = nullptr;
+    Owned<Variable[]> variables;  // their data set by DataInPlace once every text is read
+    Owned<Piece[]> pieces;        // each variable's data
+    Owned<std::size_t[]> text_of;  // the text each variable comes from
     std::size_t count = 0;
-    std::size_t* text_of = nullptr;  // the text each variable comes from
-    unsigned char** data = nullptr;  // each text's parts' data, one after another
-    const char** shown = nullptr;    // each text's path as messages give it
-    Utf8Replacements* replaced = nullptr;  // what -r replaced in each text
+    Owned<unsigned char[]> data;  // every text's parts' data, one after another
+    std::size_t size = 0;
+    Owned<const char*[]> shown;   // each text's path as messages give it
+    Owned<Utf8Replacements[]> replaced;  // what -r replaced in each text
     std::size_t texts = 0;
-
-    ~Contents()
-    {
-        for (std::size_t i = 0; i < texts; ++i)
-            std::free(data[i]);
-        std::free(variables);
-        std::free(text_of);
-        std::free(data);
-        std::free(shown);
-        std::free(replaced);
-    }
 };
+
+// Points each variable of `contents` at its data, which moves while it grows.
+void DataInPlace(Contents& contents)
+{
+    for (std::size_t i = 0; i < contents.count; ++i)
+        contents.variables[i].data = {contents.data.get() + contents.pieces[i].at, contents.pieces[i].length};
+}
 
 // Reads the text file `path` (named `shown` in messages) and adds to `contents` its variable
 // `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name
@@ -54,7 +58,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode, most_parts));
     std::fclose(input);
-    const Owned<unsigned char> file(in.bytes);
+    const Owned<unsigned char[]> file(in.bytes);
     if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
     static DataBuffer buffer;
@@ -62,48 +66,32 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded))
         return status;
     const std::size_t parts = encoded.parts;
-    const std::uint32_t* const lengths = encoded.lengths;
-    const Utf8Replacements replaced = encoded.replaced;
-    Owned<unsigned char> data(encoded.block.release());
-    if (!data) {
-        data.reset(static_cast<unsigned char*>(std::malloc(encoded.data.size())));
-        if (!data)
-            return Fail(kNoImage, "ERROR: out of memory\n");
-        std::memcpy(data.get(), encoded.data.data(), encoded.data.size());
-    }
 
     // Room for the text and its variables, each part named and no two variables of one name.
-    const std::size_t n = contents.count, t = contents.texts;
-    auto* variables = static_cast<Variable*>(std::realloc(contents.variables, (n + parts) * sizeof(Variable)));
-    contents.variables = variables ? variables : contents.variables;
-    auto* text_of = static_cast<std::size_t*>(std::realloc(contents.text_of, (n + parts) * sizeof(std::size_t)));
-    contents.text_of = text_of ? text_of : contents.text_of;
-    auto* all_data = static_cast<unsigned char**>(std::realloc(contents.data, (t + 1) * sizeof(unsigned char*)));
-    contents.data = all_data ? all_data : contents.data;
-    auto* all_shown = static_cast<const char**>(std::realloc(contents.shown, (t + 1) * sizeof(const char*)));
-    contents.shown = all_shown ? all_shown : contents.shown;
-    auto* all_replaced = static_cast<Utf8Replacements*>(std::realloc(contents.replaced, (t + 1) * sizeof(Utf8Replacements)));
-    contents.replaced = all_replaced ? all_replaced : contents.replaced;
-    if (!variables || !text_of || !all_data || !all_shown || !all_replaced)
+    const std::size_t n = contents.count, t = contents.texts, size = contents.size;
+    if (!Grow(contents.variables, n + parts) || !Grow(contents.pieces, n + parts) || !Grow(contents.text_of, n + parts) ||
+        !Grow(contents.data, size + encoded.data.size()) || !Grow(contents.shown, t + 1) || !Grow(contents.replaced, t + 1))
         return Fail(kNoImage, "ERROR: out of memory\n");
-    all_data[t] = data.release();
-    all_shown[t] = shown;
-    all_replaced[t] = replaced;
+    std::memcpy(contents.data.get() + size, encoded.data.data(), encoded.data.size());
+    contents.size = size + encoded.data.size();
+    contents.shown[t] = shown;
+    contents.replaced[t] = encoded.replaced;
     contents.texts = t + 1;
 
     const std::size_t stem = strnlen(name, parts == 1 ? 8 : parts < 10 ? 7 : 6);
-    for (std::size_t k = 0, at = 0; k < parts; at += lengths[k++]) {
-        Variable& v = variables[n + k];
-        v = {{}, {}, kTextType, static_cast<unsigned char>(options.archive ? kArchived : 0), {all_data[t] + at, lengths[k]}};
+    for (std::size_t k = 0, at = size; k < parts; at += encoded.lengths[k++]) {
+        Variable& v = contents.variables[n + k];
+        v = {{}, {}, kTextType, static_cast<unsigned char>(options.archive ? kArchived : 0), {}};
         std::memcpy(v.folder, folder, sizeof folder);
         std::memcpy(v.name, name, stem);
         if (parts > 1)
             std::snprintf(v.name + stem, sizeof v.name - stem, "%u", static_cast<unsigned>(k + 1));
-        text_of[n + k] = t;
+        contents.pieces[n + k] = {at, encoded.lengths[k]};
+        contents.text_of[n + k] = t;
         for (std::size_t i = 0; i < n; ++i)
-            if (!std::strcmp(variables[i].name, v.name)) {
+            if (!std::strcmp(contents.variables[i].name, v.name)) {
                 char shown_name[kShownNameSize];
-                return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", all_shown[text_of[i]],
+                return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", contents.shown[contents.text_of[i]],
                             shown, ShownCalcName(v.name, utf8, shown_name));
             }
         contents.count = n + k + 1;
@@ -151,10 +139,11 @@ int Group(const Options& options, char** operands, int count)
     char output[80];
     std::snprintf(output, sizeof output, "%.*s%s", static_cast<int>(used), source,
                   group ? "" : contents.count > 1 ? model.group_extension : model.extension);
+    DataInPlace(contents);
     std::uint32_t image_size = 0;
     unsigned char* made = nullptr;
     if (group || contents.count > 1) {
-        if (const int status = GroupImageOf({contents.variables, contents.count}, model, group ? group_shown : output,
+        if (const int status = GroupImageOf({contents.variables.get(), contents.count}, model, group ? group_shown : output,
                                             made, image_size))
             return status;
     } else {
@@ -162,7 +151,7 @@ int Group(const Options& options, char** operands, int count)
         if (!made)
             return kNoImage;
     }
-    const Owned<unsigned char> image(made);
+    const Owned<unsigned char[]> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
                              : WriteOutput(utf8 ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
