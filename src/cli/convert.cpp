@@ -32,7 +32,6 @@ int Convert(const Options& options, char** operands, int count)
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode));
     std::fclose(input);
-    const Owned<unsigned char[]> file(in.bytes);
 
     // The name is the second operand, or the input path up to its first dot, directory parts
     // included; at most 8 calculator characters either way.
@@ -52,7 +51,7 @@ int Convert(const Options& options, char** operands, int count)
 
     DataBuffer data;
     EncodedText encoded;
-    if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
+    if (const int status = EncodeText({in.bytes.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
         return status;
     std::uint32_t image_size = 0;
     const Owned<unsigned char[]> image(ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0,

@@ -26,7 +26,7 @@ int ReadVarFile(const char* path, const char* shown, FileBytes& in)
     if (!file)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
     bool read = ReadUpTo(file, in, kSignatureSize);
-    const bool known = in.size < kSignatureSize || HasSignature({in.bytes, in.size});
+    const bool known = in.size < kSignatureSize || HasSignature({in.bytes.get(), in.size});
     read = read && (!known || ReadUpTo(file, in, kMaxVarFileSize + 1));
     std::fclose(file);
     if (!read)
@@ -46,10 +46,9 @@ int Extract(const Options& options, char** operands, int count)
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     FileBytes in;
     const int status = ReadVarFile(operands[0], input_path, in);
-    const Owned<unsigned char[]> bytes(in.bytes);
     if (status != kSuccess)
         return status;
-    const std::span<const unsigned char> file(bytes.get(), in.size);
+    const std::span<const unsigned char> file(in.bytes.get(), in.size);
 
     TextList list;
     const int listed = ListTexts(file, input_path, utf8, count == 1, list);

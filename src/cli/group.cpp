@@ -58,12 +58,11 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode, most_parts));
     std::fclose(input);
-    const Owned<unsigned char[]> file(in.bytes);
     if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
     static DataBuffer buffer;
     EncodedText encoded;
-    if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded))
+    if (const int status = EncodeText({in.bytes.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded))
         return status;
     const std::size_t parts = encoded.parts;
 
