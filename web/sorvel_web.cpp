@@ -2,12 +2,12 @@
 // does for a file on Linux, and keeps until the next call the lines the program would print (on
 // standard error, then a failure's line) and the files it would write, for the script to read
 // through the sorvel_* getters.
-#include "cli/calc_name.h"
-#include "cli/encode_text.h"
-#include "cli/owned.h"
-#include "cli/shown_name.h"
-#include "cli/status.h"
-#include "cli/text_list.h"
+#include "app/calc_name.h"
+#include "app/encode_text.h"
+#include "app/owned.h"
+#include "app/shown_name.h"
+#include "app/status.h"
+#include "app/text_list.h"
 #include "core/byte_encoder.h"
 #include "core/charset.h"
 #include "core/text_decoder.h"

@@ -1,9 +1,12 @@
 #include "cli/convert.h"
 
-#include "cli/calc_name.h"
-#include "cli/encode_text.h"
+#include "app/calc_name.h"
+#include "app/encode_text.h"
+#include "app/file_names.h"
+#include "app/owned.h"
+#include "app/system.h"
+#include "cli/folder_name.h"
 #include "cli/input.h"
-#include "cli/owned.h"
 #include "cli/platform.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
@@ -11,16 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-#ifdef _WIN32
-constexpr bool kTextAsOnDisk = false;  // the runtime's text mode reads the text without -u
-#else
-constexpr bool kTextAsOnDisk = true;
-#endif
-
-} // namespace
 
 int Convert(const Options& options, char** operands, int count)
 {
@@ -30,7 +23,7 @@ int Convert(const Options& options, char** operands, int count)
     const bool utf8 = options.utf8;
 
     // The input is opened by its true name. Without -u, messages, the name and the output
-    // path use the form the program has always known arguments by.
+    // path use the argument's form in the ANSI code page (LegacyForm).
     const TextMode mode = {utf8, options.replace, kTextAsOnDisk};
     std::FILE* const input = OpenInput(operands[0], !utf8);
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
@@ -39,7 +32,6 @@ int Convert(const Options& options, char** operands, int count)
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode));
     std::fclose(input);
-    const Owned<unsigned char> file(in.bytes);
 
     // The name is the second operand, or the input path up to its first dot, directory parts
     // included; at most 8 calculator characters either way.
@@ -58,14 +50,12 @@ int Convert(const Options& options, char** operands, int count)
         return Fail(kNoImage, "ERROR: out of memory\n");
 
     DataBuffer data;
-    std::uint32_t data_length;
-    Utf8Replacements replaced;
-    Utf8Problem problem;
-    if (const int status = EncodeText({file.get(), in.size}, in.failed, mode, input_path, data, data_length, replaced, problem))
+    EncodedText encoded;
+    if (const int status = EncodeText({in.bytes.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
         return status;
     std::uint32_t image_size = 0;
-    const Owned<unsigned char> image(ImageOf(name, std::span(data).first(data_length), model, folder,
-                              options.archive ? kArchived : 0, image_size));
+    const Owned<unsigned char[]> image(ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0,
+                                             image_size));
     if (!image)
         return kNoImage;
     // A device takes the name of a file on some systems: such a file cannot be created.
@@ -73,6 +63,6 @@ int Convert(const Options& options, char** operands, int count)
         return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);
     const int status = WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
     if (status == kSuccess)
-        NoteReplacements(replaced, input_path);
+        NoteReplacements(encoded.replaced, input_path);
     return status;
 }

@@ -1,8 +1,9 @@
 #include "cli/each.h"
 
-#include "cli/calc_name.h"
-#include "cli/encode_text.h"
-#include "cli/owned.h"
+#include "app/encode_text.h"
+#include "app/file_names.h"
+#include "app/owned.h"
+#include "cli/folder_name.h"
 #include "cli/platform.h"
 #include "cli/ram_note.h"
 #include "cli/safe_output.h"
@@ -19,19 +20,13 @@ namespace {
 // A variable name as UTF-8 and an extension of 4 bytes.
 constexpr std::size_t kPathSize = kVarNameSize + 4;
 
-// The files of a run: each one's path and malloc'd bytes.
+// The files of a run: each one's path, and their bytes one after another.
 struct Files {
-    char (*paths)[kPathSize] = nullptr;
-    Output* outputs = nullptr;
-    std::size_t count = 0;  // made so far
-
-    ~Files()
-    {
-        for (std::size_t i = 0; i < count; ++i)
-            std::free(const_cast<unsigned char*>(outputs[i].bytes.data()));
-        std::free(paths);
-        std::free(outputs);
-    }
+    Owned<char[][kPathSize]> paths;
+    Owned<Output[]> outputs;  // their bytes set once every file is made
+    Owned<std::size_t[]> ends;  // where each file's bytes end in `bytes`
+    Owned<unsigned char[]> bytes;
+    std::size_t count = 0, size = 0;
 };
 
 } // namespace
@@ -46,9 +41,7 @@ int Each(const Options& options, char** operands, int count)
     if (const int status = FolderName(options, folder))
         return status;
     Files files;
-    files.paths = static_cast<char(*)[kPathSize]>(std::malloc(count * sizeof *files.paths));
-    files.outputs = static_cast<Output*>(std::malloc(count * sizeof *files.outputs));
-    if (!files.paths || !files.outputs)
+    if (!Grow(files.paths, count) || !Grow(files.outputs, count) || !Grow(files.ends, count))
         return Fail(kNoImage, "ERROR: out of memory\n");
 
     // Every text read and named, no two variables of one name, before any file is made.
@@ -62,6 +55,7 @@ int Each(const Options& options, char** operands, int count)
             return status;
     }
 
+    DataInPlace(contents);
     // Each text's file: a text in parts as their group file, one that fits as its variable's.
     for (std::size_t t = 0, first = 0; t < contents.texts; ++t) {
         std::size_t parts = 0;
@@ -79,15 +73,23 @@ int Each(const Options& options, char** operands, int count)
         } else if (!(image = ImageOf(v.name, v.data, model, folder, v.attribute, size))) {
             return kNoImage;
         }
-        files.outputs[files.count++] = {path, {image, size}};
+        const Owned<unsigned char[]> made(image);
+        if (!Grow(files.bytes, files.size + size))
+            return Fail(kNoImage, "ERROR: out of memory\n");
+        std::memcpy(files.bytes.get() + files.size, image, size);
+        files.size += size;
+        files.outputs[files.count] = {path, {}};
+        files.ends[files.count++] = files.size;
         // A device takes the name of a file on some systems: such a file cannot be created.
         if (IsDeviceName(path))
             return Fail(kCannotWrite, "ERROR: unable to create %s\n", path);
         first += parts;
     }
 
+    for (std::size_t i = 0, at = 0; i < files.count; at = files.ends[i++])
+        files.outputs[i].bytes = {files.bytes.get() + at, files.ends[i] - at};
     std::size_t failed = 0;
-    const OutputStatus written = Bytes2Files({files.outputs, files.count}, failed);
+    const OutputStatus written = Bytes2Files({files.outputs.get(), files.count}, failed);
     if (written != OutputStatus::written)
         return ReportOutput(written, files.paths[failed]);
     for (std::size_t t = 0; t < contents.texts; ++t)
@@ -95,7 +97,7 @@ int Each(const Options& options, char** operands, int count)
     if (options.split && !options.archive) {
         char all[40];
         std::snprintf(all, sizeof all, "the %u files", static_cast<unsigned>(files.count));
-        NoteRam({contents.variables, contents.count}, model, files.count > 1 ? all : files.paths[0]);
+        NoteRam({contents.variables.get(), contents.count}, model, files.count > 1 ? all : files.paths[0]);
     }
     return kSuccess;
 }

@@ -1,12 +1,13 @@
 #include "cli/extract.h"
 
 #include "cli/input.h"
-#include "cli/owned.h"
+#include "app/owned.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
-#include "cli/shown_name.h"
+#include "app/shown_name.h"
 #include "cli/status.h"
-#include "cli/text_list.h"
+#include "app/system.h"
+#include "app/text_list.h"
 #include "cli/write_output.h"
 
 #include <cstdint>
@@ -15,12 +16,6 @@
 #include <cstring>
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kLineBreak = "\r\n";
-#else
-constexpr const char* kLineBreak = "\n";
-#endif
 
 // Reads the variable file `path`: its signature first, then, if it is known, at most
 // kMaxVarFileSize + 1 bytes; returns the exit status of a failure, with `shown` as its name, or
@@ -31,7 +26,7 @@ int ReadVarFile(const char* path, const char* shown, FileBytes& in)
     if (!file)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
     bool read = ReadUpTo(file, in, kSignatureSize);
-    const bool known = in.size < kSignatureSize || HasSignature({in.bytes, in.size});
+    const bool known = in.size < kSignatureSize || HasSignature({in.bytes.get(), in.size});
     read = read && (!known || ReadUpTo(file, in, kMaxVarFileSize + 1));
     std::fclose(file);
     if (!read)
@@ -53,15 +48,12 @@ int Extract(const Options& options, char** operands, int count)
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     FileBytes in;
     const int status = ReadVarFile(operands[0], input_path, in);
-    const Owned<unsigned char> bytes(in.bytes);
     if (status != kSuccess)
         return status;
-    const std::span<const unsigned char> file(bytes.get(), in.size);
+    const std::span<const unsigned char> file(in.bytes.get(), in.size);
 
     TextList list;
     const int listed = ListTexts(file, input_path, utf8, count == 1, list);
-    const Owned<Variable> entries(list.entries);
-    const Owned<TextFile> texts(list.texts);
     if (listed != kSuccess)
         return listed;
     const std::size_t n = list.count;
@@ -74,8 +66,8 @@ int Extract(const Options& options, char** operands, int count)
     std::size_t room = 0;
     for (std::size_t i = 0; i < n; ++i)
         room += t[i].v->data.size() * kTextBytesPerDataByte;
-    const Owned<unsigned char> text(static_cast<unsigned char*>(std::malloc(room ? room : 1)));
-    const Owned<Output> outputs(static_cast<Output*>(std::malloc(n * sizeof(Output))));
+    const Owned<unsigned char[]> text(static_cast<unsigned char*>(std::malloc(room ? room : 1)));
+    const Owned<Output[]> outputs(static_cast<Output*>(std::malloc(n * sizeof(Output))));
     if (!text || !outputs)
         return Fail(kNoImage, "ERROR: out of memory\n");
     unsigned char* at = text.get();
@@ -83,7 +75,7 @@ int Extract(const Options& options, char** operands, int count)
         const std::size_t length = DataBuffer2Text(t[i].v->data, utf8, kLineBreak, at);
         const char* path = count == 2 ? operands[1] : utf8 ? t[i].file_name : LegacyPath(t[i].file_name);
         // A default name never replaces a file, unless forced to.
-        outputs.get()[i] = {path, {at, length}, count == 2 || options.force};
+        outputs[i] = {path, {at, length}, count == 2 || options.force};
         at += length;
     }
     std::size_t failed;

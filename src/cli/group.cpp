@@ -1,164 +1,73 @@
 #include "cli/group.h"
 
-#include "cli/calc_name.h"
-#include "cli/encode_text.h"
+#include "app/calc_name.h"
+#include "app/encode_text.h"
+#include "app/owned.h"
+#include "app/shown_name.h"
+#include "app/system.h"
+#include "cli/folder_name.h"
 #include "cli/input.h"
-#include "cli/owned.h"
 #include "cli/platform.h"
-#include "cli/shown_name.h"
 #include "cli/ram_note.h"
 #include "cli/status.h"
 #include "cli/text_vars.h"
 #include "cli/write_output.h"
-#include "core/byte_encoder.h"
-#include "core/charset.h"
-#include "core/text_parts.h"
-#include "core/utf8_encoder.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-// The most variables -s cuts one text into, so that a part's number takes two digits.
-constexpr std::size_t kMaxParts = 99;
-
-// The line and the column, counted as the UTF-8 encoder counts them, at which `at` stands in
-// `text`.
-void Position(std::span<const unsigned char> text, std::size_t at, std::uint32_t& line, std::uint32_t& column)
+void DataInPlace(Contents& contents)
 {
-    line = column = 1;
-    for (std::size_t i = text.size() >= 3 && !std::memcmp(text.data(), "\xEF\xBB\xBF", 3) ? 3 : 0; i < at; ++i) {
-        const unsigned char c = text[i];
-        if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
-            ++line;
-            column = 1;
-        } else if ((c & 0xC0) != 0x80 && c != '\r') {
-            ++column;
-        }
-    }
+    for (std::size_t i = 0; i < contents.count; ++i)
+        contents.variables[i].data = {contents.data.get() + contents.pieces[i].at, contents.pieces[i].length};
 }
-
-// Makes `where`, a line and a column in the part of `text` from `start`, the line and column in
-// the whole text.
-void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem& where)
-{
-    std::uint32_t line, column;
-    Position(text, start, line, column);
-    where.column = where.line == 1 ? column + where.column - 1 : where.column;
-    where.line = line + where.line - 1;
-}
-
-} // namespace
 
 int AddText(Contents& contents, const Options& options, const char* path, const char* shown,
             const char (&name)[9], const char (&folder)[9])
 {
     const bool utf8 = options.utf8;
     const std::size_t most_parts = options.split ? kMaxParts : 1;
-    // Every stored byte takes at most 5 bytes of UTF-8 text, and one of any other text: a byte
-    // more than these parts hold tells that the text is too big.
+    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true};
     std::FILE* const input = OpenInput(path, !utf8);
     if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
-    // With -r, a dropped mark stores nothing: a text of more than these bytes is too big.
-    const std::size_t most = utf8 ? 3 + 5 * most_parts * kMaxStoredText + 8 : most_parts * kMaxStoredText + 1;
     FileBytes in;
-    const bool read = ReadUpTo(input, in, most + options.replace);
+    const bool read = ReadUpTo(input, in, TextBytesRead(mode, most_parts));
     std::fclose(input);
-    const Owned<unsigned char> file(in.bytes);
     if (!read)
         return Fail(kNoImage, "ERROR: out of memory\n");
-    if (in.size > most)
-        return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-    std::span<const unsigned char> text(file.get(), in.size);
-    if (const int status = RefuseVariableFile(text, shown))
-        return status;
-    bool failed = in.failed;
-#ifdef _WIN32
-    const LineBreaks breaks = LineBreaks::lf;  // the runtime's text mode has made CR LF pairs LF
-#else
-    const LineBreaks breaks = LineBreaks::crlf_or_lf;
-    if (!utf8) {
-        const std::span<const unsigned char> before_ctrl_z = TextUpToCtrlZ(text);
-        failed = failed && before_ctrl_z.size() == text.size();
-        text = before_ctrl_z;
-    }
-#endif
-
-    std::uint32_t lengths[kMaxParts];
-    std::size_t parts = 0, size = 0;
-    Utf8Replacements replaced;
-    Owned<unsigned char> data;
     static DataBuffer buffer;
-    for (std::size_t start = 0; parts == 0 || start < text.size(); ++parts) {
-        const std::size_t end = TextPartEnd(text, start, utf8, breaks, options.replace);
-        if (parts == most_parts)
-            return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
-                          : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-        Utf8Problem problem;
-        const std::span<const unsigned char> part = text.subspan(start, end - start);
-        Utf8Replacements part_replaced;
-        const EncodeResult result = utf8 ? Utf8File2DataBuffer(part, buffer, problem, options.replace ? &part_replaced : nullptr)
-                                         : TextFile2DataBuffer(part, breaks, buffer);
-        if (result.status != EncodeStatus::ok) {
-            if (failed || result.status != EncodeStatus::refused)
-                return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown)
-                              : Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-            InText(text, start, problem);
-            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
-                        static_cast<unsigned>(problem.column), problem.what);
-        }
-        if (part_replaced.count && !replaced.count) {
-            replaced.first = part_replaced.first;
-            InText(text, start, replaced.first);
-        }
-        replaced.count += part_replaced.count;
-        auto* more = static_cast<unsigned char*>(std::realloc(data.get(), size + result.length));
-        if (!more)
-            return Fail(kNoImage, "ERROR: out of memory\n");
-        data.release();
-        data.reset(more);
-        std::memcpy(more + size, buffer.data(), result.length);
-        size += lengths[parts] = result.length;
-        start = end;
-    }
-    if (failed)
-        return Fail(kCannotRead, "ERROR: unable to read %s\n", shown);
+    EncodedText encoded;
+    if (const int status = EncodeText({in.bytes.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded))
+        return status;
+    const std::size_t parts = encoded.parts;
 
     // Room for the text and its variables, each part named and no two variables of one name.
-    const std::size_t n = contents.count, t = contents.texts;
-    auto* variables = static_cast<Variable*>(std::realloc(contents.variables, (n + parts) * sizeof(Variable)));
-    contents.variables = variables ? variables : contents.variables;
-    auto* text_of = static_cast<std::size_t*>(std::realloc(contents.text_of, (n + parts) * sizeof(std::size_t)));
-    contents.text_of = text_of ? text_of : contents.text_of;
-    auto* all_data = static_cast<unsigned char**>(std::realloc(contents.data, (t + 1) * sizeof(unsigned char*)));
-    contents.data = all_data ? all_data : contents.data;
-    auto* all_shown = static_cast<const char**>(std::realloc(contents.shown, (t + 1) * sizeof(const char*)));
-    contents.shown = all_shown ? all_shown : contents.shown;
-    auto* all_replaced = static_cast<Utf8Replacements*>(std::realloc(contents.replaced, (t + 1) * sizeof(Utf8Replacements)));
-    contents.replaced = all_replaced ? all_replaced : contents.replaced;
-    if (!variables || !text_of || !all_data || !all_shown || !all_replaced)
+    const std::size_t n = contents.count, t = contents.texts, size = contents.size;
+    if (!Grow(contents.variables, n + parts) || !Grow(contents.pieces, n + parts) || !Grow(contents.text_of, n + parts) ||
+        !Grow(contents.data, size + encoded.data.size()) || !Grow(contents.shown, t + 1) || !Grow(contents.replaced, t + 1))
         return Fail(kNoImage, "ERROR: out of memory\n");
-    all_data[t] = data.release();
-    all_shown[t] = shown;
-    all_replaced[t] = replaced;
+    std::memcpy(contents.data.get() + size, encoded.data.data(), encoded.data.size());
+    contents.size = size + encoded.data.size();
+    contents.shown[t] = shown;
+    contents.replaced[t] = encoded.replaced;
     contents.texts = t + 1;
 
     const std::size_t stem = strnlen(name, parts == 1 ? 8 : parts < 10 ? 7 : 6);
-    for (std::size_t k = 0, at = 0; k < parts; at += lengths[k++]) {
-        Variable& v = variables[n + k];
-        v = {{}, {}, kTextType, static_cast<unsigned char>(options.archive ? kArchived : 0), {all_data[t] + at, lengths[k]}};
+    for (std::size_t k = 0, at = size; k < parts; at += encoded.lengths[k++]) {
+        Variable& v = contents.variables[n + k];
+        v = {{}, {}, kTextType, static_cast<unsigned char>(options.archive ? kArchived : 0), {}};
         std::memcpy(v.folder, folder, sizeof folder);
         std::memcpy(v.name, name, stem);
         if (parts > 1)
             std::snprintf(v.name + stem, sizeof v.name - stem, "%u", static_cast<unsigned>(k + 1));
-        text_of[n + k] = t;
+        contents.pieces[n + k] = {at, encoded.lengths[k]};
+        contents.text_of[n + k] = t;
         for (std::size_t i = 0; i < n; ++i)
-            if (!std::strcmp(variables[i].name, v.name)) {
+            if (!std::strcmp(contents.variables[i].name, v.name)) {
                 char shown_name[kShownNameSize];
-                return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", all_shown[text_of[i]],
+                return Fail(kRefused, "ERROR: %s and %s give two variables named %s\n", contents.shown[contents.text_of[i]],
                             shown, ShownCalcName(v.name, utf8, shown_name));
             }
         contents.count = n + k + 1;
@@ -215,25 +124,24 @@ int Group(const Options& options, char** operands, int count)
                   group ? "" : contents.count > 1 ? model.group_extension : model.extension);
     // A name made from the file's name is ASCII but with -u: the path is as messages show it.
     const bool named = source == file_name;
+    DataInPlace(contents);
     std::uint32_t image_size = 0;
     unsigned char* made = nullptr;
     if (group || contents.count > 1) {
-        if (const int status = GroupImageOf({contents.variables, contents.count}, model, group ? group_shown : output,
+        if (const int status = GroupImageOf({contents.variables.get(), contents.count}, model, group ? group_shown : output,
                                             made, image_size))
             return status;
     } else {
-        ImageFailure why;
-        made = DataBuffer2OTHBuffer(name, contents.variables[0].data, image_size, why, model, folder,
-                                    contents.variables[0].attribute);
+        made = ImageOf(name, contents.variables[0].data, model, folder, contents.variables[0].attribute, image_size);
         if (!made)
-            return Fail(kNoImage, "ERROR: out of memory\n");
+            return kNoImage;
     }
-    const Owned<unsigned char> image(made);
+    const Owned<unsigned char[]> image(made);
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
                              : WriteOutput(utf8 || named ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
         NoteReplacements(contents.replaced[t], contents.shown[t]);
     if (status == kSuccess && options.split && !options.archive)
-        NoteRam({contents.variables, contents.count}, model, group ? group_shown : output);
+        NoteRam({contents.variables.get(), contents.count}, model, group ? group_shown : output);
     return status;
 }

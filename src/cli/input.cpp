@@ -1,17 +1,11 @@
 #include "cli/input.h"
 
+#include "app/system.h"
 #include "cli/platform.h"
-
-#include <cstdlib>
 
 std::FILE* OpenInput(const char* path, bool text_mode)
 {
-#ifdef _WIN32
-    return OpenFile(path, text_mode ? "rt" : "rb");
-#else
-    (void)text_mode;
-    return OpenFile(path, "rb");
-#endif
+    return OpenFile(path, text_mode && !kTextAsOnDisk ? "rt" : "rb");
 }
 
 bool ReadUpTo(std::FILE* file, FileBytes& in, std::size_t most)
@@ -24,13 +18,11 @@ bool ReadUpTo(std::FILE* file, FileBytes& in, std::size_t most)
         if (in.size == room || !in.bytes) {
             room = most <= (1 << 20) ? most : in.size < 32768 ? 65536 : 2 * in.size;
             room = room < most ? room : most;
-            auto* more = static_cast<unsigned char*>(std::realloc(in.bytes, room));
-            if (!more)
+            if (!Grow(in.bytes, room))
                 return false;
-            in.bytes = more;
         }
         const std::size_t want = room - in.size;
-        const std::size_t got = std::fread(in.bytes + in.size, 1, want, file);
+        const std::size_t got = std::fread(in.bytes.get() + in.size, 1, want, file);
         in.size += got;
         if (got < want) {
             in.failed = std::ferror(file);

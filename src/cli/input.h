@@ -2,12 +2,14 @@
 
 // Reading an input file, up to the bytes that decide how it is taken.
 
+#include "app/owned.h"
+
 #include <cstddef>
 #include <cstdio>
 
-// The bytes read so far of a file, in a malloc'd block that the caller frees.
+// The bytes read so far of a file.
 struct FileBytes {
-    unsigned char* bytes = nullptr;  // null before the first read and when no memory was left
+    Owned<unsigned char[]> bytes;  // null before the first read and when no memory was left
     std::size_t size = 0;
     bool failed = false;  // a read failed before the end of the file
     bool ended = false;   // the end of the file was reached

@@ -64,32 +64,9 @@ const char* LegacyPath(const char* legacy)
     return FromWide(ToWide(legacy, CP_ACP, 0).c_str(), CP_UTF8);
 }
 
-bool IsDeviceName(const char* path)
-{
-    const char* file_name = path + std::strlen(path);
-    while (file_name > path && !std::strchr("/\\:", file_name[-1]))
-        --file_name;
-    const std::size_t base = std::strcspn(file_name, ". ");
-    const char* const rest = file_name + base;
-    if (*rest == ' ' && rest[std::strspn(rest, " ")] != '\0' && rest[std::strspn(rest, " ")] != '.')
-        return false;
-    const auto is = [&](const char* device) { return base == 3 && !_strnicmp(file_name, device, 3); };
-    const bool numbered = base == 4 && file_name[3] >= '1' && file_name[3] <= '9';
-    return is("con") || is("prn") || is("aux") || is("nul") ||
-           (numbered && (!_strnicmp(file_name, "com", 3) || !_strnicmp(file_name, "lpt", 3)));
-}
-
-int CompareFileNames(const char* a, const char* b)
-{
-    const std::wstring wa = ToWide(a, CP_UTF8, 0), wb = ToWide(b, CP_UTF8, 0);
-    return CompareStringOrdinal(wa.c_str(), -1, wb.c_str(), -1, TRUE) - CSTR_EQUAL;
-}
-
 #else
 
 #include <sys/stat.h>
-
-#include <cstring>
 
 std::FILE* OpenFile(const char* path, const char* mode)
 {
@@ -111,16 +88,6 @@ const char* LegacyForm(const char* arg)
 const char* LegacyPath(const char* legacy)
 {
     return legacy;
-}
-
-bool IsDeviceName(const char*)
-{
-    return false;
-}
-
-int CompareFileNames(const char* a, const char* b)
-{
-    return std::strcmp(a, b);
 }
 
 #endif

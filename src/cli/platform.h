@@ -18,14 +18,6 @@ const char* LegacyForm(const char* arg);
 // block, never released; `legacy` itself elsewhere.
 const char* LegacyPath(const char* legacy);
 
-// True when the last part of `path` stands for a device rather than a file on this system: on
-// Windows con, prn, aux, nul, com1 to com9 and lpt1 to lpt9, in any case, also with a dot or
-// spaces after them; never elsewhere.
-bool IsDeviceName(const char* path);
-
-// Compares file names as the file system does: on Windows, with no regard to case.
-int CompareFileNames(const char* a, const char* b);
-
 #ifdef _WIN32
 #include <string>
 // `utf8` as UTF-16; empty if it is not valid UTF-8.

@@ -1,28 +1,11 @@
 #pragma once
 
-// The program's exit statuses, and the one path that reports a failure.
+// The console program's one path that reports a failure: it defines app/status.h's Fail and Note.
 
-enum ExitStatus : int {
-    kSuccess = 0,
-    kUsage = 1,        // a wrong option or number of operands
-    kCannotRead = 2,   // input not opened, or a read failed
-    kTooBig = 3,
-    kNoImage = 4,      // no memory, or data too long for the file
-    kCannotWrite = 5,  // output not created, or not written completely
-    kRefused = 6,      // a text, a name or a variable file that cannot be taken
-};
-
-// Reports a failure in its one line and returns its status: the console program prints it on
-// standard output (on standard error where standard output takes nothing); the web page keeps it
-// for its script.
-[[gnu::format(printf, 2, 3)]] int Fail(ExitStatus status, const char* format, ...);
+#include "app/status.h"
 
 // From now on, failures are reported on standard error alone: standard output carries data.
 void FailOnStandardError();
-
-// Reports a line that goes to standard error: a failure's precise reason before its line, or a
-// note after success.
-[[gnu::format(printf, 1, 2)]] void Note(const char* format, ...);
 
 // Prints `text` on standard output; a failure is reported on standard error with kCannotWrite.
 int PutOut(const char* text);

@@ -1,8 +1,7 @@
 #include "core/text_parts.h"
 
 #include "core/charset.h"
-
-#include <cstring>
+#include "core/utf8_encoder.h"
 
 std::size_t TextPartEnd(std::span<const unsigned char> text, std::size_t start, bool utf8, LineBreaks breaks,
                         bool replace)
@@ -10,8 +9,8 @@ std::size_t TextPartEnd(std::span<const unsigned char> text, std::size_t start, 
     const unsigned char* const b = text.data();
     const std::size_t end = text.size();
     std::size_t pos = start, stored = 0, last_break = start;
-    if (utf8 && start == 0 && end >= 3 && !std::memcmp(b, "\xEF\xBB\xBF", 3))
-        pos = 3;  // a byte order mark, which its encoder skips
+    if (utf8 && start == 0)
+        pos = ByteOrderMarkSize(text);  // which its encoder skips
     bool line_start = true;
     while (pos < end) {
         const unsigned char c = b[pos];

@@ -213,7 +213,7 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
 
     const unsigned char* const b = text.data();
     const std::size_t end = text.size();
-    const std::size_t start = end >= 3 && !std::memcmp(b, "\xEF\xBB\xBF", 3) ? 3 : 0;  // a byte order mark
+    const std::size_t start = ByteOrderMarkSize(text);
     std::size_t pos = start;
     while (pos < end) {
         // The AVX2 kernel looks one byte back: the general path takes the text's first character.
@@ -328,4 +328,9 @@ bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& u
     var_name[n] = '\0';
     used = at;
     return true;
+}
+
+void Utf8Locate(std::span<const unsigned char> text, std::size_t at, Utf8Problem& where)
+{
+    Locate(text.data(), ByteOrderMarkSize(text), at, where);
 }

@@ -30,6 +30,17 @@ struct Utf8Replacements {
 // a dropped mark stores nothing.
 inline constexpr std::size_t kMaxUtf8TextSize = 3 + 5 * kMaxStoredText + 8;
 
+// The length of the byte order mark that opens UTF-8 text `text`: 3, or 0 when there is none.
+inline std::size_t ByteOrderMarkSize(std::span<const unsigned char> text)
+{
+    return text.size() >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF ? 3 : 0;
+}
+
+// Fills in `where` the line and column, from 1, at which byte `at` of UTF-8 text `text` stands, as
+// a refusal counts them: a byte order mark not counted, CR LF one line break; the characters
+// before `at` are well-formed.
+void Utf8Locate(std::span<const unsigned char> text, std::size_t at, Utf8Problem& where);
+
 // Encodes UTF-8 text `text` as a text variable's whole data: a byte order mark at the start is
 // skipped; CR LF, LF and a lone CR are each a line break, and a form feed opening a line makes it
 // a page break; every other character, or letter and combining mark that make one, is stored

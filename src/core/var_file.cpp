@@ -147,7 +147,7 @@ unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned c
     std::strncpy(v.folder, folder, kNameSize);
     std::strncpy(v.name, name, kNameSize);
     unsigned char* const image = Variables2GroupBuffer({&v, 1}, image_size, failure, model);
-    // This program's one-variable files have always carried 0x03 where libtifiles2 writes 0.
+    // A one-variable file carries 0x03 at byte 74, where libtifiles2 writes 0.
     if (image)
         image[kEntryEnd] = 0x03;
     return image;

@@ -15,14 +15,23 @@ struct TextFile {
     char file_name[8 * kTextBytesPerDataByte + 5];
 };
 
-// The entries of a variable file, and its text variables among them; malloc'd blocks.
+struct TextList;
+
+// Frees the blocks of `list` at once, rather than when it goes, and leaves it empty.
+void FreeTextList(TextList& list);
+
+// The entries of a variable file, and its text variables among them, in malloc'd blocks that the
+// list frees when it goes.
 struct TextList {
     Variable* entries = nullptr;
     TextFile* texts = nullptr;
     std::size_t count = 0;  // of texts
-};
 
-void FreeTextList(TextList& list);
+    TextList() = default;
+    TextList(const TextList&) = delete;
+    TextList& operator=(const TextList&) = delete;
+    ~TextList() { FreeTextList(*this); }
+};
 
 // Lists the text variables of variable file `file`, named `shown` in messages, with `utf8` their
 // names as UTF-8 file names: sorted by file name, none two of one name (as the file system takes

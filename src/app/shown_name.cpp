@@ -1,4 +1,4 @@
-#include "cli/shown_name.h"
+#include "app/shown_name.h"
 
 #include "core/text_data.h"
 #include "core/text_decoder.h"

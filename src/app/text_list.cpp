@@ -1,32 +1,13 @@
-#include "cli/text_list.h"
+#include "app/text_list.h"
 
-#include "cli/platform.h"
-#include "cli/shown_name.h"
-#include "cli/status.h"
+#include "app/file_names.h"
+#include "app/shown_name.h"
+#include "app/status.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kUnsafeInNames = "/\\:<>\"|?*";  // separators, a drive, wildcards, pipes
-#else
-constexpr const char* kUnsafeInNames = "/\\";
-#endif
-
-// A variable name that, followed by ".txt", names a file in the current directory.
-bool IsSafeFileName(const char* name, const char* file_name)
-{
-    if (!*name || !std::strcmp(name, ".") || !std::strcmp(name, "..") || IsDeviceName(file_name))
-        return false;
-    for (; *name; ++name) {
-        const auto c = static_cast<unsigned char>(*name);
-        if (c < 0x20 || c == 0x7F || std::strchr(kUnsafeInNames, c))
-            return false;
-    }
-    return true;
-}
 
 // Orders texts by their file names, those the file system takes for one by their bytes, and
 // those of one name by their folders.
@@ -66,7 +47,9 @@ void FreeTextList(TextList& list)
 {
     std::free(list.entries);
     std::free(list.texts);
-    list = {};
+    list.entries = nullptr;
+    list.texts = nullptr;
+    list.count = 0;
 }
 
 int ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,

@@ -1,8 +1,7 @@
-#include "cli/calc_name.h"
+#include "app/calc_name.h"
 
-#include "cli/platform.h"
-#include "cli/shown_name.h"
-#include "cli/status.h"
+#include "app/shown_name.h"
+#include "app/status.h"
 #include "core/utf8_encoder.h"
 
 #include <cstring>
@@ -18,15 +17,4 @@ int CalcName(const char* source, std::size_t length, bool utf8, const char* what
     else if (!Utf8Name2VarName({source, length}, name, used, why))
         return Fail(kRefused, "ERROR: %s %s: %s\n", what, ShownName({source, length}, shown, true), why);
     return kSuccess;
-}
-
-int FolderName(const Options& options, char (&folder)[9])
-{
-    if (!options.folder) {
-        std::memcpy(folder, "main", 5);
-        return kSuccess;
-    }
-    const char* source = options.utf8 ? options.folder : LegacyForm(options.folder);
-    std::size_t used;
-    return CalcName(source, std::strlen(source), options.utf8, "folder name", folder, used);
 }

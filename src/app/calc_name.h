@@ -1,8 +1,6 @@
 #pragma once
 
-// Calculator names, of variables and folders, from the command line.
-
-#include "cli/options.h"
+// Calculator names, of variables and folders, from the command line or the page.
 
 #include <cstddef>
 
@@ -12,6 +10,3 @@
 // reported as `what` ("variable name", ...).
 int CalcName(const char* source, std::size_t length, bool utf8, const char* what, char (&name)[9],
              std::size_t& used);
-
-// Fills `folder` with the folder that -f names, main without it; returns the exit status.
-int FolderName(const Options& options, char (&folder)[9]);

@@ -1,0 +1,165 @@
+#include "app/encode_text.h"
+
+#include "app/status.h"
+#include "core/byte_encoder.h"
+#include "core/text_parts.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Reports why the text named `shown` is not taken, its encoding having ended with `status` (a
+// refused character at `problem`) and its read having failed with `failed`, and returns the
+// exit status; kSuccess when neither holds.
+int TextFailure(EncodeStatus status, bool failed, const TextMode& mode, const char* shown, const Utf8Problem& problem)
+{
+    if (status == EncodeStatus::too_big)
+        return mode.in_parts ? Fail(kTooBig, "ERROR: %s: text file too big\n", shown)
+                             : Fail(kTooBig, "ERROR: text file too big\n");
+    if (status == EncodeStatus::refused && !failed)
+        return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
+                    static_cast<unsigned>(problem.column), problem.what);
+    return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown) : kSuccess;
+}
+
+// Makes `where`, a line and a column in the part of UTF-8 text `text` from `start`, the line and
+// column in the whole text.
+void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem& where)
+{
+    Utf8Problem at;
+    Utf8Locate(text, start, at);
+    where.column = where.line == 1 ? at.column + where.column - 1 : where.column;
+    where.line = at.line + where.line - 1;
+}
+
+} // namespace
+
+std::size_t TextBytesRead(const TextMode& mode, std::size_t parts)
+{
+    if (mode.utf8)
+        return 3 + 5 * parts * kMaxStoredText + 8 + mode.replace;
+    return mode.in_parts ? parts * kMaxStoredText + 1 : kMaxTextSize + 1;
+}
+
+int RefuseVariableFile(std::span<const unsigned char> text, const char* shown)
+{
+    if (!HasSignature(text))
+        return kSuccess;
+    return Fail(kRefused, "ERROR: %s is a variable file; give -x to take its text out\n", shown);
+}
+
+int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+               const char* shown, DataBuffer& buffer, EncodedText& out)
+{
+    if (const int status = RefuseVariableFile(text, shown))
+        return status;
+    if (mode.replace && text.size() >= TextBytesRead(mode, most_parts))
+        return TextFailure(EncodeStatus::too_big, failed, mode, shown, out.problem);
+    // As the Windows runtime's text mode does, a Ctrl-Z ends the text, and the CR of a CR LF
+    // pair is kept for the 0x0D that the line break is stored as.
+    const LineBreaks breaks = mode.as_on_disk ? LineBreaks::crlf_or_lf : LineBreaks::lf;
+    if (mode.as_on_disk && !mode.utf8) {
+        const std::span<const unsigned char> before_ctrl_z = TextUpToCtrlZ(text);
+        failed = failed && before_ctrl_z.size() == text.size();
+        text = before_ctrl_z;
+    }
+    const auto encode = [&](std::span<const unsigned char> part, Utf8Replacements* replaced) {
+        EncodeResult result = mode.utf8 ? Utf8File2DataBuffer(part, buffer, out.problem, mode.replace ? replaced : nullptr)
+                                        : TextFile2DataBuffer(part, breaks, buffer);
+        if (result.status == EncodeStatus::ok && mode.in_parts && result.length > kMaxUserDataSize)
+            result.status = EncodeStatus::too_big;
+        return result;
+    };
+
+    // One variable: the whole text at once.
+    if (most_parts == 1) {
+        const EncodeResult result = encode(text, &out.replaced);
+        if (result.status != EncodeStatus::ok)
+            return TextFailure(result.status, failed, mode, shown, out.problem);
+        out.data = std::span(buffer).first(result.length);
+        out.lengths[0] = result.length;
+        out.parts = 1;
+        return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
+    }
+
+    std::size_t size = 0;
+    for (std::size_t start = 0; out.parts == 0 || start < text.size(); ++out.parts) {
+        if (out.parts == most_parts)
+            return TextFailure(EncodeStatus::too_big, failed, mode, shown, out.problem);
+        const std::size_t end = TextPartEnd(text, start, mode.utf8, breaks, mode.replace);
+        Utf8Replacements replaced;
+        const EncodeResult result = encode(text.subspan(start, end - start), &replaced);
+        if (result.status != EncodeStatus::ok) {
+            InText(text, start, out.problem);
+            return TextFailure(result.status, failed, mode, shown, out.problem);
+        }
+        if (replaced.count && !out.replaced.count) {
+            out.replaced.first = replaced.first;
+            InText(text, start, out.replaced.first);
+        }
+        out.replaced.count += replaced.count;
+        auto* more = static_cast<unsigned char*>(std::realloc(out.block.get(), size + result.length));
+        if (!more)
+            return Fail(kNoImage, "ERROR: out of memory\n");
+        out.block.release();
+        out.block.reset(more);
+        std::memcpy(more + size, buffer.data(), result.length);
+        size += out.lengths[out.parts] = result.length;
+        start = end;
+    }
+    out.data = {out.block.get(), size};
+    return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
+}
+
+int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
+               DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem)
+{
+    EncodedText out;
+    const int status = EncodeText(text, failed, mode, 1, shown, data, out);
+    length = out.parts ? out.lengths[0] : 0;
+    replaced = out.replaced;
+    problem = out.problem;
+    return status;
+}
+unsigned char* ImageOf(const char* name, std::span<const unsigned char> data, const Model& model,
+                       const char* folder, unsigned char attribute, std::uint32_t& image_size)
+{
+    ImageFailure why;
+    unsigned char* const image = DataBuffer2OTHBuffer(name, data, image_size, why, model, folder, attribute);
+    if (image)
+        return image;
+    if (why == ImageFailure::too_long)
+        Note("ERROR: length (%u) exceeds max. user data size (%u)\n", static_cast<unsigned>(data.size()),
+             static_cast<unsigned>(kMaxUserDataSize));
+    else
+        Note("ERROR: cannot allocate %u bytes of memory\n", static_cast<unsigned>(data.size() + kVarFileFrame));
+    Fail(kNoImage, "ERROR: out of memory\n");
+    return nullptr;
+}
+
+int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
+                 unsigned char*& image, std::uint32_t& image_size)
+{
+    ImageFailure why;
+    image = Variables2GroupBuffer(variables, image_size, why, model);
+    if (!image)
+        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
+    // What -x reads back, and more than any calculator of the family holds.
+    if (image_size > kMaxVarFileSize) {
+        std::free(image);
+        image = nullptr;
+        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", shown,
+                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+    }
+    return kSuccess;
+}
+
+void NoteReplacements(const Utf8Replacements& replaced, const char* shown)
+{
+    if (replaced.count)
+        Note("%s: %u character%s replaced, %sat %u:%u: %s\n", shown, static_cast<unsigned>(replaced.count),
+             replaced.count == 1 ? "" : "s", replaced.count == 1 ? "" : "the first ",
+             static_cast<unsigned>(replaced.first.line), static_cast<unsigned>(replaced.first.column),
+             replaced.first.what);
+}

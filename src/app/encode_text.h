@@ -1,0 +1,76 @@
+#pragma once
+
+// A text file's bytes as the calculator's variable data, with the failures the program reports,
+// for the console program and the web page alike: no file is read or written here.
+
+#include "app/owned.h"
+#include "core/text_data.h"
+#include "core/utf8_encoder.h"
+#include "core/var_file.h"
+
+#include <cstdint>
+#include <span>
+
+// The most variables -s cuts one text into, so that a part's number takes two digits.
+inline constexpr std::size_t kMaxParts = 99;
+
+// How a text is taken: its bytes as they are, or as UTF-8 (with `replace`, characters the
+// calculator lacks stored as the closest it has); `as_on_disk` when CR LF pairs and a Ctrl-Z
+// reach the encoder as they are on disk, rather than through the Windows runtime's text mode;
+// `in_parts` with -g and -s, where a text must fit the variables it is cut into and one too big
+// is named in its message (without, a text the byte encoder takes goes to the file writer,
+// which tells by how much it is too long).
+struct TextMode {
+    bool utf8;
+    bool replace;
+    bool as_on_disk;
+    bool in_parts = false;
+};
+
+// The most bytes of a text file that decide how it is taken into at most `parts` variables: a
+// stored byte takes at most 5 bytes of UTF-8 text (see kMaxUtf8TextSize) and at least one of
+// any text, so a byte more than they take, or than the byte encoder takes, tells that it is too
+// big; with -r, a dropped mark takes none, and a text longer than this bound less one is too big.
+std::size_t TextBytesRead(const TextMode& mode, std::size_t parts = 1);
+
+// A text encoded as the data of one or more variables.
+struct EncodedText {
+    std::span<const unsigned char> data;  // every variable's data, one after another
+    Owned<unsigned char[]> block;          // holds `data` when there are several variables
+    std::uint32_t lengths[kMaxParts];      // each variable's data
+    std::size_t parts = 0;
+    Utf8Replacements replaced;             // what -r replaced
+    Utf8Problem problem;                   // where and why a character was refused
+};
+
+// Refuses, reported, a text that begins with the signature of a variable file of the family:
+// the file named `shown` is such a file, never a text to convert. Returns the status.
+int RefuseVariableFile(std::span<const unsigned char> text, const char* shown);
+
+// Encodes `text`, the first bytes of the file named `shown` in messages (`failed` when a read
+// failed before its end), after RefuseVariableFile, as the data of at most `most_parts` variables, each but the last cut
+// after the last line break that lets it fit: one variable's data in `buffer`, several in a
+// block of their own. Returns kSuccess, or reports why not and returns its status; the one
+// order of failures: too big, a refused character (unless the read failed), a failed read.
+int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+               const char* shown, DataBuffer& buffer, EncodedText& out);
+
+// EncodeText into one variable: the data's length in `length`, what -r replaced in `replaced`,
+// a refused character in `problem`.
+int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
+               DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem);
+
+// Returns a new malloc'd variable file of `model` holding variable `name` in `folder` with
+// `attribute` and the data `data`, its size in `image_size`; null, reported, when it cannot be made.
+unsigned char* ImageOf(const char* name, std::span<const unsigned char> data, const Model& model,
+                       const char* folder, unsigned char attribute, std::uint32_t& image_size);
+
+// Makes `image`, a new malloc'd group file of `model` holding `variables`, its size in
+// `image_size`, and returns kSuccess; or reports why not, the file named `shown`, and returns
+// the status.
+int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
+                 unsigned char*& image, std::uint32_t& image_size);
+
+// Reports, on standard error, how many characters -r replaced in the text named `shown` and
+// where the first was, if any.
+void NoteReplacements(const Utf8Replacements& replaced, const char* shown);
