@@ -138,9 +138,8 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_name_problem(const char* name)
 // `split`, those of the most parts -s makes (as many bytes of UTF-8 as they could take, and a byte).
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_text_bytes(int utf8, int replace, int split)
 {
-    if (split && !replace)
-        return (utf8 ? 3 + 5 * kMaxParts * kMaxStoredText + 8 : kMaxParts * kMaxStoredText + 1) + 1;
-    return TextBytesRead({utf8 || replace, static_cast<bool>(replace), true});
+    const bool parts = split && !replace;
+    return TextBytesRead({utf8 || replace, static_cast<bool>(replace), true, parts}, parts ? kMaxParts : 1);
 }
 
 namespace {
@@ -187,62 +186,20 @@ const char* NextStep(int status, const TextMode& mode, bool split, const Utf8Pro
     return "";
 }
 
-// `sorvel -s` on the text `text` of the file named `shown`: the variables of its parts, named
-// after `name` (number added when there are several), each in `folder` with `attribute`,
-// their data in `data` (freed by the caller); their count in `parts`. Returns the status.
-int SplitText(std::span<const unsigned char> text, const TextMode& mode, const char* shown, const char (&name)[9],
-              const char (&folder)[9], unsigned char attribute, Variable (&vars)[kMaxParts], std::size_t& parts,
-              unsigned char*& data, Utf8Problem& problem)
+// `sorvel -s` on the text `text` of the file named `shown`, encoded into `encoded`: the
+// variables of its parts, named after `name` (number added when there are several), each in
+// `folder` with `attribute`. Returns the status.
+int SplitText(std::span<const unsigned char> text, TextMode mode, const char* shown, const char (&name)[9],
+              const char (&folder)[9], unsigned char attribute, Variable (&vars)[kMaxParts], EncodedText& encoded)
 {
-    const std::size_t most = sorvel_text_bytes(mode.utf8, false, true) - 1;
-    if (text.size() > most)
-        return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-    if (!mode.utf8)
-        text = TextUpToCtrlZ(text);
-    std::uint32_t lengths[kMaxParts];
-    std::size_t size = 0;
-    parts = 0;
-    for (std::size_t start = 0; parts == 0 || start < text.size(); ++parts) {
-        const std::size_t end = TextPartEnd(text, start, mode.utf8, LineBreaks::crlf_or_lf);
-        if (parts == kMaxParts)
-            return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-        problem = {};
-        const std::span<const unsigned char> part = text.subspan(start, end - start);
-        const EncodeResult result = mode.utf8 ? Utf8File2DataBuffer(part, g_data, problem)
-                                              : TextFile2DataBuffer(part, LineBreaks::crlf_or_lf, g_data);
-        if (result.status == EncodeStatus::too_big)
-            return Fail(kTooBig, "ERROR: %s: text file too big\n", shown);
-        if (result.status == EncodeStatus::refused) {
-            // The line and column in the whole text, counted as the encoder counts them.
-            std::uint32_t line = 1, column = 1;
-            for (std::size_t i = text.size() >= 3 && !std::memcmp(text.data(), "\xEF\xBB\xBF", 3) ? 3 : 0; i < start; ++i) {
-                const unsigned char c = text[i];
-                if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
-                    line++, column = 1;
-                else if ((c & 0xC0) != 0x80 && c != '\r')
-                    ++column;
-            }
-            problem.column = problem.line == 1 ? column + problem.column - 1 : problem.column;
-            problem.line = line + problem.line - 1;
-            return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
-                        static_cast<unsigned>(problem.column), problem.what);
-        }
-        auto* more = static_cast<unsigned char*>(std::realloc(data, size + result.length));
-        if (!more)
-            return Fail(kNoImage, "ERROR: out of memory\n");
-        data = more;
-        std::memcpy(more + size, g_data.data(), result.length);
-        size += lengths[parts] = result.length;
-        start = end;
-    }
-    const std::size_t stem = strnlen(name, parts == 1 ? 8 : parts < 10 ? 7 : 6);
-    for (std::size_t k = 0, at = 0; k < parts; at += lengths[k++]) {
+    mode.in_parts = true;
+    if (const int status = EncodeText(text, false, mode, kMaxParts, shown, g_data, encoded))
+        return status;
+    for (std::size_t k = 0, at = 0; k < encoded.parts; at += encoded.lengths[k++]) {
         Variable& v = vars[k];
-        v = {{}, {}, kTextType, attribute, {data + at, lengths[k]}};
+        v = {{}, {}, kTextType, attribute, encoded.data.subspan(at, encoded.lengths[k])};
         std::memcpy(v.folder, folder, sizeof folder);
-        std::memcpy(v.name, name, stem);
-        if (parts > 1)
-            std::snprintf(v.name + stem, sizeof v.name - stem, "%u", static_cast<unsigned>(k + 1));
+        PartName(name, encoded.parts, k, v.name);
     }
     return kSuccess;
 }
@@ -297,9 +254,10 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         }
     } else {
         Variable vars[kMaxParts];
-        std::size_t parts = 0;
-        unsigned char* data = nullptr;
-        status = SplitText(text, mode, file, name, folder, attribute, vars, parts, data, problem);
+        EncodedText encoded;
+        status = SplitText(text, mode, file, name, folder, attribute, vars, encoded);
+        const std::size_t parts = encoded.parts;
+        problem = encoded.problem;
         if (!status && parts > 1) {
             std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->group_extension);
             status = GroupImageOf({vars, parts}, *model, out.file_name, out.data, image_size);
@@ -320,7 +278,6 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         }
         for (std::size_t k = 0; k < parts; ++k)
             g_used += static_cast<std::uint32_t>(vars[k].data.size());
-        std::free(data);
     }
     Output& made = g_outputs[0];
     if (status) {

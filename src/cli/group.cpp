@@ -12,6 +12,7 @@
 #include "cli/status.h"
 #include "cli/text_vars.h"
 #include "cli/write_output.h"
+#include "core/text_parts.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,14 +55,11 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
     contents.replaced[t] = encoded.replaced;
     contents.texts = t + 1;
 
-    const std::size_t stem = strnlen(name, parts == 1 ? 8 : parts < 10 ? 7 : 6);
     for (std::size_t k = 0, at = size; k < parts; at += encoded.lengths[k++]) {
         Variable& v = contents.variables[n + k];
         v = {{}, {}, kTextType, static_cast<unsigned char>(options.archive ? kArchived : 0), {}};
         std::memcpy(v.folder, folder, sizeof folder);
-        std::memcpy(v.name, name, stem);
-        if (parts > 1)
-            std::snprintf(v.name + stem, sizeof v.name - stem, "%u", static_cast<unsigned>(k + 1));
+        PartName(name, parts, k, v.name);
         contents.pieces[n + k] = {at, encoded.lengths[k]};
         contents.text_of[n + k] = t;
         for (std::size_t i = 0; i < n; ++i)
