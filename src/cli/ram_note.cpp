@@ -7,8 +7,8 @@
 
 namespace {
 
-// The RAM left to the user, in KB of 1,024 bytes, by Texas Instruments' published
-// specifications: 188K bytes on the TI-89 (and TI-89 Titanium), the TI-92 Plus and the
+// The RAM left to the user, in KB of 1,024 bytes, as Texas Instruments publishes it for the
+// models: 188K bytes on the TI-89 (and TI-89 Titanium), the TI-92 Plus and the
 // Voyage 200, which keep the rest in their archive (flash); 68K bytes on the TI-92, which has
 // no archive.
 constexpr unsigned kRamKb89 = 188, kRamKb92 = 68;
