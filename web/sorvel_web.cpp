@@ -24,9 +24,6 @@
 
 namespace {
 
-// The most variables -s cuts one text into, as the console program does.
-constexpr std::size_t kMaxParts = 99;
-
 struct Output {
     char name[8 * kTextBytesPerDataByte + 1];  // a variable's name as a text file names it
     char file_name[sizeof name + 4];
@@ -222,9 +219,6 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     const TextMode mode = {utf8 || replace, static_cast<bool>(replace), true};
     if (split && replace)
         return Fail(kUsage, "ERROR: -r does not go with -s\n");
-    Options options;
-    options.utf8 = mode.utf8;
-    options.folder = folder_option;
     const char* source = given_name ? given_name : file;
     const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
     char name[9], folder[9];
@@ -236,7 +230,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     Output& out = g_outputs[0];
     std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(used), source);
     std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->extension);
-    if (const int status = FolderName(options, folder))
+    if (const int status = FolderName(folder_option, mode.utf8, folder))
         return status;
 
     // The console program reads no more than these bytes, which decide how the text is taken.

@@ -18,3 +18,13 @@ int CalcName(const char* source, std::size_t length, bool utf8, const char* what
         return Fail(kRefused, "ERROR: %s %s: %s\n", what, ShownName({source, length}, shown, true), why);
     return kSuccess;
 }
+
+int FolderName(const char* source, bool utf8, char (&folder)[9])
+{
+    if (!source) {
+        std::memcpy(folder, "main", 5);
+        return kSuccess;
+    }
+    std::size_t used;
+    return CalcName(source, std::strlen(source), utf8, "folder name", folder, used);
+}

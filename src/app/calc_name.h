@@ -10,3 +10,7 @@
 // reported as `what` ("variable name", ...).
 int CalcName(const char* source, std::size_t length, bool utf8, const char* what, char (&name)[9],
              std::size_t& used);
+
+// Fills `folder` with the calculator folder `source` names (its first 8 characters with -u, else
+// bytes), main when it is null; returns the exit status, a folder that cannot be stored reported.
+int FolderName(const char* source, bool utf8, char (&folder)[9]);

@@ -8,11 +8,6 @@
 
 int FolderName(const Options& options, char (&folder)[9])
 {
-    if (!options.folder) {
-        std::memcpy(folder, "main", 5);
-        return kSuccess;
-    }
-    const char* source = options.utf8 ? options.folder : LegacyForm(options.folder);
-    std::size_t used;
-    return CalcName(source, std::strlen(source), options.utf8, "folder name", folder, used);
+    const char* const source = options.folder && !options.utf8 ? LegacyForm(options.folder) : options.folder;
+    return FolderName(source, options.utf8, folder);
 }
