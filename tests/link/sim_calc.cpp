@@ -50,6 +50,15 @@ bool SimCalc::Take(const unsigned char* data, std::size_t n)
             break;
         log.push_back(data[i]);
         in_.push_back(data[i]);
+        if (usb) {
+            if (in_.size() < 5 || in_.size() < 5u + (in_[0] << 24 | in_[1] << 16 | in_[2] << 8 | in_[3]))
+                continue;
+            const Bytes raw = std::move(in_);
+            in_.clear();
+            if (!silent)
+                TakeRaw(raw[4], Bytes(raw.begin() + 5, raw.end()));
+            continue;
+        }
         if (in_.size() < 4)
             continue;
         const std::size_t length = in_[2] | in_[3] << 8;
@@ -174,6 +183,166 @@ void SimCalc::Answer(unsigned char cmd, const unsigned char* d, std::size_t n)
         Le(var, outbox_[0].size(), 4);
         var.insert(var.end(), {d[4], 0});
         return Send(0x06, var, true);
+    }
+    }
+}
+
+namespace {
+
+void Be(Bytes& b, std::uint32_t v, int n)
+{
+    for (int i = n - 1; i >= 0; --i)
+        b.push_back(v >> 8 * i & 0xFF);
+}
+
+// A name as the USB protocol gives it: its length, its bytes and a NUL.
+void UsbName(Bytes& b, const std::string& name)
+{
+    b.push_back(name.size());
+    if (!name.empty())
+        b.insert(b.end(), name.c_str(), name.c_str() + name.size() + 1);
+}
+
+std::string GetUsbName(const Bytes& d, std::size_t& at)
+{
+    const std::size_t n = d.at(at++);
+    const std::string name(d.begin() + at, d.begin() + at + n);
+    at += n ? n + 1 : 0;
+    return name;
+}
+
+void Attribute(Bytes& b, std::uint16_t id, std::uint32_t value, int size)
+{
+    Be(b, id, 2);
+    b.push_back(0);
+    Be(b, size, 2);
+    Be(b, value, size);
+}
+
+} // namespace
+
+void SimCalc::Release()
+{
+    if (in_flight_ || raw_out_.empty())
+        return;
+    out.insert(out.end(), raw_out_.front().begin(), raw_out_.front().end());
+    raw_out_.pop_front();
+    in_flight_ = true;
+}
+
+void SimCalc::SendVirtual(std::uint16_t type, const Bytes& data)
+{
+    Bytes v;
+    Be(v, data.size() + (damaged && type == 0x000D), 4);
+    Be(v, type, 2);
+    v.insert(v.end(), data.begin(), data.end());
+    for (std::size_t at = 0; at < v.size() || at == 0;) {
+        const std::size_t n = std::min<std::size_t>(v.size() - at, raw_max_);
+        Bytes raw;
+        Be(raw, n, 4);
+        raw.push_back(at + n == v.size() ? 4 : 3);
+        raw.insert(raw.end(), v.begin() + at, v.begin() + at + n);
+        raw_out_.push_back(raw);
+        at += n;
+    }
+    Release();
+}
+
+void SimCalc::TakeRaw(unsigned char type, const Bytes& d)
+{
+    auto raw = [&](unsigned char t, const Bytes& data) {
+        Bytes r;
+        Be(r, data.size(), 4);
+        r.push_back(t);
+        r.insert(r.end(), data.begin(), data.end());
+        out.insert(out.end(), r.begin(), r.end());
+    };
+    if (type == 1) {  // buffer size request: allot it, 1,023 bytes at most
+        raw_max_ = std::min<std::uint32_t>(d[0] << 24 | d[1] << 16 | d[2] << 8 | d[3], 1023);
+        Bytes b;
+        Be(b, raw_max_, 4);
+        return raw(2, b);
+    }
+    if (type == 5) {
+        in_flight_ = false;
+        return Release();
+    }
+    raw(5, {0xE0, 0x00});
+    vin_.insert(vin_.end(), d.begin(), d.end());
+    if (type == 3)
+        return;
+    const Bytes v = std::move(vin_);
+    vin_.clear();
+    AnswerVirtual(v[4] << 8 | v[5], Bytes(v.begin() + 6, v.end()));
+}
+
+void SimCalc::AnswerVirtual(std::uint16_t type, const Bytes& d)
+{
+    std::vector<std::string> folders = {"main"};
+    for (const SimVar& v : vars)
+        if (std::find(folders.begin(), folders.end(), v.folder) == folders.end())
+            folders.push_back(v.folder);
+    std::size_t at = 0;
+    switch (type) {
+    case 0x0001:  // ping: the mode is set
+        return SendVirtual(0x0012, {});
+    case 0x000B: {  // RTS: folder, name, size, flag, then the type, archived, version and locked attributes
+        pending_.folder = GetUsbName(d, at);
+        pending_.name = GetUsbName(d, at);
+        at += 7;
+        pending_.type = d.at(at + 7);
+        pending_.attribute = d.at(at + 12) ? 3 : d.at(at + 25) ? 1 : 0;
+        std::uint16_t code = refusal;
+        for (const SimVar& v : vars)
+            if (v.folder == pending_.folder && v.name == pending_.name && v.attribute)
+                code = 0x0012;
+        if (out_of_turn)
+            return SendVirtual(0x000D, {});
+        return code ? SendVirtual(0xEE00, {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)})
+                    : SendVirtual(0xAA00, {0x00, 0x01});
+    }
+    case 0x000D:  // the variable's content, as stored
+        std::erase_if(vars, [&](const SimVar& v) { return v.folder == pending_.folder && v.name == pending_.name; });
+        pending_.stored = d;
+        vars.push_back(pending_);
+        return SendVirtual(0xAA00, {0x00, 0x01});
+    case 0x0009: {  // the list: each folder, then its variables, then EOT
+        auto header = [&](const std::string& f, const std::string& n, unsigned char t, unsigned char attr, std::uint32_t size) {
+            Bytes h;
+            UsbName(h, f);
+            UsbName(h, n);
+            Be(h, 6, 2);
+            Attribute(h, 0x02, 0xF00C0000u | t, 4);
+            Attribute(h, 0x03, attr == 3, 1);
+            Attribute(h, 0x05, 0, 1);
+            Attribute(h, 0x01, size, 4);
+            Attribute(h, 0x41, attr == 1, 1);
+            Attribute(h, 0x42, 0, 1);
+            SendVirtual(0x000A, h);
+        };
+        for (const std::string& f : folders) {
+            header(f, "", 0x1F, 0, 0);
+            for (const SimVar& v : vars)
+                if (v.folder == f)
+                    header(f, v.name, v.type, v.attribute, v.stored.size());
+        }
+        return SendVirtual(0xDD00, {});
+    }
+    case 0x000C: {  // a variable asked for: its header, then its content
+        const std::string folder = GetUsbName(d, at), name = GetUsbName(d, at);
+        for (const SimVar& v : vars)
+            if (v.folder == folder && v.name == name) {
+                Bytes h;
+                UsbName(h, folder);
+                UsbName(h, name);
+                Be(h, 3, 2);
+                Attribute(h, 0x03, v.attribute == 3, 1);
+                Attribute(h, 0x08, 0, 4);
+                Attribute(h, 0x41, v.attribute == 1, 1);
+                SendVirtual(0x000A, h);
+                return SendVirtual(0x000D, v.stored);
+            }
+        return SendVirtual(0xEE00, {0x00, 0x04});
     }
     }
 }

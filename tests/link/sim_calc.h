@@ -20,8 +20,9 @@ struct SimVar {
 };
 
 struct SimCalc {
-    explicit SimCalc(LinkModel m) : model(m) {}
+    explicit SimCalc(LinkModel m, bool on_usb = false) : model(m), usb(on_usb) {}
     LinkModel model;
+    bool usb;                        // the TI-89 Titanium's own USB protocol
     std::vector<SimVar> vars;
     unsigned char refusal = 0;       // SKP code answering every RTS, 0 for none
     bool silent = false;             // answers nothing
@@ -44,6 +45,15 @@ private:
     SimVar pending_;
     void Answer(unsigned char cmd, const unsigned char* data, std::size_t n);
     void Send(unsigned char cmd, const Bytes& data = {}, bool carries = false);
+    // The USB protocol: raw packets in, virtual packets answered.
+    std::uint32_t raw_max_ = 0;
+    Bytes vin_;
+    std::deque<Bytes> raw_out_;      // raw packets waiting for the computer's acknowledgement
+    bool in_flight_ = false;
+    void TakeRaw(unsigned char type, const Bytes& data);
+    void AnswerVirtual(std::uint16_t type, const Bytes& data);
+    void SendVirtual(std::uint16_t type, const Bytes& data);
+    void Release();
 };
 
 // The calculator's machine ID toward the computer.

@@ -11,32 +11,15 @@
 // XDP holding four zero bytes and the variable's data; the calculator answers ACK; EOT and ACK
 // close it.
 
+#include "core/link/link_types.h"
 #include "core/var_file.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-enum class LinkModel : unsigned char { ti89, ti89t, ti92, ti92p, v200 };
-
-// How long the calculator may stay silent, from the moment the bytes sent were taken or a
-// byte last came in, before the transfer is given up: longer than the calculator takes to
-// store 64 KB in its archive, short enough for a person waiting.
-inline constexpr std::uint64_t kLinkTimeoutMs = 10000;
-
 // The largest packet either side sends: header, 65,535 data bytes and the sum.
 inline constexpr std::size_t kDbusMaxPacket = 4 + 65535 + 2;
-
-enum class LinkState : unsigned char { running, done, failed };
-
-// One entry of the calculator's list: a folder (type 0x1F, no folder of its own) or a variable.
-struct LinkEntry {
-    char folder[9];
-    char name[9];
-    unsigned char type;
-    unsigned char attribute;
-    std::uint32_t size;
-};
 
 // What the machine waits for (a short lowercase phrase), or null when it waits for nothing.
 struct DbusLink {
