@@ -100,6 +100,9 @@ const Case kCases[] = {
                {"docs", "c", 0, Text("third")}, {"main", "d", 0, Text("")}}},
     // Over USB, its content (6 + 2,040 bytes) fills two raw packets of 1,023 bytes exactly.
     {"two_packets", {{"main", "exact", 0, Text(std::string(2033, 'b'))}}},
+    // Over USB, its content's last raw packet is 64 bytes with its header: a zero-length write
+    // follows.
+    {"zero_length", {{"main", "zlp", 0, Text(std::string(3115, 'c'))}}},
 };
 
 std::vector<Variable> Variables(const Case& c)
@@ -133,7 +136,11 @@ std::string Hex(const Bytes& b)
 
 // libticalcs2 against `sim`: its cable's functions read and write the simulated calculator.
 SimCalc* g_sim;
-int CableSend(CableHandle*, uint8_t* data, uint32_t n) { return g_sim->Take(data, n) ? 0 : 1; }
+int CableSend(CableHandle*, uint8_t* data, uint32_t n)
+{
+    g_sim->zero_length_writes += n == 0;
+    return g_sim->Take(data, n) ? 0 : 1;
+}
 int CableRecv(CableHandle*, uint8_t* data, uint32_t n)
 {
     if (g_sim->out.size() < n)
@@ -211,9 +218,11 @@ int TilpSend(const ModelRow& m, SimCalc& sim, const std::vector<Variable>& vars)
 // Sends all that `link` has to send to `sim`; false when the device went away.
 bool Flush(Link& link, SimCalc& sim, std::uint64_t now)
 {
-    for (std::span<const unsigned char> out; !(out = link.Take(now)).empty();)
+    for (std::span<const unsigned char> out; !(out = link.Take(now)).empty();) {
         if (!sim.Take(out.data(), out.size()))
             return false;
+        sim.zero_length_writes += link.usb && link.u->zero_length_after;
+    }
     return true;
 }
 
@@ -272,11 +281,33 @@ TEST_P(Send, SameBytesAsTilp)
     EXPECT_EQ(link.state(), LinkState::done) << link.failure();
     EXPECT_EQ(link.acknowledged(), link.total());
     ExpectStored(sorvel_sim, c);
+    EXPECT_EQ(sorvel_sim.zero_length_writes, tilp_sim.zero_length_writes);
+    EXPECT_EQ(tilp_sim.zero_length_writes, m.usb && std::string(c.label) == "zero_length");
     EXPECT_TRUE(sorvel_sim.log == tilp_sim.log) << "sorvel sent " << sorvel_sim.log.size()
                                                 << " bytes, libticalcs2 " << tilp_sim.log.size();
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRows), testing::Range(0, 6)),
+// Over USB, the calculator may ask for time before it acknowledges: the transfer waits and goes
+// on as libticalcs2's does.
+TEST(UsbLink, WaitsWhenAskedForTime)
+{
+    const ModelRow& m = kModelRows[5];
+    const std::vector<Variable> vars = Variables(kCases[4]);
+    SimCalc tilp_sim(m.link, true), sorvel_sim(m.link, true);
+    tilp_sim.delays = sorvel_sim.delays = true;
+    ASSERT_EQ(TilpSend(m, tilp_sim, vars), 0);
+    std::uint32_t size = 0;
+    std::vector<Variable> entries;
+    const Image image = FileOf(m, vars, size, entries);
+    Link link{true};
+    link.Send(m, entries);
+    Drive(link, sorvel_sim);
+    EXPECT_EQ(link.state(), LinkState::done) << link.failure();
+    ExpectStored(sorvel_sim, kCases[4]);
+    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRows), testing::Range(0, 7)),
                          [](const testing::TestParamInfo<Param>& p) {
                              return std::string(kModelRows[std::get<0>(p.param)].label) + "_" +
                                     kCases[std::get<1>(p.param)].label;

@@ -298,6 +298,8 @@ void SimCalc::AnswerVirtual(std::uint16_t type, const Bytes& d)
                 code = 0x0012;
         if (out_of_turn)
             return SendVirtual(0x000D, {});
+        if (delays)
+            SendVirtual(0xBB00, {0x00, 0x00, 0x27, 0x10});  // 10 ms
         return code ? SendVirtual(0xEE00, {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)})
                     : SendVirtual(0xAA00, {0x00, 0x01});
     }
@@ -305,6 +307,8 @@ void SimCalc::AnswerVirtual(std::uint16_t type, const Bytes& d)
         std::erase_if(vars, [&](const SimVar& v) { return v.folder == pending_.folder && v.name == pending_.name; });
         pending_.stored = d;
         vars.push_back(pending_);
+        if (delays)
+            SendVirtual(0xBB00, {0x00, 0x00, 0x27, 0x10});
         return SendVirtual(0xAA00, {0x00, 0x01});
     case 0x0009: {  // the list: each folder, then its variables, then EOT
         auto header = [&](const std::string& f, const std::string& n, unsigned char t, unsigned char attr, std::uint32_t size) {

@@ -28,9 +28,11 @@ struct SimCalc {
     bool silent = false;             // answers nothing
     std::size_t gone_after = SIZE_MAX;  // bytes taken before the device goes away
     bool damaged = false;            // its data packets carry a wrong sum
-    bool out_of_turn = false;        // answers RTS with CTS alone
+    bool out_of_turn = false;        // answers RTS with CTS alone (over USB, with a variable)
+    bool delays = false;             // over USB, asks for time before each acknowledgement
 
     Bytes log;                       // every byte the computer sent
+    int zero_length_writes = 0;
     std::deque<unsigned char> out;   // what the calculator has to send
     bool gone = false;
 

@@ -400,6 +400,7 @@ void TakeRaw(DusbLink& l, unsigned char type, const unsigned char* d, std::size_
 
 void Start(DusbLink& l, unsigned char operation, const unsigned char* script, std::uint64_t now)
 {
+    l.zero_length_after = false;
     l.vout_last = false;
     l.state = LinkState::running;
     l.awaited = nullptr;
@@ -465,6 +466,7 @@ void DusbStartReceive(DusbLink& l, const char* folder, const char* name, unsigne
 
 std::span<const unsigned char> DusbTakeOutput(DusbLink& l, std::uint64_t now)
 {
+    l.zero_length_after = false;
     if (l.out_taken == l.out_size) {
         l.out_taken = l.out_size = 0;
         return {};
@@ -472,6 +474,7 @@ std::span<const unsigned char> DusbTakeOutput(DusbLink& l, std::uint64_t now)
     const unsigned char* const at = l.out + l.out_taken;
     const std::size_t n = 5 + GetBE32(at);
     l.out_taken += n;
+    l.zero_length_after = n % 64 == 0 && l.vout_size > 6 + 1076 && (at[4] == kVirtData || at[4] == kVirtDataLast);
     if (l.state == LinkState::running)
         l.deadline = now + kLinkTimeoutMs;
     return {at, n};

@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kDusbAskedBuffer = 1024;
 
 struct DusbLink {
     LinkState state;
+    bool zero_length_after;  // the packet just taken must be followed by a zero-length write
     const char* awaited;
     std::uint64_t acknowledged;
     std::uint64_t total;
@@ -59,6 +60,9 @@ void DusbStartReceive(DusbLink& link, const char* folder, const char* name, unsi
                       std::uint64_t now);
 
 // The next raw packet to send, as one bulk write (empty when none): call again until empty.
+// When zero_length_after is set, a zero-length write must follow it: the calculator waits for
+// one after a write of a whole number of 64-byte USB packets in a virtual packet of more than
+// 1,076 bytes (libticalcs2 does the same; shorter ones are known to pass without).
 std::span<const unsigned char> DusbTakeOutput(DusbLink& link, std::uint64_t now);
 
 // As DbusFeed: `bytes` are what the calculator sent, whole raw packets or parts of them.
