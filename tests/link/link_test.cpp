@@ -1,15 +1,14 @@
-// The link protocol against a simulated calculator, with TiLP's libticalcs2 as the check: it
+// The link protocols against a simulated calculator, with TiLP's libticalcs2 as the check: it
 // drives the same simulated calculator through a cable table of this test's own, which proves
 // the simulation, and the bytes it sends are the bytes sorvel's library must send.
-#include "core/link/dbus_link.h"
-#include "core/link/dusb_link.h"
+#include "core/link/link.h"
 #include "core/link/usb_framing.h"
 #include "core/text_data.h"
 #include "sim_calc.h"
 
 #define restrict __restrict  // TiLP's headers are written for C99
-#include <ticalcs.h>
 #include <ticables.h>
+#include <ticalcs.h>
 #include <tifiles.h>
 
 #include <gtest/gtest.h>
@@ -29,53 +28,36 @@ struct ModelRow {
     CalcModel tilp;
     const Model& file;
     const char* label;
-    bool usb = false;  // the TI-89 Titanium's own USB port and protocol
+    bool usb = false;     // the TI-89 Titanium's own USB port and protocol
+    bool delays = false;  // the calculator asks for time before it acknowledges
 };
-const ModelRow kModelRows[] = {
-    {LinkModel::ti89, CALC_TI89, kModels[0], "TI89"},
-    {LinkModel::ti89t, CALC_TI89T, kModels[0], "TI89T"},
-    {LinkModel::ti92, CALC_TI92, kModels[1], "TI92"},
-    {LinkModel::ti92p, CALC_TI92P, kModels[2], "TI92P"},
+const ModelRow kRows[] = {
+    {LinkModel::ti89, CALC_TI89, kModels[0], "TI89"}, {LinkModel::ti89t, CALC_TI89T, kModels[0], "TI89T"},
+    {LinkModel::ti92, CALC_TI92, kModels[1], "TI92"}, {LinkModel::ti92p, CALC_TI92P, kModels[2], "TI92P"},
     {LinkModel::v200, CALC_V200, kModels[3], "V200"},
     {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB", true},
-};
-constexpr int kRows = std::size(kModelRows);
+    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_delays", true, true}};
+constexpr int kRowCount = std::size(kRows);
 
-// sorvel's link over either protocol.
-struct Link {
-    bool usb;
-    std::unique_ptr<DbusLink> d = std::make_unique<DbusLink>();
-    std::unique_ptr<DusbLink> u = std::make_unique<DusbLink>();
-    LinkState state() const { return usb ? u->state : d->state; }
-    const char* failure() const { return usb ? u->failure : d->failure; }
-    std::uint64_t acknowledged() const { return usb ? u->acknowledged : d->acknowledged; }
-    std::uint64_t total() const { return usb ? u->total : d->total; }
-    void Send(const ModelRow& m, std::span<const Variable> vars)
-    {
-        usb ? DusbStartSend(*u, vars, 0) : DbusStartSend(*d, m.link, vars, 0);
-    }
-    void List(const ModelRow& m, std::span<LinkEntry> entries)
-    {
-        usb ? DusbStartList(*u, entries, 0) : DbusStartList(*d, m.link, entries, 0);
-    }
-    void Receive(const ModelRow& m, const char* folder, const char* name)
-    {
-        usb ? DusbStartReceive(*u, folder, name, kTextType, 0) : DbusStartReceive(*d, m.link, folder, name, kTextType, 0);
-    }
-    std::span<const unsigned char> Take(std::uint64_t now) { return usb ? DusbTakeOutput(*u, now) : DbusTakeOutput(*d, now); }
-    void Feed(std::span<const unsigned char> in, std::uint64_t now) { usb ? DusbFeed(*u, in, now) : DbusFeed(*d, in, now); }
-    void Gone() { usb ? DusbDeviceGone(*u) : DbusDeviceGone(*d); }
-    std::size_t Count() const { return usb ? DusbListCount(*u) : DbusListCount(*d); }
-    Variable Received() const { return usb ? DusbReceived(*u) : DbusReceived(*d); }
-};
+SimCalc Sim(const ModelRow& m)
+{
+    SimCalc sim(m.link, m.usb);
+    sim.delays = m.delays;
+    return sim;
+}
 
-// A text variable's data holding `text`.
-Bytes Text(const std::string& text)
+Bytes Text(const std::string& text)  // a text variable's data
 {
     Bytes d(std::begin(kDataOpening), std::end(kDataOpening));
     d.insert(d.end(), text.begin(), text.end());
     d.insert(d.end(), std::begin(kDataClose), std::end(kDataClose));
     return d;
+}
+Bytes Stored(const Bytes& data)  // as the calculator stores it: the big-endian size, the data
+{
+    Bytes s = {static_cast<unsigned char>(data.size() >> 8), static_cast<unsigned char>(data.size())};
+    s.insert(s.end(), data.begin(), data.end());
+    return s;
 }
 
 struct Item {
@@ -84,14 +66,8 @@ struct Item {
     unsigned char attribute;
     Bytes data;
 };
-
-// What each send sends: single texts, an empty text, the largest text, an archived text and a
-// group over two folders.
-struct Case {
-    const char* label;
-    std::vector<Item> items;
-};
-const Case kCases[] = {
+// What each send sends.
+const std::pair<const char*, std::vector<Item>> kCases[] = {
     {"single", {{"main", "notes", 0, Text("Line one\x0D line two")}}},
     {"empty", {{"main", "empty", 0, Text("")}}},
     {"largest", {{"main", "book", 0, Text(std::string(kMaxStoredText, 'a'))}}},
@@ -100,41 +76,29 @@ const Case kCases[] = {
                {"docs", "c", 0, Text("third")}, {"main", "d", 0, Text("")}}},
     // Over USB, its content (6 + 2,040 bytes) fills two raw packets of 1,023 bytes exactly.
     {"two_packets", {{"main", "exact", 0, Text(std::string(2033, 'b'))}}},
-    // Over USB, its content's last raw packet is 64 bytes with its header: a zero-length write
-    // follows.
+    // Over USB, its last raw packet is 64 bytes with its header: a zero-length write follows.
     {"zero_length", {{"main", "zlp", 0, Text(std::string(3115, 'c'))}}},
 };
 
-std::vector<Variable> Variables(const Case& c)
+using Image = std::unique_ptr<unsigned char, decltype(&std::free)>;
+
+// The variable file of case `c` for model `m`, and its entries as the core's reader gives them.
+Image FileOf(const ModelRow& m, const std::vector<Item>& c, std::uint32_t& size, std::vector<Variable>& entries)
 {
-    std::vector<Variable> vs;
-    for (const Item& it : c.items) {
-        Variable v = {{}, {}, kTextType, it.attribute, it.data};
-        std::snprintf(v.folder, sizeof v.folder, "%s", it.folder);
-        std::snprintf(v.name, sizeof v.name, "%s", it.name);
-        vs.push_back(v);
+    std::vector<Variable> vars;
+    for (const Item& it : c) {
+        vars.push_back({{}, {}, kTextType, it.attribute, it.data});
+        std::snprintf(vars.back().folder, 9, "%s", it.folder);
+        std::snprintf(vars.back().name, 9, "%s", it.name);
     }
-    return vs;
+    ImageFailure failure;
+    Image image(Variables2GroupBuffer(vars, size, failure, m.file), &std::free);
+    entries.resize(VarFileEntryCount({image.get(), size}));
+    EXPECT_EQ(ParseVarFile({image.get(), size}, entries), nullptr);
+    return image;
 }
 
-// The variable as the calculator stores it: the big-endian size, then the data.
-Bytes Stored(const Bytes& data)
-{
-    Bytes s = {static_cast<unsigned char>(data.size() >> 8), static_cast<unsigned char>(data.size())};
-    s.insert(s.end(), data.begin(), data.end());
-    return s;
-}
-
-std::string Hex(const Bytes& b)
-{
-    std::string s;
-    char x[4];
-    for (unsigned char c : b)
-        std::snprintf(x, sizeof x, "%02X ", c), s += x;
-    return s;
-}
-
-// libticalcs2 against `sim`: its cable's functions read and write the simulated calculator.
+// libticalcs2's cable: its functions read and write the simulated calculator.
 SimCalc* g_sim;
 int CableSend(CableHandle*, uint8_t* data, uint32_t n)
 {
@@ -149,175 +113,107 @@ int CableRecv(CableHandle*, uint8_t* data, uint32_t n)
     g_sim->out.erase(g_sim->out.begin(), g_sim->out.begin() + n);
     return 0;
 }
-int CableCheck(CableHandle*, int* status)
-{
-    *status = g_sim->out.empty() ? 0 : 2;
-    return 0;
-}
+int CableCheck(CableHandle*, int* status) { return *status = g_sim->out.empty() ? 0 : 2, 0; }
 int CableNothing(CableHandle*) { return 0; }
-CableFncts g_cable_usb = {CABLE_USB, "sim", "sim", "simulated calculator", 0, &CableNothing,
-                          &CableNothing, &CableNothing, &CableNothing, &CableNothing, &CableNothing,
-                          &CableSend, &CableRecv, &CableCheck};
-CableFncts g_cable_slv = {CABLE_SLV, "sim", "sim", "simulated calculator", 0, &CableNothing,
-                          &CableNothing, &CableNothing, &CableNothing, &CableNothing, &CableNothing,
-                          &CableSend, &CableRecv, &CableCheck};
+CableFncts g_cable = {CABLE_USB, "sim", "sim", "simulated calculator", 0, &CableNothing, &CableNothing,
+                      &CableNothing, &CableNothing, &CableNothing, &CableNothing, &CableSend, &CableRecv, &CableCheck};
 
 struct Tilp {
-    CableHandle* cable;
+    CableHandle* cable = ticables_handle_new(CABLE_NUL, PORT_1);
     CalcHandle* calc;
-    explicit Tilp(const ModelRow& m, SimCalc& sim)
+    Tilp(const ModelRow& m, SimCalc& sim) : calc(ticalcs_handle_new(m.tilp))
     {
         g_sim = &sim;
-        // A handle of the null cable, then given the SilverLink's kind and the table above.
-        cable = ticables_handle_new(CABLE_NUL, PORT_1);
+        // The null cable's handle, given the kind of cable and the table above.
         cable->model = m.usb ? CABLE_USB : CABLE_SLV;
-        cable->cable = m.usb ? &g_cable_usb : &g_cable_slv;
-        calc = ticalcs_handle_new(m.tilp);
+        cable->cable = &g_cable;
         ticalcs_cable_attach(calc, cable);
-        // As TiLP does before each operation; over USB, this sets the buffer size and the mode.
-        if (m.usb)
+        if (m.usb)  // as TiLP does before each operation: the buffer size and the mode
             EXPECT_EQ(ticalcs_calc_isready(calc), 0);
     }
-    ~Tilp()
-    {
-        ticalcs_handle_del(calc);
-        ticables_handle_del(cable);
-    }
+    ~Tilp() { ticalcs_handle_del(calc), ticables_handle_del(cable); }
 };
 
-using Image = std::unique_ptr<unsigned char, decltype(&std::free)>;
-
-// The variable file of `vars` for model `m`, and its entries as the core's reader gives them.
-Image FileOf(const ModelRow& m, const std::vector<Variable>& vars, std::uint32_t& size, std::vector<Variable>& entries)
-{
-    ImageFailure failure;
-    Image image(Variables2GroupBuffer(vars, size, failure, m.file), &std::free);
-    entries.resize(VarFileEntryCount({image.get(), size}));
-    EXPECT_EQ(ParseVarFile({image.get(), size}, entries), nullptr);
-    return image;
-}
-
-// Sends the file made of `vars` with libticalcs2; its result.
-int TilpSend(const ModelRow& m, SimCalc& sim, const std::vector<Variable>& vars)
-{
-    std::uint32_t size = 0;
-    std::vector<Variable> entries;
-    const Image image = FileOf(m, vars, size, entries);
-    const std::string path = testing::TempDir() + "/link_test_file" + (vars.size() > 1 ? m.file.group_extension : m.file.extension);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_TRUE(f && std::fwrite(image.get(), 1, size, f) == size && std::fclose(f) == 0);
-    FileContent* content = tifiles_content_create_regular(m.tilp);
-    EXPECT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
-    Tilp tilp(m, sim);
-    const int result = ticalcs_calc_send_var(tilp.calc, MODE_NORMAL, content);
-    tifiles_content_delete_regular(content);
-    return result;
-}
-
-// Runs sorvel's link against `sim` until it ends; a silent calculator makes the clock jump.
-// Sends all that `link` has to send to `sim`; false when the device went away.
-bool Flush(Link& link, SimCalc& sim, std::uint64_t now)
-{
-    for (std::span<const unsigned char> out; !(out = link.Take(now)).empty();) {
-        if (!sim.Take(out.data(), out.size()))
-            return false;
-        sim.zero_length_writes += link.usb && link.u->zero_length_after;
-    }
-    return true;
-}
-
+// Runs `link` against `sim` until it ends; a silent calculator makes the clock jump.
 void Drive(Link& link, SimCalc& sim)
 {
     std::uint64_t now = 1000;
-    for (int rounds = 0; link.state() == LinkState::running && rounds < 100000; ++rounds) {
-        if (!Flush(link, sim, now))
-            return link.Gone();
+    auto flush = [&] {
+        bool zero_length = false;
+        for (std::span<const unsigned char> out; !(out = LinkTakeOutput(link, now, zero_length)).empty();
+             sim.zero_length_writes += zero_length)
+            if (!sim.Take(out.data(), out.size()))
+                return false;
+        return true;
+    };
+    while (LinkStateOf(link) == LinkState::running) {
+        if (!flush())
+            return LinkDeviceGone(link);
         const Bytes in(sim.out.begin(), sim.out.end());
         sim.out.clear();
         now += in.empty() ? kLinkTimeoutMs : 1;
-        // A byte at a time, so that every way of splitting an answer is taken.
-        for (unsigned char b : in)
-            link.Feed({&b, 1}, now);
+        for (unsigned char b : in)  // a byte at a time: every way of splitting an answer
+            LinkFeed(link, {&b, 1}, now);
         if (in.empty())
-            link.Feed({}, now);
+            LinkFeed(link, {}, now);
     }
-    Flush(link, sim, now);
+    flush();
 }
 
-// Each variable of `c` stored as its file holds it; archived but on the TI-92, which has no
-// archive.
-void ExpectStored(const SimCalc& sim, const Case& c)
+// The calculator holds each variable as the file does; archived but on the TI-92 (no archive).
+void ExpectStored(const SimCalc& sim, const std::vector<Item>& c)
 {
-    ASSERT_EQ(sim.vars.size(), c.items.size());
-    for (const Item& it : c.items) {
+    ASSERT_EQ(sim.vars.size(), c.size());
+    for (const Item& it : c) {
         auto v = std::find_if(sim.vars.begin(), sim.vars.end(), [&](const SimVar& s) { return s.folder == it.folder && s.name == it.name; });
         ASSERT_NE(v, sim.vars.end()) << it.folder << "\\" << it.name;
-        EXPECT_EQ(v->stored, Stored(it.data));
+        EXPECT_TRUE(v->stored == Stored(it.data) && v->type == kTextType);
         EXPECT_EQ(v->attribute, sim.model == LinkModel::ti92 ? 0 : it.attribute);
-        EXPECT_EQ(v->type, kTextType);
     }
 }
 
-using Param = std::tuple<int, int>;
-class Send : public testing::TestWithParam<Param> {};
+class Send : public testing::TestWithParam<std::tuple<int, int>> {};
 
 // Each model, each file: libticalcs2 and sorvel send the same bytes, and the calculator stores
-// each variable as the file holds it.
+// each variable as the file holds it; over USB, also when the calculator asks for time.
 TEST_P(Send, SameBytesAsTilp)
 {
-    const ModelRow& m = kModelRows[std::get<0>(GetParam())];
-    const Case& c = kCases[std::get<1>(GetParam())];
-    const std::vector<Variable> vars = Variables(c);
-    SimCalc tilp_sim(m.link, m.usb), sorvel_sim(m.link, m.usb);
-    ASSERT_EQ(TilpSend(m, tilp_sim, vars), 0) << Hex(tilp_sim.log);
+    const auto [row, kase] = GetParam();
+    const ModelRow& m = kRows[row];
+    const std::vector<Item>& c = kCases[kase].second;
+    std::uint32_t size = 0;
+    std::vector<Variable> entries;
+    const Image image = FileOf(m, c, size, entries);
+    SimCalc tilp_sim = Sim(m), sorvel_sim = Sim(m);
+    const std::string path = testing::TempDir() + "/link_test" + (c.size() > 1 ? m.file.group_extension : m.file.extension);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f && std::fwrite(image.get(), 1, size, f) == size && std::fclose(f) == 0);
+    FileContent* content = tifiles_content_create_regular(m.tilp);
+    ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
+    EXPECT_EQ(ticalcs_calc_send_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content), 0);
+    tifiles_content_delete_regular(content);
     ExpectStored(tilp_sim, c);
 
-    std::uint32_t size = 0;
-    std::vector<Variable> entries;
-    const Image image = FileOf(m, vars, size, entries);
-    Link link{m.usb};
-    link.Send(m, entries);
-    Drive(link, sorvel_sim);
-    EXPECT_EQ(link.state(), LinkState::done) << link.failure();
-    EXPECT_EQ(link.acknowledged(), link.total());
+    auto link = std::make_unique<Link>();
+    LinkStartSend(*link, m.link, m.usb, entries, 0);
+    Drive(*link, sorvel_sim);
+    EXPECT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
+    EXPECT_EQ(LinkAcknowledged(*link), LinkTotal(*link));
     ExpectStored(sorvel_sim, c);
+    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log) << sorvel_sim.log.size() << " bytes against " << tilp_sim.log.size();
     EXPECT_EQ(sorvel_sim.zero_length_writes, tilp_sim.zero_length_writes);
-    EXPECT_EQ(tilp_sim.zero_length_writes, m.usb && std::string(c.label) == "zero_length");
-    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log) << "sorvel sent " << sorvel_sim.log.size()
-                                                << " bytes, libticalcs2 " << tilp_sim.log.size();
+    EXPECT_EQ(tilp_sim.zero_length_writes, m.usb && kase == 6);
 }
 
-// Over USB, the calculator may ask for time before it acknowledges: the transfer waits and goes
-// on as libticalcs2's does.
-TEST(UsbLink, WaitsWhenAskedForTime)
-{
-    const ModelRow& m = kModelRows[5];
-    const std::vector<Variable> vars = Variables(kCases[4]);
-    SimCalc tilp_sim(m.link, true), sorvel_sim(m.link, true);
-    tilp_sim.delays = sorvel_sim.delays = true;
-    ASSERT_EQ(TilpSend(m, tilp_sim, vars), 0);
-    std::uint32_t size = 0;
-    std::vector<Variable> entries;
-    const Image image = FileOf(m, vars, size, entries);
-    Link link{true};
-    link.Send(m, entries);
-    Drive(link, sorvel_sim);
-    EXPECT_EQ(link.state(), LinkState::done) << link.failure();
-    ExpectStored(sorvel_sim, kCases[4]);
-    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log);
-}
+INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRowCount), testing::Range(0, 7)), [](const auto& p) {
+    return std::string(kRows[std::get<0>(p.param)].label) + "_" + kCases[std::get<1>(p.param)].first;
+});
 
-INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRows), testing::Range(0, 7)),
-                         [](const testing::TestParamInfo<Param>& p) {
-                             return std::string(kModelRows[std::get<0>(p.param)].label) + "_" +
-                                    kCases[std::get<1>(p.param)].label;
-                         });
-
-// The calculator holding the group file's variables, one of them archived.
+// The calculator holding the group's variables and an archived one.
 SimCalc Holding(const ModelRow& m)
 {
-    SimCalc sim(m.link, m.usb);
-    for (const Item& it : kCases[4].items)
+    SimCalc sim = Sim(m);
+    for (const Item& it : kCases[4].second)
         sim.vars.push_back({it.folder, it.name, kTextType, it.attribute, Stored(it.data)});
     sim.vars.push_back({"main", "kept", kTextType, kArchived, Stored(Text("in the archive"))});
     return sim;
@@ -325,18 +221,14 @@ SimCalc Holding(const ModelRow& m)
 
 class Fetch : public testing::TestWithParam<int> {};
 
-// The list: the same folders and variables (name, type, attribute, size) as libticalcs2's, from
-// the same bytes sent.
+// The list: libticalcs2's folders and variables (name, type, attribute, size), the same bytes sent.
 TEST_P(Fetch, ListAsTilp)
 {
-    const ModelRow& m = kModelRows[GetParam()];
+    const ModelRow& m = kRows[GetParam()];
     SimCalc tilp_sim = Holding(m), sorvel_sim = Holding(m);
     GNode *vars = nullptr, *apps = nullptr;
+    ASSERT_EQ(ticalcs_calc_get_dirlist(Tilp(m, tilp_sim).calc, &vars, &apps), 0);
     std::set<std::tuple<std::string, std::string, int, int, unsigned>> tilp_list, sorvel_list;
-    {
-        Tilp tilp(m, tilp_sim);
-        ASSERT_EQ(ticalcs_calc_get_dirlist(tilp.calc, &vars, &apps), 0);
-    }
     for (GNode* f = g_node_first_child(vars); f; f = g_node_next_sibling(f)) {
         const VarEntry* fe = static_cast<VarEntry*>(f->data);
         tilp_list.insert({"", fe->name, fe->type, fe->attr, 0});
@@ -348,25 +240,23 @@ TEST_P(Fetch, ListAsTilp)
     ticalcs_dirlist_destroy(&vars);
     ticalcs_dirlist_destroy(&apps);
 
-    Link link{m.usb};
+    auto link = std::make_unique<Link>();
     LinkEntry entries[16];
-    link.List(m, entries);
-    Drive(link, sorvel_sim);
-    ASSERT_EQ(link.state(), LinkState::done) << link.failure();
-    for (std::size_t i = 0; i < link.Count(); ++i) {
-        const LinkEntry& e = entries[i];
+    LinkStartList(*link, m.link, m.usb, entries, 0);
+    Drive(*link, sorvel_sim);
+    ASSERT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
+    for (const LinkEntry& e : std::span(entries, LinkListCount(*link)))
         sorvel_list.insert({e.folder, e.name, e.type, e.type == 0x1F ? 0 : e.attribute, e.type == 0x1F ? 0 : e.size});
-    }
     EXPECT_EQ(sorvel_list, tilp_list);
     EXPECT_EQ(sorvel_list.size(), 7u);  // main, docs and five variables
-    EXPECT_EQ(Hex(sorvel_sim.log), Hex(tilp_sim.log));
+    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log);
 }
 
-// Receiving: the same bytes sent as libticalcs2 and the same variable, which the core's writer
-// turns into a file its reader takes back whole.
+// Receiving: libticalcs2's bytes sent and variable, which the core's writer turns into a file
+// its reader takes back.
 TEST_P(Fetch, ReceiveAsTilp)
 {
-    const ModelRow& m = kModelRows[GetParam()];
+    const ModelRow& m = kRows[GetParam()];
     SimCalc tilp_sim = Holding(m), sorvel_sim = Holding(m);
     FileContent* content = tifiles_content_create_regular(m.tilp);
     VarEntry request = {};
@@ -374,116 +264,94 @@ TEST_P(Fetch, ReceiveAsTilp)
     std::strcpy(request.name, "b");
     request.type = kTextType;
     request.size = Stored(Text("second")).size();  // as TiLP knows it from the list
-    {
-        Tilp tilp(m, tilp_sim);
-        ASSERT_EQ(ticalcs_calc_recv_var(tilp.calc, MODE_NORMAL, content, &request), 0);
-    }
+    ASSERT_EQ(ticalcs_calc_recv_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content, &request), 0);
     const Bytes tilp_data(content->entries[0]->data, content->entries[0]->data + content->entries[0]->size);
     tifiles_content_delete_regular(content);
-
-    Link link{m.usb};
-    link.Receive(m, "docs", "b");
-    Drive(link, sorvel_sim);
-    ASSERT_EQ(link.state(), LinkState::done) << link.failure();
-    const Variable got = link.Received();
-    EXPECT_EQ(Hex(sorvel_sim.log), Hex(tilp_sim.log));
-    EXPECT_EQ(Stored(Bytes(got.data.begin(), got.data.end())), tilp_data);
     EXPECT_EQ(tilp_data, Stored(Text("second")));
 
+    auto link = std::make_unique<Link>();
+    LinkStartReceive(*link, m.link, m.usb, "docs", "b", kTextType, 0);
+    Drive(*link, sorvel_sim);
+    ASSERT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
+    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log);
+    const Variable got = LinkReceived(*link);
     std::uint32_t size = 0;
     ImageFailure failure;
     const Image file(DataBuffer2OTHBuffer(got.name, got.data, size, failure, m.file, got.folder), &std::free);
     Variable back[1];
     ASSERT_EQ(ParseVarFile({file.get(), size}, back), nullptr);
-    EXPECT_STREQ(back[0].folder, "docs");
-    EXPECT_STREQ(back[0].name, "b");
-    EXPECT_TRUE(std::ranges::equal(back[0].data, Text("second")));
+    EXPECT_EQ(std::string(back[0].folder) + "\\" + back[0].name, "docs\\b");
+    EXPECT_EQ(Stored(Bytes(back[0].data.begin(), back[0].data.end())), tilp_data);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Fetch, testing::Range(0, kRows),
-                         [](const testing::TestParamInfo<int>& p) { return std::string(kModelRows[p.param].label); });
+INSTANTIATE_TEST_SUITE_P(Link, Fetch, testing::Range(0, kRowCount), [](const auto& p) { return std::string(kRows[p.param].label); });
 
-// Each way the calculator fails: sorvel ends with its line, never with success, and never
-// counts data the calculator did not acknowledge.
+// Each way the calculator fails: sorvel ends with its line (and why, where the protocol tells),
+// never with success, and counts no data the calculator did not acknowledge.
 struct FailureRow {
     const char* label;
     void (*set)(SimCalc&);
     bool receive;
-    const char* line;  // part of the line; the TI-92's refusals give no reason
+    const char* line;
+    const char* why;  // where the protocol tells: not on the TI-92, and over USB alone for memory
+    bool usb_only_why = false;
 };
 const FailureRow kFailures[] = {
-    {"locked", [](SimCalc& s) { s.vars.push_back({"main", "notes", kTextType, kArchived, Stored(Text(""))}); }, false, "refused main\\notes"},
-    {"name", [](SimCalc& s) { s.refusal = s.usb ? 0x000D : 0x25; }, false, "refused main\\notes"},
-    {"other", [](SimCalc& s) { s.refusal = s.usb ? 0x000C : 0x99; }, false, "refused main\\notes"},
-    {"silent", [](SimCalc& s) { s.silent = true; }, false, "did not answer within 10 seconds"},
-    {"gone", [](SimCalc& s) { s.gone_after = 30; }, false, "went away"},
-    {"out_of_turn", [](SimCalc& s) { s.out_of_turn = true; }, false, "unexpected packet"},
-    {"missing", [](SimCalc&) {}, true, "has no variable main\\none"},
-    {"damaged", [](SimCalc& s) { s.damaged = true; s.vars.push_back({"main", "none", kTextType, 0, Stored(Text("x"))}); }, true, "does not match"},
-    {"silent_receive", [](SimCalc& s) { s.silent = true; }, true, "did not answer"},
+    {"locked", [](SimCalc& s) { s.vars.push_back({"main", "notes", kTextType, kArchived, {}}); }, false, "refused main\\notes", "locked"},
+    {"name", [](SimCalc& s) { s.refusal = s.usb ? 0x000D : 0x25; }, false, "refused main\\notes", "does not take that name"},
+    {"memory", [](SimCalc& s) { s.refusal = s.usb ? 0x000C : 0x99; }, false, "refused main\\notes", "memory is full", true},
+    {"silent", [](SimCalc& s) { s.silent = true; }, false, "did not answer within 10 seconds", ""},
+    {"gone", [](SimCalc& s) { s.gone_after = 30; }, false, "went away", ""},
+    {"out_of_turn", [](SimCalc& s) { s.out_of_turn = true; }, false, "unexpected packet", ""},
+    {"missing", [](SimCalc&) {}, true, "has no variable main\\none", ""},
+    {"damaged", [](SimCalc& s) { s.damaged = true, s.vars.push_back({"main", "none", kTextType, 0, Stored(Text("x"))}); }, true, "does not match", ""},
+    {"silent_receive", [](SimCalc& s) { s.silent = true; }, true, "did not answer", ""},
 };
 
 class Failure : public testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(Failure, EndsWithItsLine)
 {
-    const ModelRow& m = kModelRows[std::get<0>(GetParam())];
+    const ModelRow& m = kRows[std::get<0>(GetParam())];
     const FailureRow& row = kFailures[std::get<1>(GetParam())];
-    SimCalc sim(m.link, m.usb);
+    SimCalc sim = Sim(m);
     row.set(sim);
-    const std::vector<Variable> vars = Variables(kCases[0]);
-    Link link{m.usb};
+    std::uint32_t size = 0;
+    std::vector<Variable> entries;
+    const Image image = FileOf(m, kCases[0].second, size, entries);
+    auto link = std::make_unique<Link>();
     if (row.receive)
-        link.Receive(m, "main", "none");
+        LinkStartReceive(*link, m.link, m.usb, "main", "none", kTextType, 0);
     else
-        link.Send(m, vars);
-    Drive(link, sim);
-    ASSERT_EQ(link.state(), LinkState::failed);
-    const std::string line = link.failure();
+        LinkStartSend(*link, m.link, m.usb, entries, 0);
+    Drive(*link, sim);
+    ASSERT_EQ(LinkStateOf(*link), LinkState::failed);
+    const std::string line = LinkFailure(*link);
     EXPECT_NE(line.find(row.line), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
+    if (m.link != LinkModel::ti92 && (m.usb || !row.usb_only_why))
+        EXPECT_NE(line.find(row.why), std::string::npos) << line;
     if (!row.receive)
-        EXPECT_EQ(link.acknowledged(), 0u);
-    // Why, where the protocol tells.
-    const std::string label = row.label;
-    if (m.link != LinkModel::ti92 && (label == "locked" || label == "name" || (label == "other" && m.usb)))
-        EXPECT_NE(line.find(label == "name" ? "does not take that name" : label == "locked" ? "locked" : "memory is full"),
-                  std::string::npos) << line;
+        EXPECT_EQ(LinkAcknowledged(*link), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Failure, testing::Combine(testing::Range(0, kRows), testing::Range(0, 9)),
-                         [](const testing::TestParamInfo<std::tuple<int, int>>& p) {
-                             return std::string(kModelRows[std::get<0>(p.param)].label) + "_" +
-                                    kFailures[std::get<1>(p.param)].label;
-                         });
+INSTANTIATE_TEST_SUITE_P(Link, Failure, testing::Combine(testing::Range(0, kRowCount), testing::Range(0, 9)), [](const auto& p) {
+    return std::string(kRows[std::get<0>(p.param)].label) + "_" + kFailures[std::get<1>(p.param)].label;
+});
 
-// The endpoints of a device's configuration: bulk IN and OUT of interface 0, the IN packet
-// size; an interrupt endpoint, another interface's and a descriptor cut short are passed over.
+// The bulk endpoints of interface 0 and the IN packet size; an interrupt endpoint, another
+// interface's and a descriptor cut short are passed over.
 TEST(UsbFraming, FindsBulkEndpoints)
 {
-    const unsigned char silverlink[] = {
-        9, 2, 32, 0, 1, 1, 0, 0x80, 50,       // configuration
-        9, 4, 0, 0, 2, 0xFF, 0, 0, 0,         // interface 0
-        7, 5, 0x81, 2, 32, 0, 0,              // bulk IN, 32 bytes
-        7, 5, 0x02, 2, 32, 0, 0};             // bulk OUT
-    const UsbEndpoints a = FindBulkEndpoints(silverlink);
-    EXPECT_EQ(a.in, 0x81);
-    EXPECT_EQ(a.out, 0x02);
-    EXPECT_EQ(a.max_packet, 32);
-    EXPECT_EQ(WholePacketRead(a, 33), 64u);
-    const unsigned char titanium[] = {
-        9, 2, 46, 0, 2, 1, 0, 0x80, 50,
-        9, 4, 0, 0, 3, 0xFF, 0, 0, 0,
-        7, 5, 0x83, 3, 8, 0, 10,              // interrupt IN
-        7, 5, 0x81, 2, 0x40, 0, 0,            // bulk IN, 64 bytes
-        7, 5, 0x02, 2, 0x40, 0, 0,
-        9, 4, 1, 0, 1, 0xFF, 0, 0, 0,
-        7, 5, 0x84, 2, 0, 2, 0};              // another interface's bulk IN
-    const UsbEndpoints b = FindBulkEndpoints(titanium);
-    EXPECT_EQ(b.in, 0x81);
-    EXPECT_EQ(b.max_packet, 64);
-    const UsbEndpoints c = FindBulkEndpoints(std::span(titanium).first(30));
-    EXPECT_EQ(c.in, 0);
+    const unsigned char d[] = {9, 2, 46, 0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 3, 0xFF, 0, 0, 0,
+                               7, 5, 0x83, 3, 8, 0, 10,     // interrupt IN
+                               7, 5, 0x81, 2, 0x40, 0, 0,   // bulk IN, 64 bytes
+                               7, 5, 0x02, 2, 0x40, 0, 0,   // bulk OUT
+                               9, 4, 1, 0, 1, 0xFF, 0, 0, 0, 7, 5, 0x84, 2, 0, 2, 0};
+    const UsbEndpoints e = FindBulkEndpoints(d);
+    EXPECT_TRUE(e.in == 0x81 && e.out == 0x02 && e.max_packet == 64);
+    EXPECT_EQ(WholePacketRead(e, 65), 128u);
+    EXPECT_EQ(FindBulkEndpoints(std::span(d).first(30)).in, 0);
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #pragma once
 
-// A simulated calculator of the family on the classic link protocol: it holds folders and
-// variables in memory and answers packets as the calculator does, with a setting for each
-// refusal, for silence, for a device that goes away and for damaged answers.
+// A simulated calculator of the family, on the classic link protocol or (the TI-89 Titanium)
+// its own USB protocol: it holds folders and variables in memory and answers as the calculator
+// does, with a setting for each refusal, for silence, for going away and for damaged answers.
 
-#include "core/link/dbus_link.h"
+#include "core/link/link_types.h"
 
 #include <cstdint>
 #include <deque>
@@ -20,43 +20,36 @@ struct SimVar {
 };
 
 struct SimCalc {
-    explicit SimCalc(LinkModel m, bool on_usb = false) : model(m), usb(on_usb) {}
+    SimCalc(LinkModel m, bool on_usb) : model(m), usb(on_usb) {}
     LinkModel model;
-    bool usb;                        // the TI-89 Titanium's own USB protocol
+    bool usb;
     std::vector<SimVar> vars;
-    unsigned char refusal = 0;       // SKP code answering every RTS, 0 for none
-    bool silent = false;             // answers nothing
+    unsigned refusal = 0;               // the code refusing every variable sent, 0 for none
+    bool silent = false, damaged = false, delays = false;  // delays: asks for time (USB)
+    bool out_of_turn = false;           // answers a variable sent with a packet out of turn
     std::size_t gone_after = SIZE_MAX;  // bytes taken before the device goes away
-    bool damaged = false;            // its data packets carry a wrong sum
-    bool out_of_turn = false;        // answers RTS with CTS alone (over USB, with a variable)
-    bool delays = false;             // over USB, asks for time before each acknowledgement
 
-    Bytes log;                       // every byte the computer sent
+    Bytes log;                          // every byte the computer sent
     int zero_length_writes = 0;
-    std::deque<unsigned char> out;   // what the calculator has to send
-    bool gone = false;
+    std::deque<unsigned char> out;      // what the calculator sends
 
     // Takes bytes from the computer; false once the device is gone.
     bool Take(const unsigned char* data, std::size_t n);
 
 private:
-    Bytes in_;
-    std::vector<Bytes> outbox_;  // the XDP data still to send
+    Bytes in_, vin_;
+    std::vector<Bytes> outbox_;  // classic protocol: the data still to send
     std::size_t next_ = 0;
-    unsigned char last_ = 0;     // the command the calculator sent last
-    SimVar pending_;
-    void Answer(unsigned char cmd, const unsigned char* data, std::size_t n);
-    void Send(unsigned char cmd, const Bytes& data = {}, bool carries = false);
-    // The USB protocol: raw packets in, virtual packets answered.
-    std::uint32_t raw_max_ = 0;
-    Bytes vin_;
-    std::deque<Bytes> raw_out_;      // raw packets waiting for the computer's acknowledgement
+    unsigned char last_ = 0;
+    std::deque<Bytes> raw_out_;  // USB: raw packets waiting for the computer's acknowledgement
     bool in_flight_ = false;
-    void TakeRaw(unsigned char type, const Bytes& data);
-    void AnswerVirtual(std::uint16_t type, const Bytes& data);
+    std::uint32_t raw_max_ = 0;
+    SimVar pending_;
+    void Answer(unsigned char cmd, const Bytes& d);
+    void Send(unsigned char cmd, const Bytes& data = {}, bool carries = false);
+    void AnswerVirtual(std::uint16_t type, const Bytes& d);
     void SendVirtual(std::uint16_t type, const Bytes& data);
     void Release();
+    bool Store(unsigned& code);
+    std::vector<std::string> Folders() const;
 };
-
-// The calculator's machine ID toward the computer.
-unsigned char CalcId(LinkModel model);
