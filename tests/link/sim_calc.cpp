@@ -1,6 +1,7 @@
 #include "sim_calc.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -39,12 +40,19 @@ std::string GetName(const Bytes& d, std::size_t& at)
     return std::string(d.begin() + at - (n ? n + 1 : 0), d.begin() + at - (n ? 1 : 0));
 }
 
-// A USB attribute: its ID, present, its size and its value, big-endian.
-void Attribute(Bytes& b, std::uint16_t id, std::uint32_t value, int size)
+// A USB variable header: folder, name, then each attribute (ID, size, value) present.
+Bytes Header(const std::string& folder, const std::string& name, std::initializer_list<std::array<std::uint32_t, 3>> attributes)
 {
-    Put(b, id << 8, 3, true);
-    Put(b, size, 2, true);
-    Put(b, value, size, true);
+    Bytes h;
+    PutName(h, folder);
+    PutName(h, name);
+    Put(h, attributes.size(), 2, true);
+    for (const auto& [id, size, value] : attributes) {
+        Put(h, id << 8, 3, true);
+        Put(h, size, 2, true);
+        Put(h, value, size, true);
+    }
+    return h;
 }
 
 } // namespace
@@ -252,31 +260,16 @@ void SimCalc::AnswerVirtual(std::uint16_t type, const Bytes& d)
                 const SimVar v = i == 0 ? SimVar{f, "", 0x1F, 0, {}} : vars[i - 1];
                 if (v.folder != f)
                     continue;
-                Bytes h;
-                PutName(h, f);
-                PutName(h, v.name);
-                Put(h, 6, 2, true);
-                Attribute(h, 0x02, 0xF00C0000u | v.type, 4);
-                Attribute(h, 0x03, v.attribute == 3, 1);
-                Attribute(h, 0x05, 0, 1);
-                Attribute(h, 0x01, v.stored.size(), 4);
-                Attribute(h, 0x41, v.attribute == 1, 1);
-                Attribute(h, 0x42, 0, 1);
-                SendVirtual(0x000A, h);
+                SendVirtual(0x000A, Header(f, v.name, {{0x02, 4, 0xF00C0000u | v.type}, {0x03, 1, v.attribute == 3}, {0x05, 1, 0},
+                                                       {0x01, 4, static_cast<std::uint32_t>(v.stored.size())},
+                                                       {0x41, 1, v.attribute == 1}, {0x42, 1, 0}}));
             }
         return SendVirtual(0xDD00, {});
     case 0x000C: {  // a variable asked for: its header, then its content
         const std::string folder = GetName(d, at), name = GetName(d, at);
         for (const SimVar& v : vars)
             if (v.folder == folder && v.name == name) {
-                Bytes h;
-                PutName(h, folder);
-                PutName(h, name);
-                Put(h, 3, 2, true);
-                Attribute(h, 0x03, v.attribute == 3, 1);
-                Attribute(h, 0x08, 0, 4);
-                Attribute(h, 0x41, v.attribute == 1, 1);
-                SendVirtual(0x000A, h);
+                SendVirtual(0x000A, Header(folder, name, {{0x03, 1, v.attribute == 3}, {0x08, 4, 0}, {0x41, 1, v.attribute == 1}}));
                 return SendVirtual(0x000D, v.stored);
             }
         return SendVirtual(0xEE00, {0x00, 0x04});

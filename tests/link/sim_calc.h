@@ -45,11 +45,8 @@ private:
     bool in_flight_ = false;
     std::uint32_t raw_max_ = 0;
     SimVar pending_;
-    void Answer(unsigned char cmd, const Bytes& d);
-    void Send(unsigned char cmd, const Bytes& data = {}, bool carries = false);
-    void AnswerVirtual(std::uint16_t type, const Bytes& d);
-    void SendVirtual(std::uint16_t type, const Bytes& data);
-    void Release();
+    void Answer(unsigned char cmd, const Bytes& d), Send(unsigned char cmd, const Bytes& data = {}, bool carries = false);
+    void AnswerVirtual(std::uint16_t type, const Bytes& d), SendVirtual(std::uint16_t type, const Bytes& data), Release();
     bool Store(unsigned& code);
     std::vector<std::string> Folders() const;
 };
