@@ -104,7 +104,9 @@ window.sorvel = (() => {
         }
         // A read stays pending while the calculator is silent: the time passes every tenth of a second.
         if (!reading) (reading = device.transferIn(into.endpointNumber, readSize)).catch(() => {});
-        const got = await Promise.race([reading, new Promise((r) => setTimeout(r, 100))]);
+        let timer;
+        const got = await Promise.race([reading, new Promise((r) => (timer = setTimeout(r, 100)))]);
+        clearTimeout(timer);
         if (!got) {
           _sorvel_link_feed(0, 0, performance.now());
           continue;
