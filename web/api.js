@@ -123,7 +123,7 @@ window.sorvel = (() => {
       await device.releaseInterface(0);
       await device.close();
     } catch (e) { /* gone already */ }
-    if (cancelled) return failed('cancelled: the calculator may show a link error (press ESC on it)', '');
+    if (cancelled) return failed('cancelled', 'If the calculator shows a link error, press ESC on it');
     if (_sorvel_link_state() == 1) return {status: 0, message: '', hint: ''};
     const line = string(_sorvel_link_failure());
     return failed(line, linkHint(line, string(_sorvel_link_sent_names())));
@@ -142,20 +142,26 @@ window.sorvel = (() => {
       const r = await transfer(device, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId == titanium, model, now).status, o);
       return Object.assign(r, {names: string(_sorvel_link_sent_names())});
     },
-    // The calculator's variables, as {status, message, hint, entries: [{folder, name, type, size}]}
-    // (folders left out); o.model names the model behind the cable.
+    // The calculator's variables, as {status, message, hint, entries: [{folder, name, type, size,
+    // raw}]} (folders left out; folder and name in UTF-8, raw their bytes on the calculator, for
+    // receive); o.model names the model behind the cable.
     list: async (device, o = {}) => {
       const r = await transfer(device, (now) => call(_sorvel_link_list, device.productId == titanium, modelOf(device, o), now).status, o);
-      r.entries = Array.from({length: r.status ? 0 : _sorvel_link_count()}, (_, i) => ({
-        folder: string(_sorvel_link_entry_folder(i)), name: string(_sorvel_link_entry_name(i)),
-        type: _sorvel_link_entry_type(i), size: _sorvel_link_entry_size(i)})).filter((e) => e.type != 0x1F);
+      const bytes = (at) => HEAPU8.slice(at, HEAPU8.indexOf(0, at));
+      r.entries = Array.from({length: r.status ? 0 : _sorvel_link_count()}, (_, i) => {
+        const raw = {folder: bytes(_sorvel_link_entry_folder(i)), name: bytes(_sorvel_link_entry_name(i))};
+        return {folder: string(_sorvel_link_shown(_sorvel_link_entry_folder(i))),
+                name: string(_sorvel_link_shown(_sorvel_link_entry_name(i))), type: _sorvel_link_entry_type(i),
+                size: _sorvel_link_entry_size(i), raw};
+      }).filter((e) => e.type != 0x1F);
       return r;
     },
-    // Takes text variable {folder, name} off the calculator: {status, message, hint, fileName and
+    // Takes text variable {folder, name} (or, as list gives them, their bytes in raw) off the calculator: {status, message, hint, fileName and
     // bytes (its variable file), texts (as extract gives them)}.
     receive: async (device, v, o = {}) => {
       const model = modelOf(device, o);
-      const r = await transfer(device, (now) => call(_sorvel_link_receive, device.productId == titanium, model, v.folder, v.name, now).status, o);
+      const r = await transfer(device, (now) => call(_sorvel_link_receive, device.productId == titanium, model,
+                                                   (v.raw || v).folder, (v.raw || v).name, now).status, o);
       if (r.status) return Object.assign(r, {fileName: '', bytes: new Uint8Array(0), texts: []});
       const at = call(_sorvel_link_received, model);
       const bytes = HEAPU8.slice(at.status, at.status + _sorvel_link_received_size());

@@ -2,6 +2,7 @@
 // which then only moves bytes between it and the USB device (sorvel_link_output, then
 // sorvel_link_feed with what the device sent) and passes the time, in milliseconds, until
 // sorvel_link_state is no longer running.
+#include "core/charset.h"
 #include "core/link/link.h"
 #include "core/var_file.h"
 
@@ -43,6 +44,19 @@ bool Fresh()
     return g_link && g_entries;
 }
 
+// Appends calculator name `name` (its bytes up to NUL, 8 at most) to `out` in UTF-8.
+void AppendShown(const char* name, char* out, std::size_t room)
+{
+    std::size_t at = std::strlen(out);
+    for (std::size_t i = 0; i < 8 && name[i]; ++i) {
+        const std::string_view s = CalcByte2Utf8(static_cast<unsigned char>(name[i]));
+        if (at + s.size() >= room)
+            break;
+        std::memcpy(out + at, s.data(), s.size());
+        out[at += s.size()] = '\0';
+    }
+}
+
 // The link's model for the page's model setting `option` (89, 92, 92p or v200).
 LinkModel ModelOf(const char* option)
 {
@@ -74,8 +88,11 @@ EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t
         if (g_vars[i].type == 0x1F)  // a folder of a group file's header
             continue;
         g_vars[g_var_count++] = g_vars[i];
-        const std::size_t at = std::strlen(g_names);
-        std::snprintf(g_names + at, sizeof g_names - at, "%s%s\\%s", at ? ", " : "", g_vars[i].folder, g_vars[i].name);
+        if (g_names[0])
+            AppendShown(", ", g_names, sizeof g_names);
+        AppendShown(g_vars[i].folder, g_names, sizeof g_names);
+        AppendShown("\\", g_names, sizeof g_names);
+        AppendShown(g_vars[i].name, g_names, sizeof g_names);
     }
     if (g_var_count == 0)
         return 1;
@@ -128,12 +145,21 @@ EMSCRIPTEN_KEEPALIVE double sorvel_link_total() { return static_cast<double>(Lin
 // The variables a send started with, as folder\name joined by ", ".
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_sent_names() { return g_names; }
 
-// The entries of a finished list: each one's folder, name, type and size; "" and 0 past the last.
+// The entries of a finished list: each one's folder, name (as the calculator's bytes), type
+// and size; "" and 0 past the last.
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_link_count() { return LinkListCount(*g_link); }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_entry_folder(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].folder : ""; }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_entry_name(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].name : ""; }
 EMSCRIPTEN_KEEPALIVE int sorvel_link_entry_type(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].type : 0; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_link_entry_size(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].size : 0; }
+// Calculator name `name` in UTF-8, until the next call.
+EMSCRIPTEN_KEEPALIVE const char* sorvel_link_shown(const char* name)
+{
+    static char shown[8 * 4 + 1];
+    shown[0] = '\0';
+    AppendShown(name, shown, sizeof shown);
+    return shown;
+}
 
 // The variable file of calculator `model_option` holding the variable a finished receive took,
 // as the console program writes one; null (size 0) when no memory is left.

@@ -108,10 +108,10 @@ FAKE_USB = sim.read_text() + (pathlib.Path(__file__).parent / 'fake_usb.js').rea
 def stored_as(file):
     """What the calculator stores of each variable of variable file `file`, by folder\\name: the
     big-endian size and the data, as the file frames them (its header lists folders and variables)."""
-    out, folder = {}, file[10:18].rstrip(b'\0').decode()
+    out, folder = {}, file[10:18].rstrip(b'\0').decode('latin-1')
     for e in range(int.from_bytes(file[58:60], 'little')):
         entry = file[60 + 16 * e:76 + 16 * e]
-        at, name = int.from_bytes(entry[:4], 'little'), entry[4:12].rstrip(b'\0').decode()
+        at, name = int.from_bytes(entry[:4], 'little'), entry[4:12].rstrip(b'\0').decode('latin-1')
         if entry[12] == 0x1F:
             folder = name
         else:
@@ -407,15 +407,16 @@ try:
     check(driver.switch_to.active_element == hello, 'the focus back on the send button after Cancel')
 
     # From the calculator: its texts listed, two taken off by the keyboard, each a row whose
-    # variable file is the console program's for the same text, and whose text is -x's.
-    held = {n: console(['-u'], {f'{n}.txt': t})[2][f'{n}.89t'] for n, t in (('notes', 'Café θ\n'.encode()), ('list', b'a\nb'))}
+    # variable file is the console program's for the same text, and whose text is -x's; a name
+    # of a letter the calculator stores as one byte, é, shown and taken as it is.
+    held = {n: console(['-u'], {f'{n}.txt': t})[2][f'{n}.89t'] for n, t in (('notes', 'Café θ\n'.encode()), ('café', b'a\nb'))}
     vars = [{'folder': 'main', 'name': n, 'stored': stored_as(f)[f'main\\{n}']} for n, f in held.items()]
     said = transfer(driver.find_element(By.ID, 'from'), vars=vars)
-    check('main\\notes (' in said and 'main\\list (' in said, f'the list: {said}')
+    check('main\\notes (' in said and 'main\\café (' in said, f'the list: {said}')
     for _ in vars:
         driver.switch_to.active_element.send_keys(Keys.SPACE, Keys.TAB)
     driver.switch_to.active_element.send_keys(Keys.ENTER)
-    wait.until(lambda _: len(driver.find_elements(By.XPATH, '//ul[@id="rows"]/li[.//h2="list.89t"]')))
+    wait.until(lambda _: len(driver.find_elements(By.XPATH, '//ul[@id="rows"]/li[.//h2="café.89t"]')))
     for n, f in held.items():
         check(download(row(f'{n}.89t').find_element(By.XPATH, f'.//p/a[.="{n}.89t"]'), f'{n}.89t') == f, f'{n}: its variable file')
         [(out, text)] = console(['-x', '-u'], {f'{n}.89t': f})[2].items()

@@ -8,7 +8,7 @@
   let s = null, o = {}, waiting = null, gone = false;
   s = SorvelSim();  // ready at once: compiled as the script runs
   const put = (b) => { const at = s._malloc(b.length + 1); s.HEAPU8.set(b, at); s.HEAPU8[at + b.length] = 0; return at; };
-  const str = (t) => put(new TextEncoder().encode(t));
+  const str = (t) => put(Uint8Array.from(t, (c) => c.charCodeAt(0)));  // names as the calculator's bytes
   const deliver = () => {
     if (!waiting || !(gone || s._sim_pending())) return;
     const w = waiting, at = s._malloc(w.n), n = s._sim_read(at, w.n), data = s.HEAPU8.slice(at, at + n);
@@ -47,7 +47,7 @@
     s._sim_new(o.model ?? +!!o.usb, !!o.usb, o.refusal || 0, !!o.silent, o.goneAfter ?? -1);
     for (const v of o.vars || []) s._sim_add(str(v.folder), str(v.name), 0x0C, v.attribute || 0, put(v.stored), v.stored.length);
   };
-  const cstr = (at) => new TextDecoder().decode(s.HEAPU8.subarray(at, s.HEAPU8.indexOf(0, at)));
+  const cstr = (at) => String.fromCharCode(...s.HEAPU8.subarray(at, s.HEAPU8.indexOf(0, at)));
   window.stored = () => Array.from({length: s._sim_count()}, (_, i) => [cstr(s._sim_folder(i)) + '\\' + cstr(s._sim_name(i)), Array.from(s.HEAPU8.subarray(s._sim_stored(i), s._sim_stored(i) + s._sim_stored_size(i)))]);
   Object.defineProperty(Navigator.prototype, 'usb', {get: () => ({
     getDevices: async () => (sessionStorage.granted ? [device] : []),
