@@ -68,27 +68,43 @@ window.sorvel = (() => {
 
   // Runs one transfer, started at the time given by `start(now)`, over `device` (a USBDevice or an
   // object with its members): the bytes go between the device and the core until it ends, is
-  // cancelled through o.signal, or the device goes. Returns {status: 0, or 7 when it failed,
-  // message, hint}; o.onProgress gets (bytes acknowledged, total) as they grow.
+  // cancelled through o.signal, or the device goes; one at a time, as the core holds one link.
+  // Returns {status: 0, or 7 when it failed (a status of the page's alone), message, hint};
+  // o.onProgress gets (bytes acknowledged, total) as they grow.
+  let linking = false;
   const transfer = async (device, start, o = {}) => {
     const failed = (message, hint) => ({status: 7, message: `ERROR: ${message}`, hint});
     if (device.productId != cable && device.productId != titanium)
       return failed('this USB device is no TI-GRAPH LINK USB cable or TI-89 Titanium', 'Choose the cable or the calculator');
+    if (linking) return failed('another transfer is running', 'Wait for it to end');
+    linking = true;
+    try {
+      return await run(device, start, o, failed);
+    } finally {
+      linking = false;
+    }
+  };
+  const run = async (device, start, o, failed) => {
     try {
       await device.open();
       if (!device.configuration || device.configuration.configurationValue != 1) await device.selectConfiguration(1);
       await device.claimInterface(0);
     } catch (e) {
       try { await device.close(); } catch (_) { /* it was not open */ }
-      return failed(`the cable could not be opened (${e.message})`, 'Another program is using the cable: close it');
+      return failed(`the cable could not be opened (${e.message})`, e.name == 'SecurityError'
+        ? 'This computer does not let the browser reach the cable: on Linux, add the udev rule that sorvel\'s README gives'
+        : 'Another program is using the cable: close it');
     }
     const iface = device.configuration.interfaces.find((i) => i.interfaceNumber == 0);
-    const endpoints = (iface.alternates[0] || iface.alternate).endpoints.filter((e) => e.type == 'bulk');
+    const endpoints = iface ? (iface.alternates[0] || iface.alternate).endpoints.filter((e) => e.type == 'bulk') : [];
     const into = endpoints.find((e) => e.direction == 'in'), out = endpoints.find((e) => e.direction == 'out');
+    const begun = into && out ? start(performance.now()) : 3;
+    if (begun) {
+      try { await device.close(); } catch (_) { /* gone already */ }
+      return failed(['', 'no variable to send', 'out of memory', 'the device has no bulk endpoints'][begun], '');
+    }
     const packet = into.packetSize || 64, readSize = Math.ceil(4096 / packet) * packet;
     let reading = null, shown = -1, cancelled = false;
-    const begun = start(performance.now());
-    if (begun) return failed(begun == 2 ? 'out of memory' : 'no variable to send', '');
     try {
       for (;;) {
         for (let at; (at = _sorvel_link_output(performance.now())), _sorvel_link_output_size();) {

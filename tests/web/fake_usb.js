@@ -18,10 +18,10 @@
   };
   const endpoint = (n, direction) => ({endpointNumber: n, direction, type: 'bulk', packetSize: 64});
   const device = {vendorId: 0x0451, productId: 0xE001, configuration: null,
-    open: async () => { if (o.busy) throw new DOMException('Access denied.', 'SecurityError'); },
+    open: async () => {},
     selectConfiguration: async (v) => (device.configuration = {configurationValue: v, interfaces: [{interfaceNumber: 0,
       alternates: [{endpoints: [endpoint(1, 'in'), endpoint(2, 'out')]}]}]}),
-    claimInterface: async () => {},
+    claimInterface: async () => { if (o.busy) throw new DOMException('Unable to claim interface.', 'NetworkError'); },
     transferOut: async (n, data) => {
       const start = performance.now(), at = put(data);
       gone ||= !s._sim_take(at, data.length);
