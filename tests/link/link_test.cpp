@@ -215,7 +215,8 @@ SimCalc Holding(const ModelRow& m)
     SimCalc sim = Sim(m);
     for (const Item& it : kCases[4].second)
         sim.vars.push_back({it.folder, it.name, kTextType, it.attribute, Stored(it.data)});
-    sim.vars.push_back({"main", "kept", kTextType, kArchived, Stored(Text("in the archive"))});
+    // A name of 8 bytes, a size past 256.
+    sim.vars.push_back({"main", "archived", kTextType, kArchived, Stored(Text(std::string(300, 'k')))});
     return sim;
 }
 
@@ -331,6 +332,8 @@ TEST_P(Failure, EndsWithItsLine)
     EXPECT_EQ(line.find('\n'), std::string::npos);
     if (m.link != LinkModel::ti92 && (m.usb || !row.usb_only_why))
         EXPECT_NE(line.find(row.why), std::string::npos) << line;
+    if (!m.usb && m.link != LinkModel::ti92 && std::string(row.label) == "memory")  // a code the cable's protocol does not name
+        EXPECT_NE(line.find("(its code 0x99)"), std::string::npos) << line;
     if (!row.receive)
         EXPECT_EQ(LinkAcknowledged(*link), 0u);
 }
