@@ -5,8 +5,12 @@ python3-selenium): its size; how long after its navigation starts it is ready to
 script that notes the same time, for how much of it is the browser's own); and how long
 sorvel.convert takes, timed in the page with performance.now(), on the largest text of each kind
 that bench/texts.py writes: its first call on a page just loaded (over 10 loads), then RUNS
-calls more. Prints the table that the README shows.
-    RUNS=50 bench/web.py [PAGE]       PAGE: build/web/sorvel.html, which the web preset builds"""
+calls more; and, when SIM (the simulated calculator's module, built with -DSORVEL_SIM_MODULE=ON)
+is there, how long sorvel.send takes to send the largest text variable to a fake USB device over
+it that answers at once, on each protocol, and how much of that is the page's (the calculator's
+own time taken out). Prints the table that the README shows.
+    RUNS=50 bench/web.py [PAGE [SIM]]   PAGE: build/web/sorvel.html, which the web preset builds;
+                                        SIM: build/web/web/sorvel_sim.js"""
 import os
 import pathlib
 import statistics
@@ -28,6 +32,7 @@ CONVERT = '''
 
 root = pathlib.Path(__file__).resolve().parent.parent
 page = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else root / 'build/web/sorvel.html').resolve()
+sim = pathlib.Path(sys.argv[2] if len(sys.argv) > 2 else root / 'build/web/web/sorvel_sim.js').resolve()
 runs = int(os.environ.get('RUNS', '50'))
 work = tempfile.mkdtemp(prefix='sorvel-bench-')
 kinds = subprocess.run([sys.executable, root / 'bench/texts.py', work], capture_output=True, text=True, check=True).stdout
@@ -79,5 +84,40 @@ try:
     times = driver.execute_script(SPLIT, size, min(runs, 10))
     print(f'\nSplit long texts, {size:,} bytes into 60 variables (a group file of 3.9 MB; -s refuses one over 4 MiB): first call {times[0]:.1f} ms, '
           f'then median of {len(times) - 1} {statistics.median(times[1:]):.1f} ms')
+    if sim.exists():
+        SEND = '''
+            // Lines of 39 letters: the longest such text a variable holds.
+            const [usb, runs, done] = arguments, times = [];
+            let file;
+            for (let n = sorvel.maxData; !file; --n) {
+              const bytes = new Uint8Array(n).fill(97);
+              for (let i = 39; i < n; i += 40) bytes[i] = 10;
+              const r = sorvel.convert(bytes, {file: 'big.txt', utf8: false});
+              file = r.status ? null : r.bytes;
+            }
+            (async () => {
+              for (let i = 0; i < runs; ++i) {
+                calc({usb});
+                simMs = 0;
+                const start = performance.now(), r = await sorvel.send(fakeDevice, file, {onProgress: (n) => (sent = n)});
+                if (r.status) throw new Error(r.message);
+                times.push([performance.now() - start, performance.now() - start - simMs, sent]);
+              }
+              done(times);
+            })().catch((e) => done(String(e)));
+            let sent = 0;'''
+        driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument',
+                               {'source': sim.read_text() + (root / 'tests/web/fake_usb.js').read_text()})
+        driver.get('about:blank')
+        driver.get(page.as_uri())
+        driver.set_script_timeout(600)
+        print()
+        for usb, what in ((False, 'the TI-GRAPH LINK USB cable'), (True, "the TI-89 Titanium's USB port")):
+            times = driver.execute_async_script(SEND, usb, runs)
+            if isinstance(times, str):
+                sys.exit(times)
+            print(f'sorvel.send of the largest text ({times[0][2]:,} bytes acknowledged) over {what}, to a device that answers at once: '
+                  f'median of {runs} {statistics.median(t[0] for t in times):.1f} ms, of which the page '
+                  f'{statistics.median(t[1] for t in times):.1f} ms (slowest {max(t[1] for t in times):.1f} ms)')
 finally:
     driver.quit()

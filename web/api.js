@@ -50,7 +50,141 @@ window.sorvel = (() => {
     return Object.assign(r, {name, fileName, bytes});
   };
 
+  // The calculator's USB devices: the TI-GRAPH LINK USB cable (classic protocol) and the TI-89
+  // Titanium's own port.
+  const cable = 0xE001, titanium = 0xE004;
+  // What to do next after the link's failure line `line`, for the variables named `names`.
+  const linkHint = (line, names) =>
+    /did not answer/.test(line) ? 'Turn the calculator on and leave it at the home screen' :
+    /memory is full|too large/.test(line) ? "The calculator's memory is full: archive or delete variables" :
+    /locked or archived/.test(line) ? `A locked or archived variable ${names} exists: unlock it, or choose another name` :
+    /locked/.test(line) ? `A locked variable ${names} exists: unlock it, or choose another name` :
+    /archived/.test(line) ? `An archived variable ${names} exists: unarchive or delete it, or choose another name` :
+    /does not take that name/.test(line) ? 'Choose another variable name' :
+    /busy/.test(line) ? 'Leave the calculator at the home screen, then try again' :
+    /went away/.test(line) ? 'Plug the cable in again, then try again' :
+    /refused/.test(line) ? "Make room in the calculator's memory, or choose another name" :
+    /has no variable/.test(line) ? 'List the variables again' : 'Try again';
+
+  // Runs one transfer, started at the time given by `start(now)`, over `device` (a USBDevice or an
+  // object with its members): the bytes go between the device and the core until it ends, is
+  // cancelled through o.signal, or the device goes; one at a time, as the core holds one link.
+  // Returns {status: 0, or 7 when it failed (a status of the page's alone), message, hint};
+  // o.onProgress gets (bytes acknowledged, total) as they grow.
+  let linking = false;
+  const transfer = async (device, start, o = {}) => {
+    const failed = (message, hint) => ({status: 7, message: `ERROR: ${message}`, hint});
+    if (device.productId != cable && device.productId != titanium)
+      return failed('this USB device is no TI-GRAPH LINK USB cable or TI-89 Titanium', 'Choose the cable or the calculator');
+    if (linking) return failed('another transfer is running', 'Wait for it to end');
+    linking = true;
+    try {
+      return await run(device, start, o, failed);
+    } finally {
+      linking = false;
+    }
+  };
+  const run = async (device, start, o, failed) => {
+    try {
+      await device.open();
+      if (!device.configuration || device.configuration.configurationValue != 1) await device.selectConfiguration(1);
+      await device.claimInterface(0);
+    } catch (e) {
+      try { await device.close(); } catch (_) { /* it was not open */ }
+      return failed(`the cable could not be opened (${e.message})`, e.name == 'SecurityError'
+        ? 'This computer does not let the browser reach the cable: on Linux, add the udev rule that sorvel\'s README gives'
+        : 'Another program is using the cable: close it');
+    }
+    const iface = device.configuration.interfaces.find((i) => i.interfaceNumber == 0);
+    const endpoints = iface ? (iface.alternates[0] || iface.alternate).endpoints.filter((e) => e.type == 'bulk') : [];
+    const into = endpoints.find((e) => e.direction == 'in'), out = endpoints.find((e) => e.direction == 'out');
+    const begun = into && out ? start(performance.now()) : 3;
+    if (begun) {
+      try { await device.close(); } catch (_) { /* gone already */ }
+      return failed(['', 'no variable to send', 'out of memory', 'the device has no bulk endpoints'][begun], '');
+    }
+    const packet = into.packetSize || 64, readSize = Math.ceil(4096 / packet) * packet;
+    let reading = null, shown = -1, cancelled = false;
+    try {
+      for (;;) {
+        for (let at; (at = _sorvel_link_output(performance.now())), _sorvel_link_output_size();) {
+          await device.transferOut(out.endpointNumber, HEAPU8.slice(at, at + _sorvel_link_output_size()));
+          if (_sorvel_link_zero_length()) await device.transferOut(out.endpointNumber, new Uint8Array(0));
+        }
+        const done = _sorvel_link_acknowledged();
+        if (o.onProgress && done != shown) o.onProgress((shown = done), _sorvel_link_total());
+        if (_sorvel_link_state() != 0) break;
+        if (o.signal && o.signal.aborted) {
+          cancelled = true;
+          break;
+        }
+        // A read stays pending while the calculator is silent: the time passes every tenth of a second.
+        if (!reading) (reading = device.transferIn(into.endpointNumber, readSize)).catch(() => {});
+        let timer;
+        const got = await Promise.race([reading, new Promise((r) => (timer = setTimeout(r, 100)))]);
+        clearTimeout(timer);
+        if (!got) {
+          _sorvel_link_feed(0, 0, performance.now());
+          continue;
+        }
+        reading = null;
+        const bytes = new Uint8Array(got.data.buffer, got.data.byteOffset, got.data.byteLength);
+        call((at, n) => _sorvel_link_feed(at, n, performance.now()), bytes, bytes.length);
+      }
+    } catch (e) {
+      _sorvel_link_gone();
+    }
+    if (o.onProgress && _sorvel_link_acknowledged() != shown) o.onProgress(_sorvel_link_acknowledged(), _sorvel_link_total());
+    try {
+      await device.releaseInterface(0);
+      await device.close();
+    } catch (e) { /* gone already */ }
+    if (cancelled) return failed('cancelled', 'If the calculator shows a link error, press ESC on it');
+    if (_sorvel_link_state() == 1) return {status: 0, message: '', hint: ''};
+    const line = string(_sorvel_link_failure());
+    return failed(line, linkHint(line, string(_sorvel_link_sent_names())));
+  };
+  const modelOf = (device, o) => (device.productId == titanium ? '89' : o.model || '89');
+
   return {
+    // Sends the variables of variable file `bytes` (one variable or a group) to the calculator on
+    // `device`; for the cable, the file's signature (and o.model, 92p or v200, for **TI92P*) names
+    // the model. {status (0 when the calculator took every one), message, hint, names (folder\name
+    // of each, joined by ", ")}.
+    send: async (device, bytes, o = {}) => {
+      const signature = decoder.decode(bytes.subarray(0, 8));
+      const model = device.productId == titanium ? '89' : signature == '**TI92**' ? '92'
+                  : signature == '**TI92P*' || signature == '**V200**' ? (o.model == 'v200' ? 'v200' : '92p') : '89';
+      const r = await transfer(device, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId == titanium, model, now).status, o);
+      return Object.assign(r, {names: string(_sorvel_link_sent_names())});
+    },
+    // The calculator's variables, as {status, message, hint, entries: [{folder, name, type, size,
+    // raw}]} (folders left out; folder and name in UTF-8, raw their bytes on the calculator, for
+    // receive); o.model names the model behind the cable.
+    list: async (device, o = {}) => {
+      const r = await transfer(device, (now) => call(_sorvel_link_list, device.productId == titanium, modelOf(device, o), now).status, o);
+      const bytes = (at) => HEAPU8.slice(at, HEAPU8.indexOf(0, at));
+      r.entries = Array.from({length: r.status ? 0 : _sorvel_link_count()}, (_, i) => {
+        const raw = {folder: bytes(_sorvel_link_entry_folder(i)), name: bytes(_sorvel_link_entry_name(i))};
+        return {folder: string(_sorvel_link_shown(_sorvel_link_entry_folder(i))),
+                name: string(_sorvel_link_shown(_sorvel_link_entry_name(i))), type: _sorvel_link_entry_type(i),
+                size: _sorvel_link_entry_size(i), raw};
+      }).filter((e) => e.type != 0x1F);
+      return r;
+    },
+    // Takes text variable {folder, name} (or, as list gives them, their bytes in raw) off the calculator: {status, message, hint, fileName and
+    // bytes (its variable file), texts (as extract gives them)}.
+    receive: async (device, v, o = {}) => {
+      const model = modelOf(device, o);
+      const r = await transfer(device, (now) => call(_sorvel_link_receive, device.productId == titanium, model,
+                                                   (v.raw || v).folder, (v.raw || v).name, now).status, o);
+      if (r.status) return Object.assign(r, {fileName: '', bytes: new Uint8Array(0), texts: []});
+      const at = call(_sorvel_link_received, model);
+      const bytes = HEAPU8.slice(at.status, at.status + _sorvel_link_received_size());
+      const ext = model == '92' ? '.92t' : model == '92p' ? '.9xt' : model == 'v200' ? '.v2t' : '.89t';
+      const fileName = v.name + ext, x = sorvel.extract(bytes, {file: fileName, utf8: o.utf8});
+      return Object.assign(r, {fileName, bytes, texts: x.texts, status: x.status, message: x.message});
+    },
     // Text file `bytes`, named o.file, to a variable file, as `sorvel [-u|-r] [-s] [-a] [-f folder]
     // [-m model] file [name]` does (o.replace for -r, o.split for -s, o.archive for -a, o.folder
     // for -f): {status, message, hint (the next step after a refusal), name, fileName, bytes,

@@ -4,9 +4,26 @@
   const $ = (id) => document.getElementById(id);
   const input = $('files'), model = $('model'), utf8 = $('utf8'), replace = $('replace'), split = $('split'),
         archive = $('archive'), folder = $('folder'), rows = $('rows'), all = $('all'), clear = $('clear'),
-        status = $('status');
+        status = $('status'), sendAll = $('send-all'), from = $('from'), calcList = $('calc-list');
   const items = [];  // {file, bytes, li, variable (a variable file), edited (its name typed), result}
   let group = null, made = 0;
+
+  // The calculator's cable or port, through WebUSB: chosen once, kept for the page's life and
+  // found again after a reload; one transfer at a time.
+  const usbWhy = !window.isSecureContext ? 'Sending to the calculator needs this page opened from a file or over https; the downloads work as they are.'
+               : !navigator.usb ? 'Sending to the calculator needs WebUSB, which Chrome, Edge and other Chromium-based browsers have (Firefox and Safari do not); the downloads work as they are.' : '';
+  const filters = [{vendorId: 0x0451, productId: 0xE001}, {vendorId: 0x0451, productId: 0xE004}];
+  const ours = (d) => filters.some((f) => d.vendorId == f.vendorId && d.productId == f.productId);
+  let device = null, busy = false;
+  if (!usbWhy) {
+    navigator.usb.getDevices().then((found) => (device ||= found.find(ours) || null), () => {});
+    navigator.usb.addEventListener('connect', (e) => ours(e.device) && (device ||= e.device));
+    navigator.usb.addEventListener('disconnect', (e) => e.device == device && (device = null));
+  }
+  $('usb-note').textContent = usbWhy;
+  const chosenDevice = async () => (device ||= (await navigator.usb.getDevices()).find(ours) || (await navigator.usb.requestDevice({filters})));
+  const paragraphs = (r, note) => (r.status ? [make('p', {className: 'error', textContent: r.message}), ...(r.hint ? [make('p', {className: 'hint', textContent: r.hint})] : [])]
+                                            : [make('p', {className: 'note', textContent: note})]);
 
   // A new element with properties `props` and children `kids`.
   const make = (tag, props = {}, ...kids) => {
@@ -70,6 +87,95 @@
     return null;
   };
 
+  // The send buttons and the list button, usable unless a transfer runs or WebUSB is missing.
+  const refresh = () => {
+    for (const i of items) if (i.send) i.send.disabled = busy || !!usbWhy || i.result.status != 0;
+    sendAll.disabled = busy || !!usbWhy || !group || group.status != 0;
+    from.disabled = busy || !!usbWhy;
+    calcList.querySelectorAll('button').forEach((b) => (b.disabled = busy));
+  };
+  const using = async (work) => {
+    busy = true;
+    refresh();
+    try {
+      return await work();
+    } finally {
+      busy = false;
+      refresh();
+    }
+  };
+
+  // Sends variable file `bytes`, called `what`, to the calculator: its progress (announced at each
+  // quarter), a Cancel and the outcome go in `place`; the focus goes back to `button`.
+  const sendTo = async (place, bytes, what, button) => {
+    let d;
+    try {
+      d = await chosenDevice();
+    } catch (e) {
+      place.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen.'}));
+      return;
+    }
+    const bar = make('progress', {max: 1, value: 0}), cancel = make('button', {type: 'button', textContent: 'Cancel'});
+    const stop = new AbortController();
+    cancel.setAttribute('aria-label', `Cancel sending ${what}`);
+    cancel.addEventListener('click', () => stop.abort());
+    place.replaceChildren(make('div', {className: 'fields'}, make('label', {}, 'Sending ', bar), cancel));
+    cancel.focus();
+    status.textContent = `Sending ${what} to the calculator`;
+    let quarter = 0;
+    const r = await using(() => sorvel.send(d, bytes, {model: model.value, signal: stop.signal, onProgress: (done, total) => {
+      bar.max = total || 1;
+      bar.value = done;
+      const q = total ? Math.floor(4 * done / total) : 0;
+      if (q > quarter && q < 4) status.textContent = `Sending ${what}: ${(quarter = q) * 25}%`;
+    }}));
+    const kids = paragraphs(r, `Sent to the calculator as ${r.names}`);
+    place.replaceChildren(...kids);
+    status.textContent = `${what}: ${kids.map((k) => k.textContent).join(' ')}`;
+    if (document.activeElement == document.body || !document.activeElement) button.focus();
+  };
+
+  // Lists the calculator's texts, to be ticked and taken off it as rows of their own.
+  from.addEventListener('click', async () => {
+    let d;
+    try {
+      d = await chosenDevice();
+    } catch (e) {
+      calcList.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen.'}));
+      return;
+    }
+    status.textContent = "Listing the calculator's texts";
+    const r = await using(() => sorvel.list(d, {model: model.value}));
+    const texts = r.entries.filter((e) => e.type == 0x0C);
+    if (r.status || !texts.length) {
+      calcList.replaceChildren(...paragraphs(r, 'The calculator holds no text variable.'));
+      status.textContent = calcList.textContent;
+      return;
+    }
+    const boxes = texts.map(() => make('input', {type: 'checkbox'}));
+    const take = make('button', {type: 'button', textContent: 'Take the ticked texts off the calculator'}), out = make('div');
+    calcList.replaceChildren(make('fieldset', {}, make('legend', {textContent: `The calculator's texts (${texts.length})`}),
+      ...texts.map((e, i) => make('label', {}, boxes[i], ` ${e.folder}\\${e.name} (${e.size.toLocaleString('en')} bytes)`))), take, out);
+    status.textContent = `The calculator holds ${texts.length} text${texts.length == 1 ? '' : 's'}: tick those to take.`;
+    boxes[0].focus();
+    take.addEventListener('click', async () => {
+      const chosen = texts.filter((_, i) => boxes[i].checked), files = [], refused = [];
+      if (!chosen.length) return out.replaceChildren(make('p', {className: 'error', textContent: 'Tick the texts to take first.'}));
+      await using(async () => {
+        for (const e of chosen) {
+          status.textContent = `Taking ${e.folder}\\${e.name} off the calculator`;
+          const g = await sorvel.receive(d, e, {model: model.value, utf8: utf8.checked});
+          if (g.status) refused.push(...paragraphs({...g, message: `${e.folder}\\${e.name}: ${g.message}`}));
+          else files.push(new File([g.bytes], g.fileName));
+        }
+      });
+      out.replaceChildren(...refused);
+      if (files.length) await add(files, true);
+      else status.textContent = out.textContent;
+    });
+  });
+  sendAll.addEventListener('click', () => sendTo($('send-all-state'), group.bytes, group.fileName, sendAll));
+
   // Converts a text file's row again, its elements kept (a focused name field stays focused).
   const textRow = (item) => {
     if (!item.edited) item.name.value = sorvel.proposeName(item.file.name, utf8.checked);
@@ -87,6 +193,7 @@
     forget(item.li);
     item.link.replaceWith((item.link = r.status ? make('a') : link(r.fileName, r.bytes)));
     item.link.hidden = r.status != 0;
+    item.send.hidden = r.status != 0;
     item.meterLabel.hidden = r.status != 0 && !r.used;
     item.parts.textContent = r.parts.length ? `${r.parts.length} variables: ${r.parts.join(', ')}` : '';
     item.parts.hidden = !r.parts.length;
@@ -103,6 +210,7 @@
     const kids = r.status ? [make('p', {className: 'error', textContent: r.message})]
                           : [make('ul', {}, ...r.texts.map((t) => make('li', {}, `Text variable ${t.name}: `, link(t.fileName, t.bytes),
                                                                       ` (${t.bytes.length.toLocaleString('en')} bytes)`)))];
+    if (item.fromCalc) kids.push(make('p', {}, 'Taken off the calculator; its variable file: ', link(item.file.name, item.bytes)));
     return [item.head, ...kids];
   };
 
@@ -125,6 +233,7 @@
     $('all-note').textContent = out.length && done.length ? `Left out, as refused: ${names(out)}.` : '';
     $('all-error').textContent = done.length ? group.message : '';
     clear.disabled = !items.length;
+    refresh();
     return items.filter((i) => i.result.status);
   };
   // Announces `what` was done, and what every row now holds.
@@ -146,7 +255,7 @@
     items.splice(items.indexOf(item), 1);
   };
 
-  const add = async (chosen) => {
+  const add = async (chosen, fromCalc = false) => {
     const files = Array.from(chosen);
     if (!files.length) return;
     status.textContent = 'Reading...';
@@ -154,7 +263,7 @@
     let first = null;
     for (const file of files) {
       const opening = new Uint8Array(await file.slice(0, 8).arrayBuffer());
-      const item = {file, li: make('li'), variable: sorvel.isVariableFile(opening), edited: false};
+      const item = {file, li: make('li'), variable: sorvel.isVariableFile(opening), edited: false, fromCalc};
       await read(item);
       const id = `row-${++made}`;
       const remover = make('button', {type: 'button', textContent: 'Remove', ariaLabel: `Remove ${file.name}`});
@@ -180,13 +289,17 @@
         item.used = make('span');
         item.meterLabel = make('label', {}, 'Bytes used ', item.meter, ' ', item.used);
         item.link = make('a');
+        item.send = make('button', {type: 'button', textContent: 'Send to calculator', ariaLabel: `Send to calculator: ${file.name}`});
+        item.send.setAttribute('aria-describedby', 'usb-note');
+        item.linkState = make('div', {className: 'link-state'});
+        item.send.addEventListener('click', () => sendTo(item.linkState, item.result.bytes, file.name, item.send));
         item.parts = make('p', {className: 'parts'});
         item.error = make('p', {className: 'error', id: `${id}-error`});
         item.hint = make('p', {className: 'hint', id: `${id}-hint`});
         item.name.setAttribute('aria-describedby', `${id}-warn ${id}-error ${id}-hint`);
         item.line = make('div');
-        item.li.append(item.head, make('div', {className: 'fields'}, item.nameLabel, item.warn, item.meterLabel, item.link),
-                       item.parts, item.error, item.hint, item.line);
+        item.li.append(item.head, make('div', {className: 'fields'}, item.nameLabel, item.warn, item.meterLabel, item.link, item.send),
+                       item.linkState, item.parts, item.error, item.hint, item.line);
       }
       update(item);
       const old = items.find((i) => i.file.name == file.name);
@@ -251,6 +364,7 @@
   });
   const touch = matchMedia('(pointer: coarse)').matches;
   document.body.classList.toggle('touch', touch);
+  refresh();
   status.textContent = `Ready: choose text or variable files${touch ? '' : ', or drop them on this page'}.`;
   sorvel.readyAt = performance.now();
 })();

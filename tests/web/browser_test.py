@@ -3,8 +3,10 @@
 file it offers is the console program's output for the same input, byte for byte, and every
 refusal its message; its group download reads back in libtifiles2; sorvel.convert and
 sorvel.extract give the program's statuses and messages; no request leaves the page, nothing goes
-to its console, axe-core finds no violation, and it fits a phone's width.
-    browser_test.py PAGE SORVEL TIFILES_CHECK AXE_JS"""
+to its console, axe-core finds no violation, and it fits a phone's width. Behind a fake WebUSB
+device, the link tests' simulated calculator (SIM_JS) stores what the page sends, byte for byte
+as the variable files hold it, and gives it back; each refusal reaches the row with its next step.
+    browser_test.py PAGE SORVEL TIFILES_CHECK AXE_JS SIM_JS"""
 import json
 import os
 import pathlib
@@ -19,7 +21,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-page, program, tifiles, axe = (pathlib.Path(a).resolve() for a in sys.argv[1:5])
+page, program, tifiles, axe, sim = (pathlib.Path(a).resolve() for a in sys.argv[1:6])
 if not axe.exists():
     sys.exit(f'{axe} is missing: npm ci --prefix tests/web')
 work = pathlib.Path(tempfile.mkdtemp(prefix='sorvel-web-'))
@@ -99,7 +101,38 @@ def axe_violations():
         axe.run().then((r) => arguments[0](r.violations.map((v) => v.id + ': ' + v.nodes.map((n) => n.target).join(' '))));''')
 
 
+# Before the page's script, a fake navigator.usb over the simulated calculator (see fake_usb.js).
+FAKE_USB = sim.read_text() + (pathlib.Path(__file__).parent / 'fake_usb.js').read_text()
+
+
+def stored_as(file):
+    """What the calculator stores of each variable of variable file `file`, by folder\\name: the
+    big-endian size and the data, as the file frames them (its header lists folders and variables)."""
+    out, folder = {}, file[10:18].rstrip(b'\0').decode('latin-1')
+    for e in range(int.from_bytes(file[58:60], 'little')):
+        entry = file[60 + 16 * e:76 + 16 * e]
+        at, name = int.from_bytes(entry[:4], 'little'), entry[4:12].rstrip(b'\0').decode('latin-1')
+        if entry[12] == 0x1F:
+            folder = name
+        else:
+            out[f'{folder}\\{name}'] = list(file[at + 4:at + 6 + int.from_bytes(file[at + 4:at + 6], 'big')])
+    return out
+
+
+def transfer(button, **calc):
+    """The outcome that `button` (an element, or keys to type there) gives in its place with the
+    calculator set by `calc`, once the transfer is over."""
+    driver.execute_script('calc(arguments[0])', calc)
+    place = button.find_element(By.XPATH, './ancestor::li//div[@class="link-state"] | ./ancestor::main//div[@id="send-all-state"]') \
+        if button.get_attribute('id') != 'from' else driver.find_element(By.ID, 'calc-list')
+    driver.execute_script('arguments[0].replaceChildren()', place)
+    button.click()
+    WebDriverWait(driver, 15).until(lambda _: not place.find_elements(By.TAG_NAME, 'progress') and place.text)
+    return place.text
+
+
 try:
+    driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': FAKE_USB})
     driver.get(page.as_uri())
     # A text in UTF-8 with both line breaks; one refused in UTF-8 on line 2 and holding a 0xFF and
     # a Ctrl-Z; a group file that libtifiles2 writes, holding "abc" and "x".
@@ -331,6 +364,65 @@ try:
                                 row('last.txt')), 'the new row scrolled into view')
     check(driver.find_element(By.ID, 'files').get_attribute('aria-hidden') == 'true', 'the hidden input')
 
+    # Sending: the cable on a TI-89 and the TI-89 Titanium's own port, one row, a split row and
+    # all; the calculator stores each variable as its file holds it; the chooser opens once.
+    driver.execute_script(axe.read_text())
+    driver.execute_script('window.said = []; new MutationObserver((rs) => rs.forEach((r) => r.addedNodes.forEach((n) => said.push(n.data))))'
+                          '.observe(document.getElementById("status"), {childList: true})')
+    (inputs / 'hello.txt').write_bytes(b'Hello\ncalculator\n')
+    tick('split', True)
+    set_up('89', True)
+    choose('hello.txt', *long_texts)
+    for what, name, file, usb in (('one row', 'hello.txt', 'hello.89t', False), ('a split row', 'book.txt', 'book.89g', True),
+                                  ('all', None, 'texts.89g', True)):
+        button = row(name).find_element(By.XPATH, './/button[.="Send to calculator"]') if name else driver.find_element(By.ID, 'send-all')
+        expected = stored_as(download(row(name).find_element(By.LINK_TEXT, file) if name else driver.find_element(By.ID, 'all'), file))
+        driver.execute_script('said.length = 0')
+        said = transfer(button, usb=usb)
+        check(dict(driver.execute_script('return stored()')) == expected, f'{what}: stored as the files hold it')
+        check(said == f'Sent to the calculator as {", ".join(expected)}', f'{what}: {said}')
+        announced = driver.execute_script('return said')
+        check(2 <= len(announced) <= 5 and announced[-1].endswith(said), f'{what}: announced {announced}')
+    check(driver.execute_script('return [sessionStorage.asked, sessionStorage.filters]') ==
+          ['1', '[{"vendorId":1105,"productId":57345},{"vendorId":1105,"productId":57348}]'], 'the chooser, once, for both devices')
+
+    # Each refusal in the row with what to do next; the device gone mid-transfer; Cancel from the
+    # keyboard, focus on it while sending (where axe-core sees the progress bar).
+    hello = row('hello.txt').find_element(By.XPATH, './/button[.="Send to calculator"]')
+    locked = [{'folder': 'work', 'name': 'hello', 'attribute': 3, 'stored': [0, 1, 0]}]
+    for calc, words in (({'silent': True}, 'Turn the calculator on and leave it at the home screen'),
+                        ({'usb': True, 'refusal': 0x0C}, "The calculator's memory is full: archive or delete variables"),
+                        ({'usb': True, 'vars': locked}, 'A locked variable work\\hello exists'),
+                        ({'busy': True}, 'Another program is using the cable: close it'),
+                        ({'usb': True, 'goneAfter': 40}, 'went away\nPlug the cable in again')):
+        said = transfer(hello, **calc)
+        check(said.startswith('ERROR: ') and words in said, f'{calc}: {said}')
+    driver.execute_script('calc({silent: true})')
+    hello.send_keys(Keys.ENTER)
+    wait.until(lambda d: d.switch_to.active_element.text == 'Cancel')
+    violations = axe_violations()
+    check(violations == [], f'axe-core while sending: {violations}')
+    driver.switch_to.active_element.send_keys(Keys.ENTER)
+    wait.until(lambda _: 'cancelled' in row('hello.txt').find_element(By.CLASS_NAME, 'link-state').text)
+    check(driver.switch_to.active_element == hello, 'the focus back on the send button after Cancel')
+
+    # From the calculator: its texts listed, two taken off by the keyboard, each a row whose
+    # variable file is the console program's for the same text, and whose text is -x's; a name
+    # of a letter the calculator stores as one byte, é, shown and taken as it is.
+    held = {n: console(['-u'], {f'{n}.txt': t})[2][f'{n}.89t'] for n, t in (('notes', 'Café θ\n'.encode()), ('café', b'a\nb'))}
+    vars = [{'folder': 'main', 'name': n, 'stored': stored_as(f)[f'main\\{n}']} for n, f in held.items()]
+    said = transfer(driver.find_element(By.ID, 'from'), vars=vars)
+    check('main\\notes (' in said and 'main\\café (' in said, f'the list: {said}')
+    for _ in vars:
+        driver.switch_to.active_element.send_keys(Keys.SPACE, Keys.TAB)
+    driver.switch_to.active_element.send_keys(Keys.ENTER)
+    wait.until(lambda _: len(driver.find_elements(By.XPATH, '//ul[@id="rows"]/li[.//h2="café.89t"]')))
+    for n, f in held.items():
+        check(download(row(f'{n}.89t').find_element(By.XPATH, f'.//p/a[.="{n}.89t"]'), f'{n}.89t') == f, f'{n}: its variable file')
+        [(out, text)] = console(['-x', '-u'], {f'{n}.89t': f})[2].items()
+        check(download(row(f'{n}.89t').find_element(By.LINK_TEXT, out), out) == text, f'{n}: its text')
+    tick('split', False)
+
     # The rows as they stand, to axe-core in light and dark; then at a phone's width, nothing
     # wider than the screen.
     driver.execute_script(axe.read_text())
@@ -355,6 +447,15 @@ try:
     check(kept == [True, False, False, True] and driver.find_element(By.ID, 'folder').get_attribute('value') == 'work',
           f'the settings kept: {kept}')
     check('drop' not in driver.find_element(By.TAG_NAME, 'main').text, 'a touch screen: no word of dropping')
+    # The device found again after a reload, without the chooser; without WebUSB, a sentence.
+    choose('hello.txt')
+    check(transfer(row('hello.txt').find_element(By.XPATH, './/button[.="Send to calculator"]')).startswith('Sent')
+          and driver.execute_script('return sessionStorage.asked') == '1', 'the device found again after a reload')
+    driver.get(page.as_uri() + '#nousb')
+    driver.refresh()
+    choose('hello.txt')
+    check('WebUSB' in driver.find_element(By.ID, 'usb-note').text and driver.find_element(By.ID, 'from').get_attribute('disabled')
+          and row('hello.txt').find_element(By.LINK_TEXT, 'hello.89t'), 'without WebUSB: a sentence, the download stays')
 finally:
     driver.quit()
 print(f'{len(failures)} failed' if failures else 'all passed')
