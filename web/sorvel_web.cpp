@@ -242,10 +242,10 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     std::uint32_t image_size = 0;
     if (!split) {
         status = EncodeText(text, false, mode, file, g_data, g_used, replaced, problem);
-        if (!status) {
-            out.data = ImageOf(name, std::span(g_data).first(g_used), *model, folder, attribute, image_size);
-            status = out.data ? kSuccess : kNoImage;
-        }
+        Owned<unsigned char[]> image;
+        if (!status)
+            status = ImageOf(name, std::span(g_data).first(g_used), *model, folder, attribute, image, image_size);
+        out.data = image.release();
     } else {
         Variable vars[kMaxParts];
         EncodedText encoded;
@@ -254,7 +254,9 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         problem = encoded.problem;
         if (!status && parts > 1) {
             std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->group_extension);
-            status = GroupImageOf({vars, parts}, *model, out.file_name, out.data, image_size);
+            Owned<unsigned char[]> image;
+            status = GroupImageOf({vars, parts}, *model, out.file_name, image, image_size);
+            out.data = image.release();
             Output* more = status ? nullptr : static_cast<Output*>(std::realloc(g_outputs, (parts + 1) * sizeof(Output)));
             if (more) {
                 g_outputs = more;
@@ -267,8 +269,9 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
                 status = Fail(kNoImage, "ERROR: out of memory\n");
             }
         } else if (!status) {
-            out.data = ImageOf(name, vars[0].data, *model, folder, attribute, image_size);
-            status = out.data ? kSuccess : kNoImage;
+            Owned<unsigned char[]> image;
+            status = ImageOf(name, vars[0].data, *model, folder, attribute, image, image_size);
+            out.data = image.release();
         }
         for (std::size_t k = 0; k < parts; ++k)
             g_used += static_cast<std::uint32_t>(vars[k].data.size());
@@ -304,28 +307,22 @@ EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t 
     TextList list;
     const int listed = ListTexts({bytes, size}, file, utf8, true, list);
     const std::size_t n = list.count;
-    const TextFile* const t = list.texts;
-    if (listed != kSuccess) {
-        FreeTextList(list);
+    const TextFile* const t = list.texts.get();
+    if (listed != kSuccess)
         return listed;
-    }
-    if (!Outputs(n)) {
-        FreeTextList(list);
+    if (!Outputs(n))
         return Fail(kNoImage, "ERROR: out of memory\n");
-    }
     for (std::size_t i = 0; i < n; ++i) {
         Output& out = g_outputs[i];
         std::snprintf(out.file_name, sizeof out.file_name, "%s", t[i].file_name);
         std::snprintf(out.name, sizeof out.name, "%.*s", static_cast<int>(std::strlen(t[i].file_name) - 4), t[i].file_name);
         out.data = static_cast<unsigned char*>(std::malloc(t[i].v->data.size() * kTextBytesPerDataByte));
         if (!out.data) {
-            FreeTextList(list);
             Reset();
             return Fail(kNoImage, "ERROR: out of memory\n");
         }
         out.size = DataBuffer2Text(t[i].v->data, utf8, "\n", out.data);
     }
-    FreeTextList(list);
     return kSuccess;
 }
 
@@ -376,7 +373,9 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
                 }
     }
     std::uint32_t image_size = 0;
-    const int status = GroupImageOf({vars.get(), count}, *model, out.file_name, out.data, image_size);
+    Owned<unsigned char[]> image;
+    const int status = GroupImageOf({vars.get(), count}, *model, out.file_name, image, image_size);
+    out.data = image.release();
     out.size = status ? 0 : image_size;
     return status;
 }

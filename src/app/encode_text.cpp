@@ -122,33 +122,31 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
     problem = out.problem;
     return status;
 }
-unsigned char* ImageOf(const char* name, std::span<const unsigned char> data, const Model& model,
-                       const char* folder, unsigned char attribute, std::uint32_t& image_size)
+int ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
+            unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size)
 {
     ImageFailure why;
-    unsigned char* const image = DataBuffer2OTHBuffer(name, data, image_size, why, model, folder, attribute);
+    image.reset(DataBuffer2OTHBuffer(name, data, image_size, why, model, folder, attribute));
     if (image)
-        return image;
+        return kSuccess;
     if (why == ImageFailure::too_long)
         Note("ERROR: length (%u) exceeds max. user data size (%u)\n", static_cast<unsigned>(data.size()),
              static_cast<unsigned>(kMaxUserDataSize));
     else
         Note("ERROR: cannot allocate %u bytes of memory\n", static_cast<unsigned>(data.size() + kVarFileFrame));
-    Fail(kNoImage, "ERROR: out of memory\n");
-    return nullptr;
+    return Fail(kNoImage, "ERROR: out of memory\n");
 }
 
 int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
-                 unsigned char*& image, std::uint32_t& image_size)
+                 Owned<unsigned char[]>& image, std::uint32_t& image_size)
 {
     ImageFailure why;
-    image = Variables2GroupBuffer(variables, image_size, why, model);
+    image.reset(Variables2GroupBuffer(variables, image_size, why, model));
     if (!image)
         return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
     // What -x reads back, and more than any calculator of the family holds.
     if (image_size > kMaxVarFileSize) {
-        std::free(image);
-        image = nullptr;
+        image.reset();
         return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", shown,
                     static_cast<unsigned>(kMaxVarFileSize >> 20));
     }

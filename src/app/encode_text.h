@@ -60,16 +60,17 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
 int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
                DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem);
 
-// Returns a new malloc'd variable file of `model` holding variable `name` in `folder` with
-// `attribute` and the data `data`, its size in `image_size`; null, reported, when it cannot be made.
-unsigned char* ImageOf(const char* name, std::span<const unsigned char> data, const Model& model,
-                       const char* folder, unsigned char attribute, std::uint32_t& image_size);
+// Makes `image`, a new variable file of `model` holding variable `name` in `folder` with
+// `attribute` and the data `data`, its size in `image_size`, and returns kSuccess; or reports
+// why not and returns the status.
+int ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
+            unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
-// Makes `image`, a new malloc'd group file of `model` holding `variables`, its size in
+// Makes `image`, a new group file of `model` holding `variables`, its size in
 // `image_size`, and returns kSuccess; or reports why not, the file named `shown`, and returns
 // the status.
 int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
-                 unsigned char*& image, std::uint32_t& image_size);
+                 Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
 // Reports, on standard error, how many characters -r replaced in the text named `shown` and
 // where the first was, if any.

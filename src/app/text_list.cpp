@@ -43,15 +43,6 @@ int TwoOfOneName(const TextFile* t, std::size_t n, const char* file)
 
 } // namespace
 
-void FreeTextList(TextList& list)
-{
-    std::free(list.entries);
-    std::free(list.texts);
-    list.entries = nullptr;
-    list.texts = nullptr;
-    list.count = 0;
-}
-
 int ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,
               TextList& list)
 {
@@ -61,13 +52,11 @@ int ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8,
         return Fail(kRefused, "ERROR: %s: larger than any variable file (%u MiB)\n", shown,
                     static_cast<unsigned>(kMaxVarFileSize >> 20));
     const std::size_t entries = VarFileEntryCount(file), room = entries ? entries : 1;
-    list.entries = static_cast<Variable*>(std::malloc(room * sizeof(Variable)));
-    list.texts = static_cast<TextFile*>(std::malloc(room * sizeof(TextFile)));
-    if (!list.entries || !list.texts)
+    if (!Grow(list.entries, room) || !Grow(list.texts, room))
         return Fail(kNoImage, "ERROR: out of memory\n");
-    if (const char* why = ParseVarFile(file, {list.entries, entries}))
+    if (const char* why = ParseVarFile(file, {list.entries.get(), entries}))
         return Fail(kRefused, "ERROR: %s: %s\n", shown, why);
-    TextFile* const t = list.texts;
+    TextFile* const t = list.texts.get();
     std::size_t& n = list.count;
     for (std::size_t i = 0; i < entries; ++i) {
         if (!IsTextVariable(list.entries[i]))

@@ -3,6 +3,7 @@
 // The text variables of a variable file as -x takes them, for the console program and the web
 // page alike: no file is read or written here.
 
+#include "app/owned.h"
 #include "core/text_decoder.h"
 #include "core/var_file.h"
 
@@ -15,22 +16,11 @@ struct TextFile {
     char file_name[8 * kTextBytesPerDataByte + 5];
 };
 
-struct TextList;
-
-// Frees the blocks of `list` at once, rather than when it goes, and leaves it empty.
-void FreeTextList(TextList& list);
-
-// The entries of a variable file, and its text variables among them, in malloc'd blocks that the
-// list frees when it goes.
+// The entries of a variable file, and its text variables among them, in blocks the list owns.
 struct TextList {
-    Variable* entries = nullptr;
-    TextFile* texts = nullptr;
+    Owned<Variable[]> entries;
+    Owned<TextFile[]> texts;
     std::size_t count = 0;  // of texts
-
-    TextList() = default;
-    TextList(const TextList&) = delete;
-    TextList& operator=(const TextList&) = delete;
-    ~TextList() { FreeTextList(*this); }
 };
 
 // Lists the text variables of variable file `file`, named `shown` in messages, with `utf8` their

@@ -54,10 +54,9 @@ int Convert(const Options& options, char** operands, int count)
     if (const int status = EncodeText({in.bytes.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
         return status;
     std::uint32_t image_size = 0;
-    const Owned<unsigned char[]> image(ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0,
-                                             image_size));
-    if (!image)
-        return kNoImage;
+    Owned<unsigned char[]> image;
+    if (const int status = ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0, image, image_size))
+        return status;
     // A device takes the name of a file on some systems: such a file cannot be created.
     if (IsDeviceName(output_path))
         return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);

@@ -66,17 +66,13 @@ int Each(const Options& options, char** operands, int count)
         std::strcat(path, parts > 1 ? model.group_extension : model.extension);
         const Variable& v = contents.variables[first];
         std::uint32_t size = 0;
-        unsigned char* image = nullptr;
-        if (parts > 1) {
-            if (const int status = GroupImageOf({&v, parts}, model, path, image, size))
-                return status;
-        } else if (!(image = ImageOf(v.name, v.data, model, folder, v.attribute, size))) {
-            return kNoImage;
-        }
-        const Owned<unsigned char[]> made(image);
+        Owned<unsigned char[]> image;
+        if (const int status = parts > 1 ? GroupImageOf({&v, parts}, model, path, image, size)
+                                         : ImageOf(v.name, v.data, model, folder, v.attribute, image, size))
+            return status;
         if (!Grow(files.bytes, files.size + size))
             return Fail(kNoImage, "ERROR: out of memory\n");
-        std::memcpy(files.bytes.get() + files.size, image, size);
+        std::memcpy(files.bytes.get() + files.size, image.get(), size);
         files.size += size;
         files.outputs[files.count] = {path, {}};
         files.ends[files.count++] = files.size;

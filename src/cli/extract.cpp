@@ -57,7 +57,7 @@ int Extract(const Options& options, char** operands, int count)
     if (listed != kSuccess)
         return listed;
     const std::size_t n = list.count;
-    const TextFile* const t = list.texts;
+    const TextFile* const t = list.texts.get();
     if (count == 2 && n != 1)
         return Fail(kUsage, "ERROR: %s holds %u text variables, so out.txt cannot be given\n",
                     input_path, static_cast<unsigned>(n));

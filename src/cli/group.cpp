@@ -124,17 +124,13 @@ int Group(const Options& options, char** operands, int count)
     const bool named = source == file_name;
     DataInPlace(contents);
     std::uint32_t image_size = 0;
-    unsigned char* made = nullptr;
-    if (group || contents.count > 1) {
-        if (const int status = GroupImageOf({contents.variables.get(), contents.count}, model, group ? group_shown : output,
-                                            made, image_size))
-            return status;
-    } else {
-        made = ImageOf(name, contents.variables[0].data, model, folder, contents.variables[0].attribute, image_size);
-        if (!made)
-            return kNoImage;
-    }
-    const Owned<unsigned char[]> image(made);
+    Owned<unsigned char[]> image;
+    const Variable& first = contents.variables[0];
+    if (const int status = group || contents.count > 1
+                               ? GroupImageOf({contents.variables.get(), contents.count}, model,
+                                              group ? group_shown : output, image, image_size)
+                               : ImageOf(name, first.data, model, folder, first.attribute, image, image_size))
+        return status;
     const int status = group ? WriteOutput(group, group_shown, {image.get(), image_size})
                              : WriteOutput(utf8 || named ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
