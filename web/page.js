@@ -51,9 +51,8 @@
     for (const [k, b] of Object.entries(boxes)) if (typeof kept[k] == 'boolean') b.checked = kept[k];
   } catch (e) { /* nothing kept */ }
   const coupled = () => {
-    replace.disabled = !utf8.checked || split.checked;
+    replace.disabled = !utf8.checked;
     replace.checked &&= !replace.disabled;
-    split.disabled = replace.checked;
   };
   coupled();
 

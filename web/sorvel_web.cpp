@@ -135,8 +135,8 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_name_problem(const char* name)
 // `split`, those of the most parts -s makes (as many bytes of UTF-8 as they could take, and a byte).
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_text_bytes(int utf8, int replace, int split)
 {
-    const bool parts = split && !replace;
-    return TextBytesRead({utf8 || replace, static_cast<bool>(replace), true, parts}, parts ? kMaxParts : 1);
+    return TextBytesRead({utf8 || replace, static_cast<bool>(replace), true, static_cast<bool>(split)},
+                         split ? kMaxParts : 1);
 }
 
 namespace {
@@ -166,20 +166,17 @@ const char* NotText(std::span<const unsigned char> text)
     return n && static_cast<std::size_t>(std::count(text.begin(), text.begin() + n, 0)) * 2 > n ? "This is not a text file" : nullptr;
 }
 
-// The next step after refusal `status` of a text, given the mode and what the encoder found.
-const char* NextStep(int status, const TextMode& mode, bool split, const Utf8Problem& problem)
+// The next step after refusal `status` of a text, with Split ticked or not, given what the encoder found.
+const char* NextStep(int status, bool split, const Utf8Problem& problem)
 {
-    if (status == kTooBig && !split && !mode.replace)
+    if (status == kTooBig && !split)
         return "Tick Split long texts to store it as several variables";
-    if (status == kTooBig && mode.replace)
-        return "Untick Replace, then tick Split long texts, to store it as several variables";
     if (status != kRefused || !problem.line)
         return "";
     if (!std::strncmp(problem.what, "malformed", 9))
         return "This may not be UTF-8: untick UTF-8, or save the file as UTF-8";
     if (!std::strncmp(problem.what, "no calculator character", 23))
-        return split ? "Untick Split long texts and tick Replace to store the closest character"
-                     : "Tick Replace to store the closest character";
+        return "Tick Replace to store the closest character";
     return "";
 }
 
@@ -217,8 +214,6 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
     if (!model)
         return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", model_option);
     const TextMode mode = {utf8 || replace, static_cast<bool>(replace), true};
-    if (split && replace)
-        return Fail(kUsage, "ERROR: -r does not go with -s\n");
     const char* source = given_name ? given_name : file;
     const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
     char name[9], folder[9];
@@ -281,7 +276,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         g_line = problem.line;
         g_column = problem.column;
         const char* not_text = NotText(text);
-        g_hint = not_text ? not_text : NextStep(status, mode, split, problem);
+        g_hint = not_text ? not_text : NextStep(status, split, problem);
         std::free(made.data);
         made.data = nullptr;
         return status;
