@@ -1,0 +1,31 @@
+# What the tests' build needs: a test group left out, said in one line, where a tool is missing,
+# and this project built again in a tree of its own.
+
+# Each group of tests runs only where what it needs is found; a group left out says so once, in
+# one line. SORVEL_TEST_ALL (the dev preset, which CI runs) turns every such line into an error.
+option(SORVEL_TEST_ALL "Fail where a test cannot be built for want of a tool" OFF)
+# Whether `found` holds; if not, reports that `what` is left out for want of `need`.
+function(sorvel_test_need found what need)
+  if(NOT ${found})
+    if(SORVEL_TEST_ALL)
+      message(FATAL_ERROR "${what}: ${need} not found")
+    endif()
+    message(WARNING "${what} left out: ${need} not found")
+  endif()
+endfunction()
+
+# Builds this project again in build tree `dir` with the cache settings that follow: configured
+# once (again when the settings change), then built on every build of this tree, which costs
+# next to nothing when the tree is up to date.
+function(sorvel_add_subbuild name dir)
+  set(args -DBUILD_TESTING=OFF ${ARGN})
+  file(CONFIGURE OUTPUT ${dir}.args CONTENT "${args}")
+  add_custom_command(OUTPUT ${dir}/CMakeCache.txt
+    COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} -G ${CMAKE_GENERATOR} ${args}
+    DEPENDS ${dir}.args
+    COMMENT "Configuring the tree ${dir}")
+  add_custom_target(${name} ALL
+    COMMAND ${CMAKE_COMMAND} --build ${dir}
+    DEPENDS ${dir}/CMakeCache.txt
+    COMMENT "Building the tree ${dir}")
+endfunction()
