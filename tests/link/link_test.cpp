@@ -23,6 +23,8 @@
 #include <tuple>
 #include <utility>
 
+#include <unistd.h>
+
 namespace {
 
 struct ModelRow {
@@ -178,11 +180,13 @@ TEST_P(Send, SameBytesAsTilp)
     entries.resize(VarFileEntryCount({image.get(), size}));
     ASSERT_EQ(ParseVarFile({image.get(), size}, entries), nullptr);
     SimCalc tilp_sim = Sim(m), sorvel_sim = Sim(m);
-    const std::string path = testing::TempDir() + "/link_test" + (c.size() > 1 ? m.file.group_extension : m.file.extension);
+    // A name of this process's own: two runs at once must not share the file.
+    const std::string path = testing::TempDir() + "/link_test" + std::to_string(getpid()) + (c.size() > 1 ? m.file.group_extension : m.file.extension);
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f && std::fwrite(image.get(), 1, size, f) == size && std::fclose(f) == 0);
     FileContent* content = tifiles_content_create_regular(m.tilp);
     ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
+    std::remove(path.c_str());
     EXPECT_EQ(ticalcs_calc_send_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content), 0);
     tifiles_content_delete_regular(content);
     ExpectStored(tilp_sim, c);
