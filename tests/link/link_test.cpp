@@ -13,13 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
+
+#include <unistd.h>
 
 namespace {
 
@@ -39,12 +43,7 @@ const ModelRow kRows[] = {
     {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_delays", true, true}};
 constexpr int kRowCount = std::size(kRows);
 
-SimCalc Sim(const ModelRow& m)
-{
-    SimCalc sim(m.link, m.usb);
-    sim.delays = m.delays;
-    return sim;
-}
+SimCalc Sim(const ModelRow& m) { return {m.link, m.usb, m.delays}; }
 
 Bytes Text(const std::string& text)  // a text variable's data
 {
@@ -82,22 +81,6 @@ const std::pair<const char*, std::vector<Item>> kCases[] = {
 
 using Image = std::unique_ptr<unsigned char, decltype(&std::free)>;
 
-// The variable file of case `c` for model `m`, and its entries as the core's reader gives them.
-Image FileOf(const ModelRow& m, const std::vector<Item>& c, std::uint32_t& size, std::vector<Variable>& entries)
-{
-    std::vector<Variable> vars;
-    for (const Item& it : c) {
-        vars.push_back({{}, {}, kTextType, it.attribute, it.data});
-        std::snprintf(vars.back().folder, 9, "%s", it.folder);
-        std::snprintf(vars.back().name, 9, "%s", it.name);
-    }
-    ImageFailure failure;
-    Image image(Variables2GroupBuffer(vars, size, failure, m.file), &std::free);
-    entries.resize(VarFileEntryCount({image.get(), size}));
-    EXPECT_EQ(ParseVarFile({image.get(), size}, entries), nullptr);
-    return image;
-}
-
 // libticalcs2's cable: its functions read and write the simulated calculator.
 SimCalc* g_sim;
 int CableSend(CableHandle*, uint8_t* data, uint32_t n)
@@ -134,42 +117,45 @@ struct Tilp {
     ~Tilp() { ticalcs_handle_del(calc), ticables_handle_del(cable); }
 };
 
-// Runs `link` against `sim` until it ends; a silent calculator makes the clock jump.
-void Drive(Link& link, SimCalc& sim)
+// Starts sorvel's link with `start` and runs it against `sim` until it ends; a silent
+// calculator makes the clock jump.
+std::unique_ptr<Link> Drive(SimCalc& sim, const std::function<void(Link&)>& start)
 {
-    std::uint64_t now = 1000;
-    auto flush = [&] {
+    auto link = std::make_unique<Link>();
+    start(*link);
+    for (std::uint64_t now = 1000;;) {
         bool zero_length = false;
-        for (std::span<const unsigned char> out; !(out = LinkTakeOutput(link, now, zero_length)).empty();
+        for (std::span<const unsigned char> out; !(out = LinkTakeOutput(*link, now, zero_length)).empty();
              sim.zero_length_writes += zero_length)
-            if (!sim.Take(out.data(), out.size()))
-                return false;
-        return true;
-    };
-    while (LinkStateOf(link) == LinkState::running) {
-        if (!flush())
-            return LinkDeviceGone(link);
-        const Bytes in(sim.out.begin(), sim.out.end());
-        sim.out.clear();
+            if (!sim.Take(out.data(), out.size()) && LinkStateOf(*link) == LinkState::running)
+                LinkDeviceGone(*link);
+        if (LinkStateOf(*link) != LinkState::running)
+            return link;
+        const Bytes in = std::exchange(sim.out, {});
         now += in.empty() ? kLinkTimeoutMs : 1;
         for (unsigned char b : in)  // a byte at a time: every way of splitting an answer
-            LinkFeed(link, {&b, 1}, now);
+            LinkFeed(*link, {&b, 1}, now);
         if (in.empty())
-            LinkFeed(link, {}, now);
+            LinkFeed(*link, {}, now);
     }
-    flush();
+}
+
+// sorvel sent the same bytes as libticalcs2, and as many zero-length writes.
+void ExpectSameBytes(const SimCalc& sorvel, const SimCalc& tilp)
+{
+    EXPECT_TRUE(sorvel.log == tilp.log) << sorvel.log.size() << " bytes against " << tilp.log.size();
+    EXPECT_EQ(sorvel.zero_length_writes, tilp.zero_length_writes);
 }
 
 // The calculator holds each variable as the file does; archived but on the TI-92 (no archive).
 void ExpectStored(const SimCalc& sim, const std::vector<Item>& c)
 {
-    ASSERT_EQ(sim.vars.size(), c.size());
-    for (const Item& it : c) {
-        auto v = std::find_if(sim.vars.begin(), sim.vars.end(), [&](const SimVar& s) { return s.folder == it.folder && s.name == it.name; });
-        ASSERT_NE(v, sim.vars.end()) << it.folder << "\\" << it.name;
-        EXPECT_TRUE(v->stored == Stored(it.data) && v->type == kTextType);
-        EXPECT_EQ(v->attribute, sim.model == LinkModel::ti92 ? 0 : it.attribute);
-    }
+    std::set<std::tuple<std::string, std::string, int, int, Bytes>> want, got;
+    for (const Item& it : c)
+        want.insert({it.folder, it.name, kTextType, sim.model == LinkModel::ti92 ? 0 : it.attribute, Stored(it.data)});
+    for (const SimVar& v : sim.vars)
+        got.insert({v.folder, v.name, v.type, v.attribute, v.stored});
+    EXPECT_TRUE(got == want);
 }
 
 class Send : public testing::TestWithParam<std::tuple<int, int>> {};
@@ -181,27 +167,35 @@ TEST_P(Send, SameBytesAsTilp)
     const auto [row, kase] = GetParam();
     const ModelRow& m = kRows[row];
     const std::vector<Item>& c = kCases[kase].second;
+    // The variable file, and its entries as the core's reader gives them.
+    std::vector<Variable> vars, entries;
+    for (const Item& it : c) {
+        vars.push_back({{}, {}, kTextType, it.attribute, it.data});
+        std::snprintf(vars.back().folder, 9, "%s", it.folder);
+        std::snprintf(vars.back().name, 9, "%s", it.name);
+    }
     std::uint32_t size = 0;
-    std::vector<Variable> entries;
-    const Image image = FileOf(m, c, size, entries);
+    ImageFailure failure;
+    const Image image(Variables2GroupBuffer(vars, size, failure, m.file), &std::free);
+    entries.resize(VarFileEntryCount({image.get(), size}));
+    ASSERT_EQ(ParseVarFile({image.get(), size}, entries), nullptr);
     SimCalc tilp_sim = Sim(m), sorvel_sim = Sim(m);
-    const std::string path = testing::TempDir() + "/link_test" + (c.size() > 1 ? m.file.group_extension : m.file.extension);
+    // A name of this process's own: two runs at once must not share the file.
+    const std::string path = testing::TempDir() + "/link_test" + std::to_string(getpid()) + (c.size() > 1 ? m.file.group_extension : m.file.extension);
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f && std::fwrite(image.get(), 1, size, f) == size && std::fclose(f) == 0);
     FileContent* content = tifiles_content_create_regular(m.tilp);
     ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
+    std::remove(path.c_str());
     EXPECT_EQ(ticalcs_calc_send_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content), 0);
     tifiles_content_delete_regular(content);
     ExpectStored(tilp_sim, c);
 
-    auto link = std::make_unique<Link>();
-    LinkStartSend(*link, m.link, m.usb, entries, 0);
-    Drive(*link, sorvel_sim);
+    const auto link = Drive(sorvel_sim, [&](Link& l) { LinkStartSend(l, m.link, m.usb, entries, 0); });
     EXPECT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
     EXPECT_EQ(LinkAcknowledged(*link), LinkTotal(*link));
     ExpectStored(sorvel_sim, c);
-    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log) << sorvel_sim.log.size() << " bytes against " << tilp_sim.log.size();
-    EXPECT_EQ(sorvel_sim.zero_length_writes, tilp_sim.zero_length_writes);
+    ExpectSameBytes(sorvel_sim, tilp_sim);
     EXPECT_EQ(tilp_sim.zero_length_writes, m.usb && kase == 6);
 }
 
@@ -222,8 +216,9 @@ SimCalc Holding(const ModelRow& m)
 
 class Fetch : public testing::TestWithParam<int> {};
 
-// The list: libticalcs2's folders and variables (name, type, attribute, size), the same bytes sent.
-TEST_P(Fetch, ListAsTilp)
+// The list, then a variable received: libticalcs2's folders and variables (name, type,
+// attribute, size) and the variable's data, the same bytes sent.
+TEST_P(Fetch, ListAndReceiveAsTilp)
 {
     const ModelRow& m = kRows[GetParam()];
     SimCalc tilp_sim = Holding(m), sorvel_sim = Holding(m);
@@ -240,42 +235,26 @@ TEST_P(Fetch, ListAsTilp)
     }
     ticalcs_dirlist_destroy(&vars);
     ticalcs_dirlist_destroy(&apps);
-
-    auto link = std::make_unique<Link>();
-    LinkEntry entries[16];
-    LinkStartList(*link, m.link, m.usb, entries, 0);
-    Drive(*link, sorvel_sim);
-    ASSERT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
-    for (const LinkEntry& e : std::span(entries, LinkListCount(*link)))
-        sorvel_list.insert({e.folder, e.name, e.type, e.type == 0x1F ? 0 : e.attribute, e.type == 0x1F ? 0 : e.size});
-    EXPECT_EQ(sorvel_list, tilp_list);
-    EXPECT_EQ(sorvel_list.size(), 7u);  // main, docs and five variables
-    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log);
-}
-
-// Receiving: libticalcs2's bytes sent and variable, which the core's writer turns into a file
-// its reader takes back.
-TEST_P(Fetch, ReceiveAsTilp)
-{
-    const ModelRow& m = kRows[GetParam()];
-    SimCalc tilp_sim = Holding(m), sorvel_sim = Holding(m);
     FileContent* content = tifiles_content_create_regular(m.tilp);
-    VarEntry request = {};
-    std::strcpy(request.folder, "docs");
-    std::strcpy(request.name, "b");
-    request.type = kTextType;
-    request.size = Stored(Text("second")).size();  // as TiLP knows it from the list
+    // Its size as TiLP knows it from the list.
+    VarEntry request = {.folder = "docs", .name = "b", .type = kTextType, .size = static_cast<uint32_t>(Stored(Text("second")).size())};
     ASSERT_EQ(ticalcs_calc_recv_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content, &request), 0);
     const Bytes tilp_data(content->entries[0]->data, content->entries[0]->data + content->entries[0]->size);
     tifiles_content_delete_regular(content);
     EXPECT_EQ(tilp_data, Stored(Text("second")));
 
-    auto link = std::make_unique<Link>();
-    LinkStartReceive(*link, m.link, m.usb, "docs", "b", kTextType, 0);
-    Drive(*link, sorvel_sim);
-    ASSERT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
-    EXPECT_TRUE(sorvel_sim.log == tilp_sim.log);
-    const Variable got = LinkReceived(*link);
+    LinkEntry entries[16];
+    const auto list = Drive(sorvel_sim, [&](Link& l) { LinkStartList(l, m.link, m.usb, entries, 0); });
+    ASSERT_EQ(LinkStateOf(*list), LinkState::done) << LinkFailure(*list);
+    for (const LinkEntry& e : std::span(entries, LinkListCount(*list)))
+        sorvel_list.insert({e.folder, e.name, e.type, e.type == 0x1F ? 0 : e.attribute, e.type == 0x1F ? 0 : e.size});
+    EXPECT_EQ(sorvel_list, tilp_list);
+    EXPECT_EQ(sorvel_list.size(), 7u);  // main, docs and five variables
+    const auto receive = Drive(sorvel_sim, [&](Link& l) { LinkStartReceive(l, m.link, m.usb, "docs", "b", kTextType, 0); });
+    ASSERT_EQ(LinkStateOf(*receive), LinkState::done) << LinkFailure(*receive);
+    ExpectSameBytes(sorvel_sim, tilp_sim);
+    // The core's writer turns the variable into a file its reader takes back.
+    const Variable got = LinkReceived(*receive);
     std::uint32_t size = 0;
     ImageFailure failure;
     const Image file(DataBuffer2OTHBuffer(got.name, got.data, size, failure, m.file, got.folder), &std::free);
@@ -294,13 +273,14 @@ struct FailureRow {
     void (*set)(SimCalc&);
     bool receive;
     const char* line;
-    const char* why;  // where the protocol tells: not on the TI-92, and over USB alone for memory
-    bool usb_only_why = false;
+    const char* why;                  // where the protocol tells why: not on the TI-92
+    const char* cable_why = nullptr;  // on the cable, where it tells otherwise
 };
 const FailureRow kFailures[] = {
     {"locked", [](SimCalc& s) { s.vars.push_back({"main", "notes", kTextType, kArchived, {}}); }, false, "refused main\\notes", "locked"},
     {"name", [](SimCalc& s) { s.refusal = s.usb ? 0x000D : 0x25; }, false, "refused main\\notes", "does not take that name"},
-    {"memory", [](SimCalc& s) { s.refusal = s.usb ? 0x000C : 0x99; }, false, "refused main\\notes", "memory is full", true},
+    // The cable's protocol names no code for it: the line gives the code.
+    {"memory", [](SimCalc& s) { s.refusal = s.usb ? 0x000C : 0x99; }, false, "refused main\\notes", "memory is full", "(its code 0x99)"},
     {"silent", [](SimCalc& s) { s.silent = true; }, false, "did not answer within 10 seconds", ""},
     {"gone", [](SimCalc& s) { s.gone_after = 30; }, false, "went away", ""},
     {"out_of_turn", [](SimCalc& s) { s.out_of_turn = true; }, false, "unexpected packet", ""},
@@ -317,23 +297,16 @@ TEST_P(Failure, EndsWithItsLine)
     const FailureRow& row = kFailures[std::get<1>(GetParam())];
     SimCalc sim = Sim(m);
     row.set(sim);
-    std::uint32_t size = 0;
-    std::vector<Variable> entries;
-    const Image image = FileOf(m, kCases[0].second, size, entries);
-    auto link = std::make_unique<Link>();
-    if (row.receive)
-        LinkStartReceive(*link, m.link, m.usb, "main", "none", kTextType, 0);
-    else
-        LinkStartSend(*link, m.link, m.usb, entries, 0);
-    Drive(*link, sim);
+    const Variable entries[] = {{"main", "notes", kTextType, 0, kCases[0].second[0].data}};
+    const auto link = Drive(sim, [&](Link& l) {
+        row.receive ? LinkStartReceive(l, m.link, m.usb, "main", "none", kTextType, 0) : LinkStartSend(l, m.link, m.usb, entries, 0);
+    });
     ASSERT_EQ(LinkStateOf(*link), LinkState::failed);
     const std::string line = LinkFailure(*link);
     EXPECT_NE(line.find(row.line), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), std::string::npos);
-    if (m.link != LinkModel::ti92 && (m.usb || !row.usb_only_why))
-        EXPECT_NE(line.find(row.why), std::string::npos) << line;
-    if (!m.usb && m.link != LinkModel::ti92 && std::string(row.label) == "memory")  // a code the cable's protocol does not name
-        EXPECT_NE(line.find("(its code 0x99)"), std::string::npos) << line;
+    if (m.link != LinkModel::ti92)
+        EXPECT_NE(line.find(m.usb || !row.cable_why ? row.why : row.cable_why), std::string::npos) << line;
     if (!row.receive)
         EXPECT_EQ(LinkAcknowledged(*link), 0u);
 }
@@ -362,12 +335,3 @@ TEST(UsbFraming, FindsBulkEndpoints)
 // libticalcs2's directory listing leaks a little of its own, through glib, which sorvel does
 // not use.
 extern "C" const char* __lsan_default_suppressions() { return "leak:g_malloc0\n"; }
-
-int main(int argc, char** argv)
-{
-    ticables_library_init();
-    tifiles_library_init();
-    ticalcs_library_init();
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

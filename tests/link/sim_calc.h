@@ -7,7 +7,6 @@
 #include "core/link/link_types.h"
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -20,33 +19,23 @@ struct SimVar {
 };
 
 struct SimCalc {
-    SimCalc(LinkModel m, bool on_usb) : model(m), usb(on_usb) {}
     LinkModel model;
-    bool usb;
+    bool usb, delays;                   // delays: asks for time before it acknowledges (USB)
     std::vector<SimVar> vars;
     unsigned refusal = 0;               // the code refusing every variable sent, 0 for none
-    bool silent = false, damaged = false, delays = false;  // delays: asks for time (USB)
-    bool out_of_turn = false;           // answers a variable sent with a packet out of turn
+    bool silent = false, damaged = false, out_of_turn = false;  // out of turn: answers a variable sent with the wrong packet
     std::size_t gone_after = SIZE_MAX;  // bytes taken before the device goes away
 
-    Bytes log;                          // every byte the computer sent
+    Bytes log, out;                     // every byte the computer sent, and what the calculator sends
     int zero_length_writes = 0;
-    std::deque<unsigned char> out;      // what the calculator sends
 
     // Takes bytes from the computer; false once the device is gone.
     bool Take(const unsigned char* data, std::size_t n);
 
-private:
+    // The simulation's own state.
     Bytes in_, vin_;
     std::vector<Bytes> outbox_;  // classic protocol: the data still to send
     std::size_t next_ = 0;
-    unsigned char last_ = 0;
-    std::deque<Bytes> raw_out_;  // USB: raw packets waiting for the computer's acknowledgement
-    bool in_flight_ = false;
-    std::uint32_t raw_max_ = 0;
+    std::uint32_t raw_max_ = 0;  // USB: the size of a raw packet
     SimVar pending_;
-    void Answer(unsigned char cmd, const Bytes& d), Send(unsigned char cmd, const Bytes& data = {}, bool carries = false);
-    void AnswerVirtual(std::uint16_t type, const Bytes& d), SendVirtual(std::uint16_t type, const Bytes& data), Release();
-    bool Store(unsigned& code);
-    std::vector<std::string> Folders() const;
 };
