@@ -5,6 +5,8 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
+
 namespace {
 SimCalc* g_sim;
 }
@@ -16,7 +18,7 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void sim_new(int model, int usb, unsigned refusal, int silent, double gone_after)
 {
     delete g_sim;
-    g_sim = new SimCalc(static_cast<LinkModel>(model), usb);
+    g_sim = new SimCalc{static_cast<LinkModel>(model), static_cast<bool>(usb), false};
     g_sim->refusal = refusal;
     g_sim->silent = silent;
     g_sim->gone_after = gone_after < 0 ? SIZE_MAX : static_cast<std::size_t>(gone_after);
@@ -37,9 +39,9 @@ EMSCRIPTEN_KEEPALIVE int sim_take(const unsigned char* data, std::size_t n)
 // Moves at most `most` bytes of the calculator's answer to `to`; returns how many.
 EMSCRIPTEN_KEEPALIVE std::size_t sim_read(unsigned char* to, std::size_t most)
 {
-    std::size_t n = 0;
-    for (; n < most && !g_sim->out.empty(); ++n, g_sim->out.pop_front())
-        to[n] = g_sim->out.front();
+    const std::size_t n = std::min(most, g_sim->out.size());
+    std::copy_n(g_sim->out.begin(), n, to);
+    g_sim->out.erase(g_sim->out.begin(), g_sim->out.begin() + n);
     return n;
 }
 EMSCRIPTEN_KEEPALIVE std::size_t sim_pending() { return g_sim->out.size(); }
