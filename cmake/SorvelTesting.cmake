@@ -29,3 +29,16 @@ function(sorvel_add_subbuild name dir)
     DEPENDS ${dir}/CMakeCache.txt
     COMMENT "Building the tree ${dir}")
 endfunction()
+
+# Adds test `name`, labelled `labels` (quick, fuzz, windows, web, package), running the command
+# that follows.
+function(sorvel_test name labels)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}")
+endfunction()
+
+# find_program(`var` ...) for `what`, said in one line when it is missing, as `need`.
+macro(sorvel_find_program var what need)
+  find_program(${var} ${ARGN})
+  sorvel_test_need(${var} "${what}" "${need}")
+endmacro()

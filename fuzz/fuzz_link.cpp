@@ -7,6 +7,7 @@
 // the same end; whatever they are, the machine ends (at the latest when the calculator falls
 // silent), a failure is one line, and a send succeeds only with every byte acknowledged.
 #include "core/link/link.h"
+#include "require.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,14 +16,6 @@
 #include <string>
 
 namespace {
-
-void Require(bool holds, const char* what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
 
 const unsigned char kText[] = {0x00, 0x01, 0x20, 'h', 'i', 0x00, 0xE0};
 const Variable kVars[] = {{"main", "a", 0x0C, 0, kText}, {"docs", "", 0x1F, 0, {}}, {"docs", "b", 0x0C, 3, kText}};

@@ -14,6 +14,7 @@
 #include "core/byte_encoder_kernels.h"
 #include "core/text_decoder.h"
 #include "core/text_parts.h"
+#include "require.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,14 +26,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-void Require(bool holds, const char* what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
 
 // The text variable's data for a file's bytes `raw`, taken as the Windows runtime's text mode
 // delivers them (CR LF as LF) if `crlf`, and up to a Ctrl-Z if `ctrl_z_ends`: each LF as

@@ -108,12 +108,14 @@ void ExpectSameTree(const std::map<std::string, std::string>& got, const std::ma
     }
 }
 
-// libtifiles2 reads a calculator file that the program is to write as one text variable, with its
-// name and data, of the model its extension names (a Voyage 200 file has the TI-92 Plus signature).
+// libtifiles2 reads a calculator file that the program is to write, of the model its extension
+// names (a Voyage 200 file has the TI-92 Plus signature): one text variable with its name, folder,
+// attribute and data, or a group whose text variables each hold data framed in the file.
 void CheckWithLibtifiles2(const Entry& e, const fs::path& dir)
 {
     const std::map<std::string, CalcModel> models = {
-        {".89t", CALC_TI89}, {".92t", CALC_TI92}, {".9xt", CALC_TI92P}, {".v2t", CALC_TI92P}};
+        {".89t", CALC_TI89}, {".92t", CALC_TI92}, {".9xt", CALC_TI92P}, {".v2t", CALC_TI92P},
+        {".89g", CALC_TI89}, {".92g", CALC_TI92}, {".9xg", CALC_TI92P}, {".v2g", CALC_TI92P}};
     const auto model = models.find(fs::path(e.path).extension().string());
     if (e.kind != Entry::file || model == models.end())
         return;
@@ -122,13 +124,21 @@ void CheckWithLibtifiles2(const Entry& e, const fs::path& dir)
     FileContent* content = tifiles_content_create_regular(CALC_NONE);
     ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0) << e.path;
     EXPECT_EQ(content->model, model->second) << e.path;
-    ASSERT_EQ(content->num_entries, 1u) << e.path;
-    const VarEntry* v = content->entries[0];
-    EXPECT_EQ(v->type, 0x0C);
-    EXPECT_STREQ(v->name, e.bytes.substr(64, 8).c_str());
-    EXPECT_STREQ(v->folder, e.bytes.substr(10, 8).c_str());
-    EXPECT_EQ(v->attr, static_cast<unsigned char>(e.bytes[73]));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v->data), v->size), e.bytes.substr(86, e.bytes.size() - 88));
+    const bool group = model->first.back() == 'g';
+    ASSERT_TRUE(group ? content->num_entries >= 1 : content->num_entries == 1) << e.path;
+    for (unsigned i = 0; i < content->num_entries; ++i) {
+        const VarEntry* v = content->entries[i];
+        const std::string data(reinterpret_cast<const char*>(v->data), v->size);
+        EXPECT_EQ(v->type, 0x0C);
+        if (group) {
+            EXPECT_NE(e.bytes.find(data), std::string::npos) << e.path << ": " << v->name;
+            continue;
+        }
+        EXPECT_STREQ(v->name, e.bytes.substr(64, 8).c_str());
+        EXPECT_STREQ(v->folder, e.bytes.substr(10, 8).c_str());
+        EXPECT_EQ(v->attr, static_cast<unsigned char>(e.bytes[73]));
+        EXPECT_EQ(data, e.bytes.substr(86, e.bytes.size() - 88));
+    }
     tifiles_content_delete_regular(content);
 }
 

@@ -3,8 +3,8 @@
 (360 unless given) in the light or dark scheme, holding a converted text, a refused one with its
 next step, a long text split in parts and a group file's texts; the whole page at a phone's width,
 the first screen at a wider one.
-    tools/web_screenshot.py PAGE PNG TIFILES_CHECK [WIDTH [light|dark]]
-    (TIFILES_CHECK: the tests' libtifiles2 helper)"""
+    tools/web_screenshot.py PAGE PNG SORVEL [WIDTH [light|dark]]
+    (SORVEL: the console program, which makes the group file)"""
 import pathlib
 import subprocess
 import sys
@@ -15,15 +15,16 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-page, png, tifiles = (pathlib.Path(a).resolve() for a in sys.argv[1:4])
+page, png, sorvel = (pathlib.Path(a).resolve() for a in sys.argv[1:4])
 width = int(sys.argv[4]) if len(sys.argv) > 4 else 360
 scheme = sys.argv[5] if len(sys.argv) > 5 else 'light'
 work = pathlib.Path(tempfile.mkdtemp(prefix='sorvel-shot-'))
 (work / 'Physics Formulas.txt').write_bytes('Kinematics\nv = v0 + a·t\nx = x0 + v0·t + a·t²/2\nθ ≤ 2π\n'.encode())
 (work / 'book.txt').write_bytes(''.join(f'Chapter {i // 500 + 1}, line {i}\n' for i in range(6000)).encode())
 (work / 'draft.txt').write_bytes('Prices\n10 € or less\n'.encode())
-subprocess.run([tifiles, 'write', work / 'class.89g', 'hw=000D0001206578203120E2006300E0',
-                'quiz=00090001207132203300E0'], check=True)
+(work / 'hw.txt').write_bytes(b'ex 1, 2\n')
+(work / 'quiz.txt').write_bytes(b'q2 3')
+subprocess.run([sorvel, '-g', 'class.89g', 'hw.txt', 'quiz.txt'], cwd=work, check=True)
 options = webdriver.ChromeOptions()
 options.binary_location = '/usr/bin/chromium'
 for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
