@@ -64,6 +64,8 @@ Utf8Cursor StoreWords(const unsigned char* text, std::size_t end, unsigned char*
             q += run;
             if (run == 8)
                 continue;
+            if (q + 2 > room_end)  // the run may have taken the room the next character needs
+                break;
         }
         const unsigned char c = *s;
         const std::ptrdiff_t left = last - s;
