@@ -116,9 +116,11 @@ int AsciiLetters(unsigned char byte, unsigned char (&out)[2])
 
 void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool ascii)
 {
-    std::string_view stem = file_name.substr(file_name.find_last_of("/\\") + 1);
+    // Taken apart without substr, whose range check would bring in the C++ runtime's exceptions.
+    std::string_view stem = file_name;
+    stem.remove_prefix(file_name.find_last_of("/\\") + 1);  // npos + 1 is 0: no directory
     if (const std::size_t dot = stem.rfind('.'); dot != std::string_view::npos && dot > 0)
-        stem = stem.substr(0, dot);
+        stem = {stem.data(), dot};
 
     // The stem's name characters, a run of others as one _, from its first letter on: room for
     // 8 and as many digits as may follow them.
