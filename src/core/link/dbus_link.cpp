@@ -404,14 +404,13 @@ void DbusFeed(DbusLink& l, std::span<const unsigned char> bytes, std::uint64_t n
         TakePacket(l, l.in[1], l.in + 4, n, now);
     }
     if (l.state == LinkState::running && now >= l.deadline)
-        Fail(l, "the calculator did not answer within %u seconds (is it on, on its home screen, and the cable in?)",
-             static_cast<unsigned>(kLinkTimeoutMs / 1000));
+        Fail(l, kSilentLine, static_cast<unsigned>(kLinkTimeoutMs / 1000));
 }
 
 void DbusDeviceGone(DbusLink& l)
 {
     if (l.state == LinkState::running)
-        Fail(l, "the calculator or its cable went away");
+        Fail(l, "%s", kGoneLine);
 }
 
 Variable DbusReceived(const DbusLink& l)

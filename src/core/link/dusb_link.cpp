@@ -508,14 +508,13 @@ void DusbFeed(DusbLink& l, std::span<const unsigned char> bytes, std::uint64_t n
         TakeRaw(l, l.in[4], l.in + 5, need - 5, now);
     }
     if (l.state == LinkState::running && now >= l.deadline)
-        Fail(l, "the calculator did not answer within %u seconds (is it on, on its home screen, and the cable in?)",
-             static_cast<unsigned>(kLinkTimeoutMs / 1000));
+        Fail(l, kSilentLine, static_cast<unsigned>(kLinkTimeoutMs / 1000));
 }
 
 void DusbDeviceGone(DusbLink& l)
 {
     if (l.state == LinkState::running)
-        Fail(l, "the calculator or its cable went away");
+        Fail(l, "%s", kGoneLine);
 }
 
 Variable DusbReceived(const DusbLink& l)

@@ -12,6 +12,12 @@ enum class LinkModel : unsigned char { ti89, ti89t, ti92, ti92p, v200 };
 // store 64 KB in its archive, short enough for a person waiting.
 inline constexpr std::uint64_t kLinkTimeoutMs = 10000;
 
+// The lines both protocols end with when the calculator falls silent (with the seconds waited)
+// and when it or its cable goes away.
+inline constexpr char kSilentLine[] =
+    "the calculator did not answer within %u seconds (is it on, on its home screen, and the cable in?)";
+inline constexpr char kGoneLine[] = "the calculator or its cable went away";
+
 enum class LinkState : unsigned char { running, done, failed };
 
 // One entry of the calculator's list: a folder (type 0x1F, no folder of its own) or a variable.
