@@ -1,6 +1,7 @@
 // The interface the page uses and the tests drive, window.sorvel: sorvel.convert, sorvel.extract
 // and sorvel.group give the console program's statuses and messages (status 0 and an empty
-// message on success); the C++ glue does the work, words every message and knows every limit.
+// message on success); the C++ glue does the work, keeps every message as the program words it,
+// chooses the next step after a refusal by its code and knows every limit.
 window.sorvel = (() => {
   const encoder = new TextEncoder(), decoder = new TextDecoder();
   let held = [];

@@ -133,7 +133,7 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_hint() { return g_hint; }
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_model_count() { return std::size(kModels); }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_model_option(std::size_t i)
 {
-    return i < std::size(kModels) && kModels[i].option ? kModels[i].option : "";
+    return i < std::size(kModels) ? kModels[i].option : "";
 }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_model_name(std::size_t i) { return i < std::size(kModels) ? kModels[i].name : ""; }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_model_extension(std::size_t i)

@@ -9,15 +9,15 @@ Message CalcName(const char* source, std::size_t length, bool utf8, MessageCode 
 {
     std::memset(name, 0, sizeof name);
     used = length < 8 ? length : 8;
-    Message failure;
+    char why[kUtf8WhatSize];
     if (!utf8)
         std::memcpy(name, source, used);
-    else if (!Utf8Name2VarName({source, length}, name, used, failure.detail)) {
-        failure.code = refused;
-        failure.path = source;
+    else if (!Utf8Name2VarName({source, length}, name, used, why)) {
+        Message failure = Say(refused, source);
         failure.numbers[0] = static_cast<std::uint32_t>(length);
+        return failure;
     }
-    return failure;
+    return {};
 }
 
 Message FolderName(const char* source, bool utf8, char (&folder)[9])

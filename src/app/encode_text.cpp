@@ -18,7 +18,7 @@ Message TextFailure(EncodeStatus status, bool failed, const TextMode& mode, cons
         refused.numbers[0] = problem.line;
         refused.numbers[1] = problem.column;
         refused.refusal = problem.kind;
-        std::memcpy(refused.detail, problem.what, sizeof refused.detail);
+        refused.detail = problem.what;
         return refused;
     }
     return failed ? Say(MessageCode::cannot_read, shown) : Message{};
@@ -148,6 +148,6 @@ Message ReplacementsNote(const Utf8Replacements& replaced, const char* shown)
     note.numbers[0] = replaced.count;
     note.numbers[1] = replaced.first.line;
     note.numbers[2] = replaced.first.column;
-    std::memcpy(note.detail, replaced.first.what, sizeof note.detail);
+    note.detail = replaced.first.what;
     return note;
 }

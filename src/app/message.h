@@ -61,7 +61,7 @@ enum class MessageCode : unsigned char {
     exists_in_group,          // path, likewise
     standard_output,          // the help or version not written: on standard error alone
     // kRefused
-    variable_name,            // path, numbers[0]: the name's bytes; detail: why (UTF-8 names)
+    variable_name,            // path, numbers[0]: the bytes of a UTF-8 name that cannot be stored
     folder_name,              // likewise
     character,                // path; numbers[0], numbers[1]: line and column; detail, refusal
     variable_file,            // path: a variable file given as a text
@@ -81,17 +81,18 @@ enum class MessageCode : unsigned char {
     ram,                      // path; numbers[0], numbers[1]: variables and bytes; model
 };
 
-// A message: its code and the facts its line shows. True when it says anything.
+// A message: its code and the facts its line shows, which it points to (they outlive it until it
+// is printed or kept). True when it says anything.
 struct [[nodiscard]] Message {
     MessageCode code = MessageCode::none;
+    bool utf8 = false;
+    Utf8Refusal refusal = Utf8Refusal::none;
+    std::uint32_t numbers[3] = {};
     const char* path = nullptr;
     const char* other = nullptr;
-    std::uint32_t numbers[3] = {};
-    char names[3][9] = {};
-    bool utf8 = false;
+    const char* names[3] = {};      // calculator names: NUL-terminated, at most 8 bytes
+    const char* detail = nullptr;   // the precise reason, as the core gives it
     const Model* model = nullptr;
-    Utf8Refusal refusal = Utf8Refusal::none;
-    char detail[kUtf8WhatSize] = "";  // the precise reason, as the core gives it
 
     explicit operator bool() const { return code != MessageCode::none; }
 };

@@ -2,7 +2,6 @@
 
 #include "app/file_names.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,12 +27,12 @@ Message TwoOfOneName(const TextFile* t, std::size_t n, const char* file)
         if (CompareFileNames(t[i].file_name, t[i - 1].file_name))
             continue;
         Message refused = Say(MessageCode::same_file_name, file);
-        std::memcpy(refused.names[0], a.name, sizeof a.name);
-        std::memcpy(refused.names[1], b.name, sizeof b.name);
+        refused.names[0] = a.name;
+        refused.names[1] = b.name;
         if (!std::strcmp(a.name, b.name)) {
             refused.code = std::strcmp(a.folder, b.folder) ? MessageCode::same_name_in_folders : MessageCode::same_name;
-            std::memcpy(refused.names[1], a.folder, sizeof a.folder);
-            std::memcpy(refused.names[2], b.folder, sizeof b.folder);
+            refused.names[1] = a.folder;
+            refused.names[2] = b.folder;
         }
         return refused;
     }
@@ -54,7 +53,7 @@ Message ListTexts(std::span<const unsigned char> file, const char* shown, bool u
         return Say(MessageCode::out_of_memory);
     if (const char* why = ParseVarFile(file, {list.entries.get(), entries})) {
         Message refused = Say(MessageCode::file_refused, shown);
-        std::snprintf(refused.detail, sizeof refused.detail, "%s", why);
+        refused.detail = why;
         return refused;
     }
     TextFile* const t = list.texts.get();
@@ -76,7 +75,7 @@ Message ListTexts(std::span<const unsigned char> file, const char* shown, bool u
     for (std::size_t i = 0; names_checked && i < n; ++i)
         if (!IsSafeFileName(t[i].v->name, t[i].file_name)) {
             Message refused = Say(MessageCode::unsafe_name, shown);
-            std::memcpy(refused.names[0], t[i].v->name, sizeof t[i].v->name);
+            refused.names[0] = t[i].v->name;
             return refused;
         }
     return {};

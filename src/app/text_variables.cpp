@@ -30,6 +30,6 @@ Message TwoTextsOneName(const char* first, const char* second, const char (&name
     Message refused = Say(MessageCode::two_texts_one_name, first);
     refused.other = second;
     refused.utf8 = utf8;
-    std::memcpy(refused.names[0], name, sizeof name);
+    refused.names[0] = name;
     return refused;
 }

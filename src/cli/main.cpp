@@ -79,7 +79,7 @@ void Help(char (&help)[4096])
     int at = std::snprintf(help, sizeof help, "%s", kHelpStart), column = kIndent;
     bool first = true;
     for (const Model& m : kModels) {
-        if (!m.option)
+        if (!m.option[0])
             continue;
         char item[64];
         const int n = std::snprintf(item, sizeof item, "%s (%s, %s%s)", m.option, m.name, m.extension,

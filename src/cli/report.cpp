@@ -32,6 +32,8 @@ void FailOnStandardError()
 
 int Report(const Message& message)
 {
+    if (!message)
+        return kSuccess;
     const ExitStatus status = StatusOf(message.code);
     Print(stderr, MessageReason, message);
     if (status == kSuccess || message.code == MessageCode::standard_output) {

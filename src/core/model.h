@@ -12,13 +12,15 @@
 inline constexpr std::uint16_t kTiUsbVendor = 0x0451;
 inline constexpr std::uint16_t kCableUsbProduct = 0xE001;
 
+// The texts are arrays, not pointers, which a program that relocates itself would have to
+// relocate at every start.
 struct Model {
-    const char* option;           // -m's value; null for a model that takes another's files
-    const char* signature;        // the 8 bytes that open its variable files
-    const char* read_signature;   // a second signature its files are read by, or null
-    const char* extension;        // of a file holding one text variable
-    const char* group_extension;  // of a group file
-    const char* name;             // as Texas Instruments names it
+    char option[5];           // -m's value; "" for a model that takes another's files
+    char signature[9];        // the 8 bytes that open its variable files
+    char read_signature[9];   // a second signature its files are read by, or ""
+    char extension[5];        // of a file holding one text variable
+    char group_extension[5];  // of a group file
+    char name[16];            // as Texas Instruments names it
     // On the cable: the machine ID of the calculator's packets, that of a computer's packets to
     // it (libticalcs2's dbus_pkt.h), and the bytes of each entry of its variable list (0: the
     // TI-92 sends each entry in a packet of its own).
@@ -37,19 +39,19 @@ struct Model {
 // The first is the default. The TI-89 Titanium takes the TI-89's files byte for byte, so it has
 // no -m value of its own: the files of -m 89 are its files.
 inline constexpr Model kModels[] = {
-    {"89", "**TI89**", nullptr, ".89t", ".89g", "TI-89", 0x98, 0x08, 14, 188, true, 0},
-    {"92", "**TI92**", nullptr, ".92t", ".92g", "TI-92", 0x89, 0x09, 0, 68, false, 0},
-    {"92p", "**TI92P*", nullptr, ".9xt", ".9xg", "TI-92 Plus", 0x88, 0x08, 14, 188, true, 0},
+    {"89", "**TI89**", "", ".89t", ".89g", "TI-89", 0x98, 0x08, 14, 188, true, 0},
+    {"92", "**TI92**", "", ".92t", ".92g", "TI-92", 0x89, 0x09, 0, 68, false, 0},
+    {"92p", "**TI92P*", "", ".9xt", ".9xg", "TI-92 Plus", 0x88, 0x08, 14, 188, true, 0},
     // libtifiles2 reads a Voyage 200 file that opens with **V200** too.
     {"v200", "**TI92P*", "**V200**", ".v2t", ".v2g", "Voyage 200", 0x88, 0x08, 22, 188, true, 0},
-    {nullptr, "**TI89**", nullptr, ".89t", ".89g", "TI-89 Titanium", 0x98, 0x08, 14, 188, true, 0xE004},
+    {"", "**TI89**", "", ".89t", ".89g", "TI-89 Titanium", 0x98, 0x08, 14, 188, true, 0xE004},
 };
 
 // The model that -m names `option`, or null.
 inline const Model* FindModel(const char* option)
 {
     for (const Model& m : kModels)
-        if (m.option && !std::strcmp(m.option, option))
+        if (m.option[0] && !std::strcmp(m.option, option))
             return &m;
     return nullptr;
 }

@@ -205,7 +205,7 @@ unsigned char* Variables2GroupBuffer(std::span<const Variable> variables, std::u
 
 bool HasSignature(std::span<const unsigned char> file)
 {
-    const auto opens = [&](const char* s) { return s && !std::memcmp(file.data() + kSignature, s, kSignatureSize); };
+    const auto opens = [&](const char* s) { return s[0] && !std::memcmp(file.data() + kSignature, s, kSignatureSize); };
     return file.size() >= kSignatureSize &&
            std::any_of(std::begin(kModels), std::end(kModels),
                        [&](const Model& m) { return opens(m.signature) || opens(m.read_signature); });
