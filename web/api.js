@@ -1,6 +1,7 @@
 // The interface the page uses and the tests drive, window.sorvel: sorvel.convert, sorvel.extract
 // and sorvel.group give the console program's statuses and messages (status 0 and an empty
-// message on success); the C++ glue does the work, words every message and knows every limit.
+// message on success); the C++ glue does the work, keeps every message as the program words it,
+// chooses the next step after a refusal by its code and knows every limit.
 window.sorvel = (() => {
   const encoder = new TextEncoder(), decoder = new TextDecoder();
   let held = [];
@@ -186,7 +187,7 @@ window.sorvel = (() => {
       return Object.assign(r, {fileName, bytes, texts: x.texts, status: x.status, message: x.message});
     },
     // Text file `bytes`, named o.file, to a variable file, as `sorvel [-u|-r] [-s] [-a] [-f folder]
-    // [-m model] file [name]` does (o.replace for -r, o.split for -s, o.archive for -a, o.folder
+    // [-m model] file [name]` does (o.model an option of sorvel.models, the first when not given) (o.replace for -r, o.split for -s, o.archive for -a, o.folder
     // for -f): {status, message, hint (the next step after a refusal), name, fileName, bytes,
     // used (bytes of data), line and column (of a refusal, else 0), parts (with -s, the names of
     // the variables of a text split in several)}; bytes empty unless status is 0, when the message
@@ -194,7 +195,7 @@ window.sorvel = (() => {
     convert: (bytes, o = {}) => {
       const utf8 = o.utf8 !== false, replace = !!o.replace, split = !!o.split;
       bytes = bytes.subarray(0, _sorvel_text_bytes(utf8, replace, split));
-      const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model || '89', utf8, replace,
+      const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model, utf8, replace,
                           split, o.folder || null, !!o.archive));
       const parts = Array.from({length: Math.max(0, _sorvel_count() - 1)}, (_, i) => string(_sorvel_name(i + 1)));
       return Object.assign(r, {used: _sorvel_used(), line: _sorvel_line(), column: _sorvel_column(), parts});
@@ -215,8 +216,13 @@ window.sorvel = (() => {
       let at = 0;
       entries.forEach((e, i) => { all.set(e.bytes, at); at += sizes[i] = e.bytes.length; });
       return file(call(_sorvel_group, all, new Uint8Array(sizes.buffer), entries.map((e) => e.file + '\0').join(''),
-                       entries.length, o.model || '89', o.utf8 !== false));
+                       entries.length, o.model, o.utf8 !== false));
     },
+    // The calculators of the family as the core's table of models lists them: {option (-m's value,
+    // '' for one that takes another's files), name, extension, groupExtension}, the default first.
+    models: Array.from({length: _sorvel_model_count()}, (_, i) => ({
+      option: string(_sorvel_model_option(i)), name: string(_sorvel_model_name(i)),
+      extension: string(_sorvel_model_extension(i)), groupExtension: string(_sorvel_model_group_extension(i))})),
     // True when `bytes` open with the signature of a variable file.
     isVariableFile: (bytes) => call(_sorvel_is_variable_file, bytes.subarray(0, 8), Math.min(bytes.length, 8)).status == 1,
     // The variable name proposed for the file named `file`: one the calculator accepts, in

@@ -36,6 +36,12 @@
   const options = () => ({model: model.value, utf8: utf8.checked, replace: replace.checked, split: split.checked,
                           archive: archive.checked, folder: folder.value || undefined});
 
+  // The calculators, from the core's table of models: one that takes another's files is named
+  // beside it (TI-89 / TI-89 Titanium).
+  for (const m of sorvel.models.filter((m) => m.option))
+    model.append(make('option', {value: m.option, textContent: sorvel.models.filter((o) => o.extension == m.extension)
+                                                                    .map((o) => o.name).join(' / ')}));
+
   // The settings, kept in this browser for the next visit.
   const boxes = {utf8, replace, split, archive};
   const save = () => {

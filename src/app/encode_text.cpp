@@ -1,26 +1,27 @@
 #include "app/encode_text.h"
 
-#include "app/status.h"
 #include "core/byte_encoder.h"
 #include "core/text_parts.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// Reports why the text named `shown` is not taken, its encoding having ended with `status` (a
-// refused character at `problem`) and its read having failed with `failed`, and returns the
-// exit status; kSuccess when neither holds.
-int TextFailure(EncodeStatus status, bool failed, const TextMode& mode, const char* shown, const Utf8Problem& problem)
+// Why the text named `shown` is not taken, its encoding having ended with `status` (a refused
+// character at `problem`) and its read having failed with `failed`; nothing when neither holds.
+Message TextFailure(EncodeStatus status, bool failed, const TextMode& mode, const char* shown, const Utf8Problem& problem)
 {
     if (status == EncodeStatus::too_big)
-        return mode.in_parts ? Fail(kTooBig, "ERROR: %s: text file too big\n", shown)
-                             : Fail(kTooBig, "ERROR: text file too big\n");
-    if (status == EncodeStatus::refused && !failed)
-        return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
-                    static_cast<unsigned>(problem.column), problem.what);
-    return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown) : kSuccess;
+        return Say(MessageCode::text_too_big, mode.in_parts ? shown : nullptr);
+    if (status == EncodeStatus::refused && !failed) {
+        Message refused = Say(MessageCode::character, shown);
+        refused.numbers[0] = problem.line;
+        refused.numbers[1] = problem.column;
+        refused.refusal = problem.kind;
+        refused.detail = problem.what;
+        return refused;
+    }
+    return failed ? Say(MessageCode::cannot_read, shown) : Message{};
 }
 
 // Makes `where`, a line and a column in the part of UTF-8 text `text` from `start`, the line and
@@ -42,18 +43,16 @@ std::size_t TextBytesRead(const TextMode& mode, std::size_t parts)
     return mode.in_parts ? parts * kMaxStoredText + 1 : kMaxTextSize + 1;
 }
 
-int RefuseVariableFile(std::span<const unsigned char> text, const char* shown)
+Message RefuseVariableFile(std::span<const unsigned char> text, const char* shown)
 {
-    if (!HasSignature(text))
-        return kSuccess;
-    return Fail(kRefused, "ERROR: %s is a variable file; give -x to take its text out\n", shown);
+    return HasSignature(text) ? Say(MessageCode::variable_file, shown) : Message{};
 }
 
-int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
-               const char* shown, DataBuffer& buffer, EncodedText& out)
+Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+                   const char* shown, DataBuffer& buffer, EncodedText& out)
 {
-    if (const int status = RefuseVariableFile(text, shown))
-        return status;
+    if (Message refused = RefuseVariableFile(text, shown))
+        return refused;
     if (mode.replace && text.size() >= TextBytesRead(mode, most_parts))
         return TextFailure(EncodeStatus::too_big, failed, mode, shown, out.problem);
     // As the Windows runtime's text mode does, a Ctrl-Z ends the text, and the CR of a CR LF
@@ -99,12 +98,9 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
             InText(text, start, out.replaced.first);
         }
         out.replaced.count += replaced.count;
-        auto* more = static_cast<unsigned char*>(std::realloc(out.block.get(), size + result.length));
-        if (!more)
-            return Fail(kNoImage, "ERROR: out of memory\n");
-        out.block.release();
-        out.block.reset(more);
-        std::memcpy(more + size, buffer.data(), result.length);
+        if (!Grow(out.block, size + result.length))
+            return Say(MessageCode::out_of_memory);
+        std::memcpy(out.block.get() + size, buffer.data(), result.length);
         size += out.lengths[out.parts] = result.length;
         start = end;
     }
@@ -112,52 +108,46 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
     return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
 }
 
-int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
-               DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem)
-{
-    EncodedText out;
-    const int status = EncodeText(text, failed, mode, 1, shown, data, out);
-    length = out.parts ? out.lengths[0] : 0;
-    replaced = out.replaced;
-    problem = out.problem;
-    return status;
-}
-int ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
-            unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size)
+Message ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
+                unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size)
 {
     ImageFailure why;
     image.reset(DataBuffer2OTHBuffer(name, data, image_size, why, model, folder, attribute));
     if (image)
-        return kSuccess;
-    if (why == ImageFailure::too_long)
-        Note("ERROR: length (%u) exceeds max. user data size (%u)\n", static_cast<unsigned>(data.size()),
-             static_cast<unsigned>(kMaxUserDataSize));
-    else
-        Note("ERROR: cannot allocate %u bytes of memory\n", static_cast<unsigned>(data.size() + kVarFileFrame));
-    return Fail(kNoImage, "ERROR: out of memory\n");
+        return {};
+    // The writer's precise reason: the data's length, or the size of the image it could not allocate.
+    Message failure = Say(MessageCode::data_too_long);
+    failure.numbers[0] = static_cast<std::uint32_t>(data.size());
+    if (why != ImageFailure::too_long) {
+        failure.code = MessageCode::no_image_memory;
+        failure.numbers[0] += kVarFileFrame;
+    }
+    return failure;
 }
 
-int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
-                 Owned<unsigned char[]>& image, std::uint32_t& image_size)
+Message GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
+                     Owned<unsigned char[]>& image, std::uint32_t& image_size)
 {
     ImageFailure why;
     image.reset(Variables2GroupBuffer(variables, image_size, why, model));
     if (!image)
-        return Fail(kNoImage, why == ImageFailure::too_long ? "ERROR: too many variables for one file\n" : "ERROR: out of memory\n");
+        return Say(why == ImageFailure::too_long ? MessageCode::too_many_variables : MessageCode::out_of_memory);
     // What -x reads back, and more than any calculator of the family holds.
     if (image_size > kMaxVarFileSize) {
         image.reset();
-        return Fail(kTooBig, "ERROR: %s: larger than any variable file (%u MiB)\n", shown,
-                    static_cast<unsigned>(kMaxVarFileSize >> 20));
+        return Say(MessageCode::group_too_large, shown);
     }
-    return kSuccess;
+    return {};
 }
 
-void NoteReplacements(const Utf8Replacements& replaced, const char* shown)
+Message ReplacementsNote(const Utf8Replacements& replaced, const char* shown)
 {
-    if (replaced.count)
-        Note("%s: %u character%s replaced, %sat %u:%u: %s\n", shown, static_cast<unsigned>(replaced.count),
-             replaced.count == 1 ? "" : "s", replaced.count == 1 ? "" : "the first ",
-             static_cast<unsigned>(replaced.first.line), static_cast<unsigned>(replaced.first.column),
-             replaced.first.what);
+    if (!replaced.count)
+        return {};
+    Message note = Say(MessageCode::replaced, shown);
+    note.numbers[0] = replaced.count;
+    note.numbers[1] = replaced.first.line;
+    note.numbers[2] = replaced.first.column;
+    note.detail = replaced.first.what;
+    return note;
 }

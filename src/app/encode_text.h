@@ -3,6 +3,7 @@
 // A text file's bytes as the calculator's variable data, with the failures the program reports,
 // for the console program and the web page alike: no file is read or written here.
 
+#include "app/message.h"
 #include "app/owned.h"
 #include "core/text_data.h"
 #include "core/utf8_encoder.h"
@@ -43,35 +44,28 @@ struct EncodedText {
     Utf8Problem problem;                   // where and why a character was refused
 };
 
-// Refuses, reported, a text that begins with the signature of a variable file of the family:
-// the file named `shown` is such a file, never a text to convert. Returns the status.
-int RefuseVariableFile(std::span<const unsigned char> text, const char* shown);
+// Refuses a text that begins with the signature of a variable file of the family: the file
+// named `shown` is such a file, never a text to convert. Returns nothing, or the refusal.
+Message RefuseVariableFile(std::span<const unsigned char> text, const char* shown);
 
 // Encodes `text`, the first bytes of the file named `shown` in messages (`failed` when a read
-// failed before its end), after RefuseVariableFile, as the data of at most `most_parts` variables, each but the last cut
-// after the last line break that lets it fit: one variable's data in `buffer`, several in a
-// block of their own. Returns kSuccess, or reports why not and returns its status; the one
+// failed before its end), after RefuseVariableFile, as the data of at most `most_parts`
+// variables, each but the last cut after the last line break that lets it fit: one variable's
+// data in `buffer`, several in a block of their own. Returns nothing, or why not, in the one
 // order of failures: too big, a refused character (unless the read failed), a failed read.
-int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
-               const char* shown, DataBuffer& buffer, EncodedText& out);
-
-// EncodeText into one variable: the data's length in `length`, what -r replaced in `replaced`,
-// a refused character in `problem`.
-int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, const char* shown,
-               DataBuffer& data, std::uint32_t& length, Utf8Replacements& replaced, Utf8Problem& problem);
+Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+                   const char* shown, DataBuffer& buffer, EncodedText& out);
 
 // Makes `image`, a new variable file of `model` holding variable `name` in `folder` with
-// `attribute` and the data `data`, its size in `image_size`, and returns kSuccess; or reports
-// why not and returns the status.
-int ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
-            unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size);
+// `attribute` and the data `data`, its size in `image_size`; returns nothing, or why not.
+Message ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
+                unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
-// Makes `image`, a new group file of `model` holding `variables`, its size in
-// `image_size`, and returns kSuccess; or reports why not, the file named `shown`, and returns
-// the status.
-int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
-                 Owned<unsigned char[]>& image, std::uint32_t& image_size);
+// Makes `image`, a new group file of `model` holding `variables`, its size in `image_size`;
+// returns nothing, or why not, the file named `shown`.
+Message GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
+                     Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
-// Reports, on standard error, how many characters -r replaced in the text named `shown` and
-// where the first was, if any.
-void NoteReplacements(const Utf8Replacements& replaced, const char* shown);
+// The note that says how many characters -r replaced in the text named `shown` and where the
+// first was; nothing when none was.
+Message ReplacementsNote(const Utf8Replacements& replaced, const char* shown);

@@ -3,26 +3,20 @@
 #include "app/system.h"
 
 #include <cstring>
-#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
 
-namespace {
-
-// UTF-8 `text` as UTF-16, each invalid sequence as U+FFFD.
-std::wstring Wide(const char* text)
+std::wstring Wide(const char* text, unsigned code_page, unsigned long flags)
 {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    const int size = MultiByteToWideChar(code_page, flags, text, -1, nullptr, 0);
     if (size <= 0)
         return {};
     std::wstring wide(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), size);
+    MultiByteToWideChar(code_page, flags, text, -1, wide.data(), size);
     wide.resize(size - 1);
     return wide;
 }
-
-} // namespace
 
 bool IsDeviceName(const char* path)
 {
@@ -41,7 +35,7 @@ bool IsDeviceName(const char* path)
 
 int CompareFileNames(const char* a, const char* b)
 {
-    const std::wstring wa = Wide(a), wb = Wide(b);
+    const std::wstring wa = Wide(a, CP_UTF8), wb = Wide(b, CP_UTF8);
     return CompareStringOrdinal(wa.c_str(), -1, wb.c_str(), -1, TRUE) - CSTR_EQUAL;
 }
 

@@ -13,3 +13,10 @@ int CompareFileNames(const char* a, const char* b);
 // True when calculator name `name`, which gives the file name `file_name`, names a file in the
 // current directory: no separator, no control character, not . or .., no device.
 bool IsSafeFileName(const char* name, const char* file_name);
+
+#ifdef _WIN32
+#include <string>
+// NUL-terminated `text` in code page `code_page` as UTF-16, with MultiByteToWideChar's `flags`:
+// each invalid sequence as U+FFFD without flags, or empty with MB_ERR_INVALID_CHARS.
+std::wstring Wide(const char* text, unsigned code_page, unsigned long flags = 0);
+#endif

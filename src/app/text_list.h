@@ -3,6 +3,7 @@
 // The text variables of a variable file as -x takes them, for the console program and the web
 // page alike: no file is read or written here.
 
+#include "app/message.h"
 #include "app/owned.h"
 #include "core/text_decoder.h"
 #include "core/var_file.h"
@@ -26,6 +27,6 @@ struct TextList {
 // Lists the text variables of variable file `file`, named `shown` in messages, with `utf8` their
 // names as UTF-8 file names: sorted by file name, none two of one name (as the file system takes
 // names), and, with `names_checked`, each a safe file name in the current directory. Returns
-// kSuccess, or reports why the file is refused and returns its status.
-int ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,
-              TextList& list);
+// nothing, or why the file is refused.
+Message ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,
+                  TextList& list);

@@ -8,7 +8,7 @@
 #include "cli/folder_name.h"
 #include "cli/input.h"
 #include "cli/platform.h"
-#include "cli/status.h"
+#include "cli/report.h"
 #include "cli/write_output.h"
 
 #include <cstdio>
@@ -18,7 +18,7 @@
 int Convert(const Options& options, char** operands, int count)
 {
     if (count != 1 && count != 2)
-        return Fail(kUsage, "Usage: sorvel file.txt [varname]\n");
+        return Report(Say(MessageCode::usage_convert));
     const Model& model = options.model ? *options.model : kModels[0];
     const bool utf8 = options.utf8;
 
@@ -28,7 +28,7 @@ int Convert(const Options& options, char** operands, int count)
     std::FILE* const input = OpenInput(operands[0], !utf8);
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     if (!input)
-        return Fail(kCannotRead, "ERROR: unable to open %s\n", input_path);
+        return Report(Say(MessageCode::cannot_open, input_path));
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode));
     std::fclose(input);
@@ -39,29 +39,29 @@ int Convert(const Options& options, char** operands, int count)
     const std::size_t length = count == 2 ? std::strlen(source) : std::strcspn(source, ".");
     char name[9], folder[9];
     std::size_t used;
-    if (const int status = CalcName(source, length, utf8, "variable name", name, used))
-        return status;
-    if (const int status = FolderName(options, folder))
-        return status;
+    if (const Message refused = CalcName(source, length, utf8, MessageCode::variable_name, name, used))
+        return Report(refused);
+    if (const Message refused = FolderName(options, folder))
+        return Report(refused);
     char output_path[80];
     std::snprintf(output_path, sizeof output_path, "%.*s%s", static_cast<int>(used), source,
                   model.extension);
     if (!read)
-        return Fail(kNoImage, "ERROR: out of memory\n");
+        return Report(Say(MessageCode::out_of_memory));
 
     DataBuffer data;
     EncodedText encoded;
-    if (const int status = EncodeText({in.bytes.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
-        return status;
+    if (const Message failure = EncodeText({in.bytes.get(), in.size}, in.failed, mode, 1, input_path, data, encoded))
+        return Report(failure);
     std::uint32_t image_size = 0;
     Owned<unsigned char[]> image;
-    if (const int status = ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0, image, image_size))
-        return status;
+    if (const Message failure = ImageOf(name, encoded.data, model, folder, options.archive ? kArchived : 0, image, image_size))
+        return Report(failure);
     // A device takes the name of a file on some systems: such a file cannot be created.
     if (IsDeviceName(output_path))
-        return Fail(kCannotWrite, "ERROR: unable to create %s\n", output_path);
+        return Report(Say(MessageCode::cannot_create, output_path));
     const int status = WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
     if (status == kSuccess)
-        NoteReplacements(encoded.replaced, input_path);
+        Report(ReplacementsNote(encoded.replaced, input_path));
     return status;
 }

@@ -6,9 +6,9 @@
 #include "cli/folder_name.h"
 #include "cli/platform.h"
 #include "cli/ram_note.h"
+#include "cli/read_texts.h"
+#include "cli/report.h"
 #include "cli/safe_output.h"
-#include "cli/status.h"
-#include "cli/text_vars.h"
 #include "cli/write_output.h"
 
 #include <cstdio>
@@ -34,51 +34,51 @@ struct Files {
 int Each(const Options& options, char** operands, int count)
 {
     if (count < 1)
-        return Fail(kUsage, "Usage: sorvel -e file.txt...\n");
+        return Report(Say(MessageCode::usage_each));
     const bool utf8 = options.utf8;
     const Model& model = options.model ? *options.model : kModels[0];
     char folder[9];
-    if (const int status = FolderName(options, folder))
-        return status;
+    if (const Message refused = FolderName(options, folder))
+        return Report(refused);
     Files files;
     if (!Grow(files.paths, count) || !Grow(files.outputs, count) || !Grow(files.ends, count))
-        return Fail(kNoImage, "ERROR: out of memory\n");
+        return Report(Say(MessageCode::out_of_memory));
 
     // Every text read and named, no two variables of one name, before any file is made.
-    Contents contents;
+    ReadTexts texts;
     for (int i = 0; i < count; ++i) {
         char name[9], file_name[kVarNameSize];
         FileVarName(operands[i], utf8, name, file_name);
         std::memcpy(files.paths[i], file_name, sizeof file_name);
-        if (const int status = AddText(contents, options, operands[i], utf8 ? operands[i] : LegacyForm(operands[i]),
+        if (const int status = AddText(texts, options, operands[i], utf8 ? operands[i] : LegacyForm(operands[i]),
                                        name, folder))
             return status;
     }
 
-    DataInPlace(contents);
+    DataInPlace(texts);
     // Each text's file: a text in parts as their group file, one that fits as its variable's.
-    for (std::size_t t = 0, first = 0; t < contents.texts; ++t) {
+    for (std::size_t t = 0, first = 0; t < texts.texts; ++t) {
         std::size_t parts = 0;
-        while (first + parts < contents.count && contents.text_of[first + parts] == t)
+        while (first + parts < texts.count && texts.text_of[first + parts] == t)
             ++parts;
         // The name is ASCII but with -u: the path is as messages show it.
         char* const path = files.paths[t];
         std::strcat(path, parts > 1 ? model.group_extension : model.extension);
-        const Variable& v = contents.variables[first];
+        const Variable& v = texts.variables[first];
         std::uint32_t size = 0;
         Owned<unsigned char[]> image;
-        if (const int status = parts > 1 ? GroupImageOf({&v, parts}, model, path, image, size)
-                                         : ImageOf(v.name, v.data, model, folder, v.attribute, image, size))
-            return status;
+        if (const Message failure = parts > 1 ? GroupImageOf({&v, parts}, model, path, image, size)
+                                              : ImageOf(v.name, v.data, model, folder, v.attribute, image, size))
+            return Report(failure);
         if (!Grow(files.bytes, files.size + size))
-            return Fail(kNoImage, "ERROR: out of memory\n");
+            return Report(Say(MessageCode::out_of_memory));
         std::memcpy(files.bytes.get() + files.size, image.get(), size);
         files.size += size;
         files.outputs[files.count] = {path, {}};
         files.ends[files.count++] = files.size;
         // A device takes the name of a file on some systems: such a file cannot be created.
         if (IsDeviceName(path))
-            return Fail(kCannotWrite, "ERROR: unable to create %s\n", path);
+            return Report(Say(MessageCode::cannot_create, path));
         first += parts;
     }
 
@@ -87,13 +87,13 @@ int Each(const Options& options, char** operands, int count)
     std::size_t failed = 0;
     const OutputStatus written = Bytes2Files({files.outputs.get(), files.count}, failed);
     if (written != OutputStatus::written)
-        return ReportOutput(written, files.paths[failed]);
-    for (std::size_t t = 0; t < contents.texts; ++t)
-        NoteReplacements(contents.replaced[t], contents.shown[t]);
+        return Report(OutputFailure(written, files.paths[failed]));
+    for (std::size_t t = 0; t < texts.texts; ++t)
+        Report(ReplacementsNote(texts.replaced[t], texts.shown[t]));
     if (options.split && !options.archive) {
         char all[40];
         std::snprintf(all, sizeof all, "the %u files", static_cast<unsigned>(files.count));
-        NoteRam({contents.variables.get(), contents.count}, model, files.count > 1 ? all : files.paths[0]);
+        Report(RamNote({texts.variables.get(), texts.count}, model, files.count > 1 ? all : files.paths[0]));
     }
     return kSuccess;
 }

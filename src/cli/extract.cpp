@@ -1,13 +1,12 @@
 #include "cli/extract.h"
 
-#include "cli/input.h"
 #include "app/owned.h"
-#include "cli/platform.h"
-#include "cli/safe_output.h"
-#include "app/shown_name.h"
-#include "cli/status.h"
 #include "app/system.h"
 #include "app/text_list.h"
+#include "cli/input.h"
+#include "cli/platform.h"
+#include "cli/report.h"
+#include "cli/safe_output.h"
 #include "cli/write_output.h"
 
 #include <cstdint>
@@ -18,22 +17,21 @@
 namespace {
 
 // Reads the variable file `path`: its signature first, then, if it is known, at most
-// kMaxVarFileSize + 1 bytes; returns the exit status of a failure, with `shown` as its name, or
-// kSuccess.
-int ReadVarFile(const char* path, const char* shown, FileBytes& in)
+// kMaxVarFileSize + 1 bytes; returns nothing, or why not, with `shown` as its name.
+Message ReadVarFile(const char* path, const char* shown, FileBytes& in)
 {
     std::FILE* const file = OpenInput(path, false);
     if (!file)
-        return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);
+        return Say(MessageCode::cannot_open, shown);
     bool read = ReadUpTo(file, in, kSignatureSize);
     const bool known = in.size < kSignatureSize || HasSignature({in.bytes.get(), in.size});
     read = read && (!known || ReadUpTo(file, in, kMaxVarFileSize + 1));
     std::fclose(file);
     if (!read)
-        return Fail(kNoImage, "ERROR: out of memory\n");
+        return Say(MessageCode::out_of_memory);
     if (in.failed)
-        return Fail(kCannotRead, "ERROR: unable to read %s\n", shown);
-    return kSuccess;
+        return Say(MessageCode::cannot_read, shown);
+    return {};
 }
 
 } // namespace
@@ -41,26 +39,26 @@ int ReadVarFile(const char* path, const char* shown, FileBytes& in)
 int Extract(const Options& options, char** operands, int count)
 {
     if (count != 1 && count != 2)
-        return Fail(kUsage, "Usage: sorvel -x file.89t [out.txt]\n");
+        return Report(Say(MessageCode::usage_extract));
     if (count == 2 && !std::strcmp(operands[1], "-"))
         FailOnStandardError();
     const bool utf8 = options.utf8;
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     FileBytes in;
-    const int status = ReadVarFile(operands[0], input_path, in);
-    if (status != kSuccess)
-        return status;
+    if (const Message failure = ReadVarFile(operands[0], input_path, in))
+        return Report(failure);
     const std::span<const unsigned char> file(in.bytes.get(), in.size);
 
     TextList list;
-    const int listed = ListTexts(file, input_path, utf8, count == 1, list);
-    if (listed != kSuccess)
-        return listed;
+    if (const Message refused = ListTexts(file, input_path, utf8, count == 1, list))
+        return Report(refused);
     const std::size_t n = list.count;
     const TextFile* const t = list.texts.get();
-    if (count == 2 && n != 1)
-        return Fail(kUsage, "ERROR: %s holds %u text variables, so out.txt cannot be given\n",
-                    input_path, static_cast<unsigned>(n));
+    if (count == 2 && n != 1) {
+        Message refused = Say(MessageCode::several_texts, input_path);
+        refused.numbers[0] = static_cast<std::uint32_t>(n);
+        return Report(refused);
+    }
 
     // The texts, then their files, all or none.
     std::size_t room = 0;
@@ -69,7 +67,7 @@ int Extract(const Options& options, char** operands, int count)
     const Owned<unsigned char[]> text(static_cast<unsigned char*>(std::malloc(room ? room : 1)));
     const Owned<Output[]> outputs(static_cast<Output*>(std::malloc(n * sizeof(Output))));
     if (!text || !outputs)
-        return Fail(kNoImage, "ERROR: out of memory\n");
+        return Report(Say(MessageCode::out_of_memory));
     unsigned char* at = text.get();
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t length = DataBuffer2Text(t[i].v->data, utf8, kLineBreak, at);
@@ -79,12 +77,12 @@ int Extract(const Options& options, char** operands, int count)
         at += length;
     }
     std::size_t failed;
-    char shown[kShownNameSize];
     const OutputStatus written = Bytes2Files({outputs.get(), n}, failed);
     const char* shown_path = count == 2 ? (utf8 ? operands[1] : LegacyForm(operands[1])) : t[failed].file_name;
-    if (written == OutputStatus::exists)
-        return Fail(kCannotWrite, n == 1 ? "ERROR: %s exists; give out.txt, or --force to replace it\n"
-                                         : "ERROR: %s exists; give --force to replace it\n",
-                    ShownName(shown_path, shown, utf8));
-    return ReportOutput(written, shown_path);
+    if (written == OutputStatus::exists) {
+        Message refused = Say(n == 1 ? MessageCode::exists : MessageCode::exists_in_group, shown_path);
+        refused.utf8 = utf8;
+        return Report(refused);
+    }
+    return Report(OutputFailure(written, shown_path));
 }

@@ -1,12 +1,9 @@
 #include "cli/folder_name.h"
 
 #include "app/calc_name.h"
-#include "app/status.h"
 #include "cli/platform.h"
 
-#include <cstring>
-
-int FolderName(const Options& options, char (&folder)[9])
+Message FolderName(const Options& options, char (&folder)[9])
 {
     const char* const source = options.folder && !options.utf8 ? LegacyForm(options.folder) : options.folder;
     return FolderName(source, options.utf8, folder);

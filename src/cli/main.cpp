@@ -7,7 +7,7 @@
 #include "cli/extract.h"
 #include "cli/group.h"
 #include "cli/platform.h"
-#include "cli/status.h"
+#include "cli/report.h"
 
 #include <getopt.h>
 
@@ -24,7 +24,7 @@ int _dowildcard = -1;
 
 namespace {
 
-const char kHelp[] =
+const char kHelpStart[] =
     "Usage: sorvel [options] file.txt [varname]\n"
     "       sorvel -g file.89g [options] file.txt...\n"
     "       sorvel -e [options] file.txt...\n"
@@ -32,8 +32,8 @@ const char kHelp[] =
     "Turns a text file into a calculator text variable named varname, or after\n"
     "file.txt up to its first dot, in the file <name>.89t; with -x, turns the text\n"
     "variables of a calculator file back into text.\n"
-    "  -m, --model=MODEL  89 (TI-89, .89t, the default), 92 (TI-92, .92t),\n"
-    "                     92p (TI-92 Plus, .9xt), v200 (Voyage 200, .v2t)\n"
+    "  -m, --model=MODEL  ";
+const char kHelpEnd[] =
     "  -u, --utf8         the text and the names are UTF-8, stored as the\n"
     "                     calculator's characters\n"
     "  -r, --replace      as -u, but a character the calculator lacks is stored as\n"
@@ -53,6 +53,51 @@ const char kHelp[] =
     "  -F, --force        with -x, replace a <name>.txt that exists\n"
     "  -h, --help         print this help\n"
     "  -V, --version      print the version\n";
+
+// A message of `code` about `arg` whose first number is `number`: an option's letter, or the
+// length of an option's name.
+Message Numbered(MessageCode code, long number, const char* arg = nullptr)
+{
+    Message m = Say(code, arg);
+    m.numbers[0] = static_cast<std::uint32_t>(number);
+    return m;
+}
+
+// The refusal of option -`a` with option -`b`.
+Message Clash(int a, int b)
+{
+    Message m = Numbered(MessageCode::options_clash, a);
+    m.numbers[1] = static_cast<std::uint32_t>(b);
+    return m;
+}
+
+// Writes the help to `help`: the models' list from the table of models, its items filling lines
+// of at most 79 columns.
+void Help(char (&help)[4096])
+{
+    constexpr int kIndent = 21, kWidth = 79;
+    int at = std::snprintf(help, sizeof help, "%s", kHelpStart), column = kIndent;
+    bool first = true;
+    for (const Model& m : kModels) {
+        if (!m.option[0])
+            continue;
+        char item[64];
+        const int n = std::snprintf(item, sizeof item, "%s (%s, %s%s)", m.option, m.name, m.extension,
+                                    first ? ", the default" : "");
+        // The item, then its comma, on this line or the next.
+        if (!first && column + 2 + n + 1 > kWidth) {
+            at += std::snprintf(help + at, sizeof help - at, ",\n%*s", kIndent, "");
+            column = kIndent;
+        } else if (!first) {
+            at += std::snprintf(help + at, sizeof help - at, ", ");
+            column += 2;
+        }
+        at += std::snprintf(help + at, sizeof help - at, "%s", item);
+        column += n;
+        first = false;
+    }
+    std::snprintf(help + at, sizeof help - at, "\n%s", kHelpEnd);
+}
 
 int Run(int argc, char** argv)
 {
@@ -78,29 +123,33 @@ int Run(int argc, char** argv)
     opterr = 0;
     for (int c; (c = getopt_long(argc, argv, ":m:urxFhVf:ag:se", kLong, nullptr)) != -1;) {
         switch (c) {
-        case 'h': return PutOut(kHelp);
+        case 'h': {
+            static char help[4096];
+            Help(help);
+            return PutOut(help);
+        }
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
         case 'u': options.utf8 = true; break;
         case 'r':
             if (options.extract)
-                return Fail(kUsage, "ERROR: -r does not go with -x\n");
+                return Report(Clash('r', 'x'));
             options.utf8 = options.replace = true;
             break;
         case 'F': options.force = true; break;
         case 'x':
             if (options.model)
-                return Fail(kUsage, "ERROR: -x does not go with -m\n");
+                return Report(Clash('x', 'm'));
             if (writing || options.replace)
-                return Fail(kUsage, "ERROR: -x does not go with -%c\n", writing ? writing : 'r');
+                return Report(Clash('x', writing ? writing : 'r'));
             options.extract = true;
             break;
         case 'f': case 'a': case 'g': case 's': case 'e':
             if (options.extract)
-                return Fail(kUsage, "ERROR: -%c does not go with -x\n", c);
+                return Report(Clash(c, 'x'));
             if ((c == 'e' && options.group) || (c == 'g' && options.each))
-                return Fail(kUsage, "ERROR: -%c does not go with -%c\n", c, c == 'e' ? 'g' : 'e');
+                return Report(Clash(c, c == 'e' ? 'g' : 'e'));
             if (c == 'f' && !*optarg)
-                return Fail(kUsage, "ERROR: option -f needs a folder name\n");
+                return Report(Say(MessageCode::folder_needs_name));
             writing = writing ? writing : static_cast<char>(c);
             options.folder = c == 'f' ? optarg : options.folder;
             options.archive = options.archive || c == 'a';
@@ -110,10 +159,10 @@ int Run(int argc, char** argv)
             break;
         case 'm':
             if (options.extract)
-                return Fail(kUsage, "ERROR: -m does not go with -x\n");
+                return Report(Clash('m', 'x'));
             options.model = FindModel(optarg);
             if (!options.model)
-                return Fail(kUsage, "ERROR: unknown model %s (89, 92, 92p or v200)\n", optarg);
+                return Report(Say(MessageCode::unknown_model, optarg));
             break;
         default: {  // a short option is known by optopt, a long one by the argument just read
             // (which some C libraries leave past the end when its value is missing)
@@ -122,19 +171,19 @@ int Run(int argc, char** argv)
             for (const option& o : kLong)
                 if (o.name && o.has_arg == no_argument && value && !std::strncmp(arg, "--", 2) &&
                     !std::strncmp(o.name, arg + 2, value - arg - 2))
-                    return Fail(kUsage, "ERROR: option %.*s takes no value\n", static_cast<int>(value - arg), arg);
+                    return Report(Numbered(MessageCode::takes_no_value, value - arg, arg));
             if (c == ':' && std::strncmp(arg, "--", 2))
-                return Fail(kUsage, "ERROR: option -%c needs a value\n", optopt);
+                return Report(Numbered(MessageCode::needs_value, optopt));
             if (c == ':')
-                return Fail(kUsage, "ERROR: option %s needs a value\n", arg);
+                return Report(Say(MessageCode::long_needs_value, arg));
             if (optopt)
-                return Fail(kUsage, "ERROR: unknown option -%c\n", optopt);
-            return Fail(kUsage, "ERROR: unknown option %s\n", arg);
+                return Report(Numbered(MessageCode::unknown_option, optopt));
+            return Report(Say(MessageCode::unknown_long_option, arg));
         }
         }
     }
     if (options.force && !options.extract)
-        return Fail(kUsage, "ERROR: -F goes only with -x\n");
+        return Report(Say(MessageCode::force_without_extract));
     char** operands = argv + optind;
     const int count = argc - optind;
     if (options.extract)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/var_file.h"
+#include "core/model.h"
 
 // What the options asked for.
 struct Options {

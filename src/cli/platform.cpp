@@ -1,24 +1,14 @@
 #include "cli/platform.h"
 
 #ifdef _WIN32
+#include "app/file_names.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// `text`, NUL-terminated in code page `from`, as UTF-16; empty if `flags` make it fail.
-std::wstring ToWide(const char* text, unsigned from, unsigned long flags)
-{
-    const int size = MultiByteToWideChar(from, flags, text, -1, nullptr, 0);
-    if (size <= 0)
-        return {};
-    std::wstring wide(size, L'\0');
-    MultiByteToWideChar(from, flags, text, -1, wide.data(), size);
-    wide.resize(size - 1);
-    return wide;
-}
 
 // `wide` in code page `to`, in a new block that lives until the process ends.
 char* FromWide(const wchar_t* wide, unsigned to)
@@ -34,7 +24,7 @@ char* FromWide(const wchar_t* wide, unsigned to)
 
 std::wstring Utf8ToWide(const char* utf8)
 {
-    return ToWide(utf8, CP_UTF8, MB_ERR_INVALID_CHARS);
+    return Wide(utf8, CP_UTF8, MB_ERR_INVALID_CHARS);
 }
 
 std::FILE* OpenFile(const char* path, const char* mode)
@@ -56,12 +46,12 @@ char** Utf8Arguments(int argc, wchar_t** wargv)
 
 const char* LegacyForm(const char* arg)
 {
-    return FromWide(ToWide(arg, CP_UTF8, 0).c_str(), CP_ACP);
+    return FromWide(Wide(arg, CP_UTF8, 0).c_str(), CP_ACP);
 }
 
 const char* LegacyPath(const char* legacy)
 {
-    return FromWide(ToWide(legacy, CP_ACP, 0).c_str(), CP_UTF8);
+    return FromWide(Wide(legacy, CP_ACP, 0).c_str(), CP_UTF8);
 }
 
 #else

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "app/message.h"
 #include "cli/safe_output.h"
 
 #include <span>
 
-// Reports how an output with the path `shown` was written; returns the exit status.
-int ReportOutput(OutputStatus status, const char* shown);
+// Why an output with the path `shown` was not written as `status` says; nothing when it was.
+Message OutputFailure(OutputStatus status, const char* shown);
 
 // Puts `bytes` at `path` safely, reporting a failure with the path as `shown`; returns the exit
 // status.

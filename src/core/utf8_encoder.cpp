@@ -175,8 +175,8 @@ void AppendCodePoint(const CharMatch& m, const unsigned char* s, char (&what)[kU
     }
 }
 
-// Writes in `what` why the character matched as `m` at s cannot be stored.
-void Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8WhatSize])
+// Writes in `what` why the character matched as `m` at s cannot be stored; returns the kind.
+Utf8Refusal Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8WhatSize])
 {
     what[0] = '\0';
     if (m.code_points == 0) {
@@ -185,12 +185,15 @@ void Describe(const CharMatch& m, const unsigned char* s, char (&what)[kUtf8What
             Append(what, " ");
             AppendHex(what, s[i], 2);
         }
-    } else if (m.cp == 0) {
-        Append(what, "NUL would end the text on the calculator");
-    } else {
-        Append(what, "no calculator character for ");
-        AppendCodePoint(m, s, what);
+        return Utf8Refusal::malformed;
     }
+    if (m.cp == 0) {
+        Append(what, "NUL would end the text on the calculator");
+        return Utf8Refusal::nul;
+    }
+    Append(what, "no calculator character for ");
+    AppendCodePoint(m, s, what);
+    return Utf8Refusal::no_character;
 }
 
 } // namespace
@@ -284,7 +287,7 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
             problem.column = column;
             if (kernel != Utf8Kernel::one_at_a_time)
                 Locate(b, start, pos, problem);
-            Describe(m, b + pos, problem.what);
+            problem.kind = Describe(m, b + pos, problem.what);
             return {EncodeStatus::refused, 0};
         }
         if (p == kStoredEnd)

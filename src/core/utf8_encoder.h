@@ -12,9 +12,14 @@
 // Room for the text of a refusal, its closing NUL included.
 inline constexpr std::size_t kUtf8WhatSize = 64;
 
+// Why a character of UTF-8 text was refused: its bytes are no UTF-8, it is a NUL, or the
+// calculator has no character for it.
+enum class Utf8Refusal : unsigned char { none, malformed, nul, no_character };
+
 // Where and why a UTF-8 text or name was refused.
 struct Utf8Problem {
     std::uint32_t line = 0, column = 0;  // from 1; the column counts code points, a BOM not counted
+    Utf8Refusal kind = Utf8Refusal::none;
     char what[kUtf8WhatSize] = "";       // "malformed UTF-8: C3", "no calculator character for U+20AC (€)", ...
 };
 

@@ -131,14 +131,6 @@ std::size_t PutDataBlock(unsigned char* image, std::size_t block, std::span<cons
 
 } // namespace
 
-const Model* FindModel(const char* option)
-{
-    for (const Model& m : kModels)
-        if (!std::strcmp(m.option, option))
-            return &m;
-    return nullptr;
-}
-
 unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
                                     std::uint32_t& image_size, ImageFailure& failure,
                                     const Model& model, const char* folder, unsigned char attribute)
@@ -213,10 +205,10 @@ unsigned char* Variables2GroupBuffer(std::span<const Variable> variables, std::u
 
 bool HasSignature(std::span<const unsigned char> file)
 {
+    const auto opens = [&](const char* s) { return s[0] && !std::memcmp(file.data() + kSignature, s, kSignatureSize); };
     return file.size() >= kSignatureSize &&
-           std::any_of(std::begin(kSignatures), std::end(kSignatures), [&](const char* s) {
-               return std::memcmp(file.data() + kSignature, s, kSignatureSize) == 0;
-           });
+           std::any_of(std::begin(kModels), std::end(kModels),
+                       [&](const Model& m) { return opens(m.signature) || opens(m.read_signature); });
 }
 
 std::size_t VarFileEntryCount(std::span<const unsigned char> file)

@@ -4,27 +4,11 @@
 // each variable's data framed by a big-endian size and a checksum, behind a header that lists
 // every variable and folder.
 
+#include "core/model.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-// A calculator model as the command line names it, with the signature that opens its files
-// and the extensions of its text variable files and of its group files.
-struct Model {
-    const char* option;
-    const char* signature;  // 8 bytes
-    const char* extension;
-    const char* group_extension;
-};
-inline constexpr Model kModels[] = {
-    {"89", "**TI89**", ".89t", ".89g"},     // TI-89 and TI-89 Titanium
-    {"92", "**TI92**", ".92t", ".92g"},     // TI-92
-    {"92p", "**TI92P*", ".9xt", ".9xg"},    // TI-92 Plus
-    {"v200", "**TI92P*", ".v2t", ".v2g"},   // Voyage 200
-};
-
-// The model the command line names `option` (89, 92, 92p or v200), or null.
-const Model* FindModel(const char* option);
 
 inline constexpr unsigned char kTextType = 0x0C;
 // The attribute byte of an archived variable, as TiLP's libtifiles2 writes it (it takes 0x02
@@ -35,12 +19,11 @@ inline constexpr unsigned char kArchived = 0x03;
 inline constexpr std::uint32_t kVarFileFrame = 90;
 
 // The largest variable file taken: more than the memory of any calculator of the family (the
-// TI-89 Titanium and the Voyage 200 keep 2.7 MB of archive and 256 KB of RAM), though the
-// format could describe one of 4 GiB.
+// largest keep 2.7 MB of archive and 256 KB of RAM), though the format could describe one of
+// 4 GiB.
 inline constexpr std::size_t kMaxVarFileSize = 4 << 20;
 
-// The signatures that open the files of the calculators of the family.
-inline constexpr const char* kSignatures[] = {"**TI89**", "**TI92**", "**TI92P*", "**V200**"};
+// The bytes of the signature that opens a variable file.
 inline constexpr std::size_t kSignatureSize = 8;
 
 // One entry of a variable file: a folder, or a variable with its folder, its name (the entry's
@@ -82,10 +65,9 @@ bool HasSignature(std::span<const unsigned char> file);
 // when the file is too short to hold them.
 std::size_t VarFileEntryCount(std::span<const unsigned char> file);
 
-// Reads the variable file `file` (any of "**TI89**", "**TI92**", "**TI92P*", "**V200**",
-// single variable or group) in one pass into `entries`, which has room for VarFileEntryCount:
-// returns nullptr, or why the file is refused (a short lowercase phrase), reading nothing
-// outside `file` whatever its fields say.
+// Reads the variable file `file` (of any model of the family, single variable or group) in one
+// pass into `entries`, which has room for VarFileEntryCount: returns nullptr, or why the file is
+// refused (a short lowercase phrase), reading nothing outside `file` whatever its fields say.
 const char* ParseVarFile(std::span<const unsigned char> file, std::span<Variable> entries);
 
 // True when entry `v` is a text variable.

@@ -1,7 +1,8 @@
 #pragma once
 
-// The variables that text files give, read and named for -g, -s and -e.
+// The text files of -g, -s and -e, read and named, and the variables they give.
 
+#include "app/message.h"
 #include "app/owned.h"
 #include "cli/options.h"
 #include "core/utf8_encoder.h"
@@ -11,14 +12,14 @@
 #include <cstddef>
 #include <cstdint>
 
-// Where a variable's data lies in Contents::data.
+// Where a variable's data lies in ReadTexts::data.
 struct Piece {
     std::size_t at;
     std::uint32_t length;
 };
 
 // The texts read so far, and the variables they give.
-struct Contents {
+struct ReadTexts {
     Owned<Variable[]> variables;  // their data set by DataInPlace once every text is read
     Owned<Piece[]> pieces;        // each variable's data
     Owned<std::size_t[]> text_of;  // the text each variable comes from
@@ -30,15 +31,15 @@ struct Contents {
     std::size_t texts = 0;
 };
 
-// Reads the text file `path` (named `shown` in messages) and adds to `contents` its variable
+// Reads the text file `path` (named `shown` in messages) and adds to `texts` its variable
 // `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name
 // and number fit 8 bytes), each in `folder`; a name that a variable read before has is
-// refused. Returns the exit status.
-int AddText(Contents& contents, const Options& options, const char* path, const char* shown,
+// refused. Returns the exit status, a failure reported.
+int AddText(ReadTexts& texts, const Options& options, const char* path, const char* shown,
             const char (&name)[9], const char (&folder)[9]);
 
-// Points each variable of `contents` at its data, once every text is read.
-void DataInPlace(Contents& contents);
+// Points each variable of `texts` at its data, once every text is read.
+void DataInPlace(ReadTexts& texts);
 
 // Fills `file_name` with the UTF-8 name the calculator takes that the file named `path` (UTF-8)
 // gives, as ProposeVarName proposes it (in ASCII unless `utf8`, as the page does where a name
