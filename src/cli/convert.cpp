@@ -24,7 +24,7 @@ int Convert(const Options& options, char** operands, int count)
 
     // The input is opened by its true name. Without -u, messages, the name and the output
     // path use the argument's form in the ANSI code page (LegacyForm).
-    const TextMode mode = {utf8, options.replace, kTextAsOnDisk};
+    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, false, options.encoding};
     std::FILE* const input = OpenInput(operands[0], !utf8);
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     if (!input)

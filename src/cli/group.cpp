@@ -29,7 +29,7 @@ int AddText(Contents& contents, const Options& options, const char* path, const 
 {
     const bool utf8 = options.utf8;
     const std::size_t most_parts = options.split ? kMaxParts : 1;
-    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true};
+    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true, options.encoding};
     std::FILE* const input = OpenInput(path, !utf8);
     if (!input)
         return Fail(kCannotRead, "ERROR: unable to open %s\n", shown);

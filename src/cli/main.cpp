@@ -4,6 +4,7 @@
 // sorvel -x [options] file.89t [out.txt]: turns the text variables of such a file back into text.
 #include "cli/convert.h"
 #include "cli/each.h"
+#include "cli/encoding_option.h"
 #include "cli/extract.h"
 #include "cli/group.h"
 #include "cli/platform.h"
@@ -71,7 +72,7 @@ int Run(int argc, char** argv)
         {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
         {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
         {"replace", no_argument, nullptr, 'r'},     {"each", no_argument, nullptr, 'e'},
-        {nullptr, 0, nullptr, 0},
+        {"encoding", required_argument, nullptr, kEncodingOption}, {nullptr, 0, nullptr, 0},
     };
     Options options;
     char writing = 0;  // the first of -f, -a, -g, -s and -e, which go only with making a file
@@ -80,11 +81,13 @@ int Run(int argc, char** argv)
         switch (c) {
         case 'h': return PutOut(kHelp);
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
-        case 'u': options.utf8 = true; break;
         case 'r':
             if (options.extract)
                 return Fail(kUsage, "ERROR: -r does not go with -x\n");
-            options.utf8 = options.replace = true;
+            [[fallthrough]];
+        case 'u': case kEncodingOption:
+            if (const int status = TakeEncodingOption(c, optarg, options))
+                return status;
             break;
         case 'F': options.force = true; break;
         case 'x':
@@ -92,6 +95,8 @@ int Run(int argc, char** argv)
                 return Fail(kUsage, "ERROR: -x does not go with -m\n");
             if (writing || options.replace)
                 return Fail(kUsage, "ERROR: -x does not go with -%c\n", writing ? writing : 'r');
+            if (!ExtractWrites(options))
+                return Fail(kUsage, "ERROR: -x does not go with --encoding=%s\n", options.encoding_name);
             options.extract = true;
             break;
         case 'f': case 'a': case 'g': case 's': case 'e':
@@ -135,6 +140,7 @@ int Run(int argc, char** argv)
     }
     if (options.force && !options.extract)
         return Fail(kUsage, "ERROR: -F goes only with -x\n");
+    options.utf8 = options.encoding != Encoding::calculator;
     char** operands = argv + optind;
     const int count = argc - optind;
     if (options.extract)
