@@ -7,6 +7,7 @@
 #include "app/system.h"
 #include "cli/folder_name.h"
 #include "cli/input.h"
+#include "cli/name_notes.h"
 #include "cli/platform.h"
 #include "cli/status.h"
 #include "cli/write_output.h"
@@ -63,5 +64,7 @@ int Convert(const Options& options, char** operands, int count)
     const int status = WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
     if (status == kSuccess)
         NoteReplacements(encoded.replaced, input_path);
+    if (status == kSuccess && utf8 && count == 2)
+        NoteReservedName(source, used, output_path);
     return status;
 }

@@ -7,6 +7,7 @@
 #include "app/system.h"
 #include "cli/folder_name.h"
 #include "cli/input.h"
+#include "cli/name_notes.h"
 #include "cli/platform.h"
 #include "cli/ram_note.h"
 #include "cli/status.h"
@@ -135,6 +136,10 @@ int Group(const Options& options, char** operands, int count)
                              : WriteOutput(utf8 || named ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < contents.texts; ++t)
         NoteReplacements(contents.replaced[t], contents.shown[t]);
+    if (status == kSuccess && named)
+        NotePassedOver(operands, group ? count : 1, utf8);
+    else if (status == kSuccess)
+        NoteReservedName(source, used, output);
     if (status == kSuccess && options.split && !options.archive)
         NoteRam({contents.variables.get(), contents.count}, model, group ? group_shown : output);
     return status;

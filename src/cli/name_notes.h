@@ -1,0 +1,14 @@
+#pragma once
+
+// The notes that tell of the names the calculator keeps for itself, once the files are written.
+
+#include <cstddef>
+
+// Reports on standard error, for each of the `count` text files named `paths` (shown as
+// messages show them, in UTF-8 with `utf8`) whose name passed over one the calculator keeps, the
+// name it has instead.
+void NotePassedOver(char** paths, int count, bool utf8);
+
+// Reports on standard error that the `length` bytes of `name`, a variable name given for the
+// file `output`, are a name the calculator keeps for itself (in any case), if they are.
+void NoteReservedName(const char* name, std::size_t length, const char* output);
