@@ -215,7 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const bool malformed = replaced[0] == 2 && why.find("malformed") != std::string::npos;
         Require(replaced == kTooBig || (replaced[0] == 2 && !malformed) || (DetectEncoding(raw, false) != Encoding::utf8) == malformed, "found UTF-8 as the encoder finds it");
         // As UTF-16: with no lone unit, its characters back to its bytes, in the order its mark gives.
-        char bad[kUtf8WhatSize];
+        char bad[kUtf8WhatSize] = "";
         Bytes u(Utf8Room(raw.size())), back;
         u.resize(Utf8Of(raw, Encoding::utf16, u.data(), bad));
         const bool big = raw.size() >= 2 && raw[0] == 0xFE && raw[1] == 0xFF;

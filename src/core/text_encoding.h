@@ -30,7 +30,7 @@ constexpr std::size_t Utf8Room(std::size_t size)
 // Utf8Room(text.size()) bytes, and returns the bytes written. A byte or unit that stands for no
 // character (one of the five bytes Windows-1252 leaves undefined, a lone surrogate, a last lone
 // byte) is written as 0xFF, which no UTF-8 holds, so that the UTF-8 encoder refuses it where it
-// stands; `bad` gets what the first of them was ("undefined in Windows-1252: 81",
-// "malformed UTF-16: D800"), or is left as it is.
+// stands; `bad`, empty before, gets what the first of them was ("undefined in Windows-1252: 81",
+// "malformed UTF-16: D800"), or is left empty.
 std::size_t Utf8Of(std::span<const unsigned char> text, Encoding encoding, unsigned char* utf8,
                    char (&bad)[kUtf8WhatSize]);
