@@ -21,7 +21,7 @@ GREEK = ("Caf\u00e9, na\u00efve fa\u00e7ade, \u00e0 la cr\u00e8me br\u00fbl\u00e
 FORMULAS = ("Soit \u03b8 dans [0, \u03c0] et \u03b5 > 0 : on a |sin \u03b8| \u2264 \u03b8, "
             "puis \u03a3 \u03b1\u00b2 \u2265 0 et \u222b f(\u03b8) d\u03b8 \u2192 \u221e quand n cro\u00eet. "
             "En \u00e9t\u00e9, \u0394t \u2260 \u03c4 ; on pose \u221a\u03bb = \u03c3 \u00b7 \u03c1. ")
-# French prose as Windows saves it too: accents, quotes and dashes, one character in 10.
+# French prose as Windows saves it too: accents, quotes and dashes, one character in 6.
 FRENCH = ("L\u2019\u00e9t\u00e9, \u00e0 la fen\u00eatre, j\u2019\u00e9cris \u00ab vite \u00bb : la le\u00e7on "
           "n\u2019est pas finie\u2026 O\u00f9 est-ce ? \u00c7a d\u00e9pend \u2013 dit-il \u2013 du th\u00e9or\u00e8me de No\u00ebl. ")
 # Nothing but the calculator's Greek letters and signs, of two and three bytes.
