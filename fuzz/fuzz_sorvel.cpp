@@ -220,8 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         u.resize(Utf8Of(raw, Encoding::utf16, u.data(), bad));
         const bool big = raw.size() >= 2 && raw[0] == 0xFE && raw[1] == 0xFF;
         for (std::size_t i = 0, k = 0; i < u.size() && u[i] != 0xFF; i += k) {
-            std::uint32_t cp;
-            k = DecodeUtf8(&u[i], u.data() + u.size(), cp);
+            std::uint32_t cp = 0x110000;  // no character: malformed UTF-8 does not come back
+            k = std::max(DecodeUtf8(&u[i], u.data() + u.size(), cp), 1);
             const std::uint32_t units[] = {cp < 0x10000 ? cp : 0xD800 + ((cp - 0x10000) >> 10), 0xDC00 + (cp & 0x3FF)};
             for (std::size_t j = 0; j <= (cp >= 0x10000); ++j)
                 back.insert(back.end(), {static_cast<unsigned char>(units[j] >> (big ? 8 : 0)), static_cast<unsigned char>(units[j] >> (big ? 0 : 8))});
