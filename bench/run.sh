@@ -46,6 +46,11 @@ row "UTF-8, dense lines of Greek letters and signs (one in 4), sorvel -u" utf8-d
 row "UTF-8, the same dense lines ending LF, sorvel -u" utf8-dense-lf.txt -u
 row "UTF-8, nothing but Greek letters and signs (2 and 3 bytes), sorvel -u" utf8-signs.txt -u
 row "UTF-8, short lines θ=1 CR LF, sorvel -u" utf8-short.txt -u
+row "French prose, accents, quotes and dashes (one in 6), sorvel -u" french.txt -u
+row "the same in Windows-1252, sorvel --encoding=windows-1252" french-1252.txt --encoding=windows-1252
+row "the same in UTF-16, sorvel --encoding=utf-16" french-16.txt --encoding=utf-16
+row "the same UTF-8, sorvel --encoding=auto" french.txt --encoding=auto
+row "the same Windows-1252, sorvel --encoding=auto" french-1252.txt --encoding=auto
 
 echo
 echo "prose with CR LF lines, $runs paired runs each (wall times are rough on a busy machine):"

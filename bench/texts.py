@@ -21,6 +21,9 @@ GREEK = ("Caf\u00e9, na\u00efve fa\u00e7ade, \u00e0 la cr\u00e8me br\u00fbl\u00e
 FORMULAS = ("Soit \u03b8 dans [0, \u03c0] et \u03b5 > 0 : on a |sin \u03b8| \u2264 \u03b8, "
             "puis \u03a3 \u03b1\u00b2 \u2265 0 et \u222b f(\u03b8) d\u03b8 \u2192 \u221e quand n cro\u00eet. "
             "En \u00e9t\u00e9, \u0394t \u2260 \u03c4 ; on pose \u221a\u03bb = \u03c3 \u00b7 \u03c1. ")
+# French prose as Windows saves it too: accents, quotes and dashes, one character in 6.
+FRENCH = ("L\u2019\u00e9t\u00e9, \u00e0 la fen\u00eatre, j\u2019\u00e9cris \u00ab vite \u00bb : la le\u00e7on "
+          "n\u2019est pas finie\u2026 O\u00f9 est-ce ? \u00c7a d\u00e9pend \u2013 dit-il \u2013 du th\u00e9or\u00e8me de No\u00ebl. ")
 # Nothing but the calculator's Greek letters and signs, of two and three bytes.
 SIGNS = ("\u03b1\u03b2\u03b3\u03b4\u03b5\u03b6\u03b8\u03bb\u03be\u03c0\u03c1\u03c3\u03c4\u03c6\u03c8\u03c9"
          "\u0393\u0394\u03a0\u03a3\u03a9\u00b1\u00d7\u00f7\u00b0\u00b2\u00b3\u00b5"
@@ -71,6 +74,7 @@ UTF8_KINDS = [
     ("utf8-dense-lf", GREEK, 30, b"\n"),
     ("utf8-signs", SIGNS, 0, b""),
     ("utf8-short", "\u03b8=1", 3, b"\r\n"),
+    ("french", FRENCH, 60, b"\r\n"),
 ]
 
 if __name__ == "__main__":
@@ -93,3 +97,7 @@ if __name__ == "__main__":
             utf8 += line.encode() + end
             size += len(line) + 2
         open(f"{out}/{name}.txt", "wb").write(utf8 + b"a" * (LIMIT - size))
+    # The French prose as Windows-1252 and as UTF-16 with its byte order mark: the same characters.
+    french = open(f"{out}/french.txt", "rb").read().decode()
+    open(f"{out}/french-1252.txt", "wb").write(french.encode("cp1252"))
+    open(f"{out}/french-16.txt", "wb").write(("\ufeff" + french).encode("utf-16-le"))

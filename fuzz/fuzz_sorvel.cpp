@@ -2,7 +2,7 @@
 // byte. The first input byte picks what the rest is and how it is taken:
 //   bits 0-1  0: a text file's bytes, through both text encoders, the writer and the reader;
 //             1: calculator bytes, written as UTF-8 text and encoded back;
-//             2: arbitrary bytes as UTF-8 text and as a variable name;
+//             2: arbitrary bytes as UTF-8 text and as a variable name, and as UTF-16;
 //             3: arbitrary bytes as a variable file.
 //   bits 2-5  mode 0: the variable name's length, its bytes taken first from the rest (the low
 //             two bits also pick the model); mode 1: the line break ("\n", "\r\n", "\r").
@@ -13,6 +13,7 @@
 #include "core/var_file.h"
 #include "core/byte_encoder_kernels.h"
 #include "core/text_decoder.h"
+#include "core/text_encoding.h"
 #include "core/text_parts.h"
 #include "require.h"
 
@@ -211,6 +212,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 "a text taken as it is is taken so with replacements, none made");
         Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
                 "the stored data decode back to the same characters");
+        const bool malformed = replaced[0] == 2 && why.find("malformed") != std::string::npos;
+        Require(replaced == kTooBig || (replaced[0] == 2 && !malformed) || (DetectEncoding(raw, false) != Encoding::utf8) == malformed, "found UTF-8 as the encoder finds it");
+        // As UTF-16: with no lone unit, its characters back to its bytes, in the order its mark gives.
+        char bad[kUtf8WhatSize] = "";
+        Bytes u(Utf8Room(raw.size())), back;
+        u.resize(Utf8Of(raw, Encoding::utf16, u.data(), bad));
+        const bool big = raw.size() >= 2 && raw[0] == 0xFE && raw[1] == 0xFF;
+        for (std::size_t i = 0, k = 0; i < u.size() && u[i] != 0xFF; i += k) {
+            std::uint32_t cp = 0x110000;  // no character: malformed UTF-8 does not come back
+            k = std::max(DecodeUtf8(&u[i], u.data() + u.size(), cp), 1);
+            const std::uint32_t units[] = {cp < 0x10000 ? cp : 0xD800 + ((cp - 0x10000) >> 10), 0xDC00 + (cp & 0x3FF)};
+            for (std::size_t j = 0; j <= (cp >= 0x10000); ++j)
+                back.insert(back.end(), {static_cast<unsigned char>(units[j] >> (big ? 8 : 0)), static_cast<unsigned char>(units[j] >> (big ? 0 : 8))});
+        }
+        Require(std::find(u.begin(), u.end(), 0xFF) != u.end() || back == raw, "UTF-16 comes back to its bytes");
     } else {
         raw.shrink_to_fit();  // a heap block of exactly the file's size
         std::vector<Variable> entries(VarFileEntryCount(raw));

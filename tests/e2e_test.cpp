@@ -441,6 +441,21 @@ TEST(EndToEnd, Utf8)
          {File("t.89t", ImageOf("t", " +-+\r |\xB7| \x16 x\r +-+"))}},
         {"-r: malformed UTF-8 still refused", {File("t.txt", "\xC5\x99\xC3(")}, {"-r", "t.txt"}, 6, "ERROR: t.txt:1:2: malformed UTF-8: C3\n"},
         TooBig("-r: cut where reading stops, in marks that store nothing", {"-r"}, "a" + repeat("\xCC\x81", 200000)),
+        // Windows-1252 and UTF-16, by hand from Microsoft's cp1252 table and data/ti68k.tsv.
+        Stores("Windows-1252: é, a dash, quotes, an ellipsis, CR LF", {"--encoding=windows-1252"},
+               "caf\xE9 \x96 \x93x\x94\x85\r\n", " caf\xE9 - \"x\"\xA0\r "),
+        {"Windows-1252: a byte it leaves undefined", {File("t.txt", "ab\n\x81")},
+         {"--encoding=cp1252", "t.txt"}, 6, "ERROR: t.txt:2:1: undefined in Windows-1252: 81\n"},
+        {"Windows-1252 with -r after it: oe as oe", {File("t.txt", "\x9C")},
+         {"--encoding=windows-1252", "-r", "t.txt"}, 0, "",
+         "t.txt: 1 character replaced, at 1:1: U+0153 (\xC5\x93)\n",
+         {File("t.89t", ImageOf("t", " oe"))}},
+        Stores("UTF-16 little-endian: theta, LF", {"--encoding=utf-16"},
+               "\xFF\xFE" "a\0\xB8\x03\n\0"s, " a\x88\r "),
+        Stores("UTF-16 big-endian: a surrogate pair", {"--encoding=UTF-16"},
+               "\xFE\xFF\0a\xD8\x35\xDC\x56"s, " a\x97"),
+        {"UTF-16: a lone surrogate", {File("t.txt", "\xFF\xFE" "a\0\0\xD8"s)},
+         {"--encoding=utf16", "t.txt"}, 6, "ERROR: t.txt:1:2: malformed UTF-16: D800\n"},
     });
 }
 
@@ -467,6 +482,14 @@ TEST(EndToEnd, Names)
          "ERROR: variable name \"a\\x0A" + std::string(62, 'b') + "...\": control character U+000A\n"},
         {"UTF-8 name with a line break, of 64 bytes, shown whole", {abc}, {"-u", "abc.txt", "a\n" + std::string(62, 'b')}, 6,
          "ERROR: variable name \"a\\x0A" + std::string(62, 'b') + "\": control character U+000A\n"},
+        {"each: a name the calculator keeps passed over, and said", {File("sin.txt", "a")},
+         {"-e", "sin.txt"}, 0, "",
+         "sin.txt: sin is a name the calculator keeps for itself; named sin1\n",
+         {File("sin1.89t", ImageOf("sin1", " a"))}},
+        {"a name given that the calculator keeps", {abc}, {"-u", "abc.txt", "Ans"}, 0, "",
+         "Ans.89t: Ans is a name the calculator keeps for itself, which it may refuse; "
+         "give another name\n",
+         {File("Ans.89t", ImageOf("Ans", " abc"))}},
     });
 }
 
@@ -493,6 +516,12 @@ TEST(EndToEnd, Options)
         {"a value missing after joined short options", {abc}, {"abc.txt", "-um"}, 1, "ERROR: option -m needs a value\n"},
         {"-- ends the options", {File("-n.txt", "abc")}, {"--", "-n.txt"}, 0, "", "", {File("-n.89t", ImageOf("-n", " abc"))}},
         {"-F without -x", {abc}, {"abc.txt", "-F"}, 1, "ERROR: -F goes only with -x\n"},
+        {"unknown encoding", {abc}, {"--encoding=latin2", "abc.txt"}, 1,
+         "ERROR: unknown encoding latin2 (utf-8, windows-1252, utf-16, auto or calculator)\n"},
+        {"-x writes no Windows-1252", {abc}, {"-x", "--encoding=windows-1252", "a.89t"}, 1,
+         "ERROR: --encoding=windows-1252 does not go with -x\n"},
+        Stores("the calculator's bytes, as with no option", {"--encoding=Calculator"},
+               "\xE9\xFF\r\n", " \xE9\0\r "s),
     });
 }
 
@@ -662,6 +691,11 @@ TEST(EndToEnd, Groups)
         {"folder refused in UTF-8", {abc}, {"-u", "-f", "\xE2\x82\xAC", "abc.txt"}, 6, "ERROR: folder name \xE2\x82\xAC: no calculator character for U+20AC (\xE2\x82\xAC)\n"},
         {"extract with -s", {abc}, {"-x", "-s", "abc.txt"}, 1, "ERROR: -s does not go with -x\n"},
         {"extract two texts of one name in two folders", {File("g.89g", TifilesImage(CALC_TI89, {{"main", "notes", 0x0C, abc_data}, {"work", "notes", 0x0C, abc_data}}))}, {"-x", "g.89g"}, 6, "ERROR: g.89g: two text variables named notes: main\\notes and work\\notes\n"},
+        {"each, read as each text is: UTF-8, Windows-1252, UTF-16",
+         {File("a.txt", "\xC3\xA9"), File("b.txt", "\xE9"), File("d.txt", "\xFF\xFE\xE9\0"s)},
+         {"--each", "--encoding=auto", "a.txt", "b.txt", "d.txt"}, 0, "", "",
+         {File("a.89t", ImageOf("a", " \xE9")), File("b.89t", ImageOf("b", " \xE9")),
+          File("d.89t", ImageOf("d", " \xE9"))}},
     });
 }
 

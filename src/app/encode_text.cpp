@@ -34,7 +34,31 @@ void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem&
     where.line = at.line + where.line - 1;
 }
 
+// Makes `utf8` hold `text` as UTF-8, its size in `size`, when `mode` reads it in another
+// encoding than UTF-8 (leaving it null otherwise), `bad` getting what the first byte that is no
+// character was; returns kSuccess, or reports that no memory was left and returns the status.
+Message AsUtf8(std::span<const unsigned char> text, const TextMode& mode, std::size_t most_parts,
+               Owned<unsigned char[]>& utf8, std::size_t& size, char (&bad)[kUtf8WhatSize])
+{
+    const Encoding encoding = EncodingOf(text, mode, most_parts);
+    if (encoding != Encoding::windows1252 && encoding != Encoding::utf16)
+        return {};
+    if (!Grow(utf8, Utf8Room(text.size()) + 1))
+        return Say(MessageCode::out_of_memory);
+    size = Utf8Of(text, encoding, utf8.get(), bad);
+    return {};
+}
+
 } // namespace
+
+Encoding EncodingOf(std::span<const unsigned char> text, const TextMode& mode, std::size_t parts)
+{
+    if (!mode.utf8)
+        return Encoding::calculator;
+    if (mode.encoding != Encoding::automatic)
+        return mode.encoding;
+    return DetectEncoding(text, text.size() >= TextBytesRead(mode, parts));
+}
 
 std::size_t TextBytesRead(const TextMode& mode, std::size_t parts)
 {
@@ -55,6 +79,15 @@ Message EncodeText(std::span<const unsigned char> text, bool failed, const TextM
         return refused;
     if (mode.replace && text.size() >= TextBytesRead(mode, most_parts))
         return TextFailure(EncodeStatus::too_big, failed, mode, shown, out.problem);
+    // A text in another encoding is stored as its characters in UTF-8 are, but for what is no
+    // character, refused for what it is.
+    Owned<unsigned char[]> utf8;
+    std::size_t utf8_size = 0;
+    char bad[kUtf8WhatSize] = "";
+    if (Message refused = AsUtf8(text, mode, most_parts, utf8, utf8_size, bad))
+        return refused;
+    if (utf8)
+        text = {utf8.get(), utf8_size};
     // As the Windows runtime's text mode does, a Ctrl-Z ends the text, and the CR of a CR LF
     // pair is kept for the 0x0D that the line break is stored as.
     const LineBreaks breaks = mode.as_on_disk ? LineBreaks::crlf_or_lf : LineBreaks::lf;
@@ -68,6 +101,8 @@ Message EncodeText(std::span<const unsigned char> text, bool failed, const TextM
                                         : TextFile2DataBuffer(part, breaks, buffer);
         if (result.status == EncodeStatus::ok && mode.in_parts && result.length > kMaxUserDataSize)
             result.status = EncodeStatus::too_big;
+        if (result.status == EncodeStatus::refused && bad[0] && out.problem.kind == Utf8Refusal::malformed)
+            std::memcpy(out.problem.what, bad, sizeof bad);
         return result;
     };
 

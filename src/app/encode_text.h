@@ -6,6 +6,7 @@
 #include "app/message.h"
 #include "app/owned.h"
 #include "core/text_data.h"
+#include "core/text_encoding.h"
 #include "core/utf8_encoder.h"
 #include "core/var_file.h"
 
@@ -15,24 +16,31 @@
 // The most variables -s cuts one text into, so that a part's number takes two digits.
 inline constexpr std::size_t kMaxParts = 99;
 
-// How a text is taken: its bytes as they are, or as UTF-8 (with `replace`, characters the
-// calculator lacks stored as the closest it has); `as_on_disk` when CR LF pairs and a Ctrl-Z
-// reach the encoder as they are on disk, rather than through the Windows runtime's text mode;
-// `in_parts` with -g and -s, where a text must fit the variables it is cut into and one too big
-// is named in its message (without, a text the byte encoder takes goes to the file writer,
-// which tells by how much it is too long).
+// How a text is taken: its bytes as they are, or with `utf8` as characters, in `encoding` (with
+// `replace`, characters the calculator lacks stored as the closest it has); `as_on_disk` when
+// CR LF pairs and a Ctrl-Z reach the encoder as they are on disk, rather than through the Windows
+// runtime's text mode; `in_parts` with -g and -s, where a text must fit the variables it is cut
+// into and one too big is named in its message (without, a text the byte encoder takes goes to
+// the file writer, which tells by how much it is too long).
 struct TextMode {
     bool utf8;
     bool replace;
     bool as_on_disk;
     bool in_parts = false;
+    Encoding encoding = Encoding::utf8;  // with `utf8`: utf8, windows1252, utf16 or automatic
 };
 
 // The most bytes of a text file that decide how it is taken into at most `parts` variables: a
-// stored byte takes at most 5 bytes of UTF-8 text (see kMaxUtf8TextSize) and at least one of
-// any text, so a byte more than they take, or than the byte encoder takes, tells that it is too
-// big; with -r, a dropped mark takes none, and a text longer than this bound less one is too big.
+// stored byte takes at most 5 bytes of UTF-8 text (see kMaxUtf8TextSize; of UTF-16, 4; of
+// Windows-1252, 1) and at least one of any text, so a byte more than they take, or than the byte
+// encoder takes, tells that it is too big; with -r, a dropped mark takes none, and a text longer
+// than this bound less one is too big.
 std::size_t TextBytesRead(const TextMode& mode, std::size_t parts = 1);
+
+// The encoding in which EncodeText reads `text`, the first bytes of a text file (as many as
+// TextBytesRead gives for `mode` and `parts`, or all of a shorter file): `mode.encoding`, or
+// with `automatic` the one DetectEncoding finds; calculator without `mode.utf8`.
+Encoding EncodingOf(std::span<const unsigned char> text, const TextMode& mode, std::size_t parts = 1);
 
 // A text encoded as the data of one or more variables.
 struct EncodedText {

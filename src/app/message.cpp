@@ -31,12 +31,12 @@ ExitStatus StatusOf(MessageCode code)
 {
     using enum MessageCode;
     switch (code) {
-    case none: case replaced: case ram:
+    case none: case replaced: case ram: case reserved_passed_over: case reserved_given:
         return kSuccess;
     case usage_convert: case usage_group: case usage_each: case usage_extract: case unknown_option:
     case unknown_long_option: case needs_value: case long_needs_value: case takes_no_value:
     case options_clash: case force_without_extract: case folder_needs_name: case unknown_model:
-    case group_extension: case several_texts:
+    case group_extension: case several_texts: case unknown_encoding: case encoding_clash:
         return kUsage;
     case cannot_open: case cannot_read:
         return kCannotRead;
@@ -86,6 +86,13 @@ int MessageLine(const Message& m, char* line, std::size_t size)
         return std::snprintf(line, size, "ERROR: group file %s does not end in %s", path, m.model->group_extension);
     case several_texts:
         return std::snprintf(line, size, "ERROR: %s holds %u text variables, so out.txt cannot be given", path, n0);
+    case unknown_encoding:
+        return std::snprintf(line, size, "ERROR: unknown encoding %s (utf-8, windows-1252, utf-16, auto or calculator)",
+                             path);
+    case encoding_clash:
+        if (n1)
+            return std::snprintf(line, size, "ERROR: -%c does not go with --encoding=%s", c0, path);
+        return std::snprintf(line, size, "ERROR: --encoding=%s does not go with -%c", path, c0);
     case cannot_open: return std::snprintf(line, size, "ERROR: unable to open %s", path);
     case cannot_read: return std::snprintf(line, size, "ERROR: unable to read %s", path);
     case text_too_big:
@@ -150,6 +157,12 @@ int MessageLine(const Message& m, char* line, std::size_t size)
                              path, n0, n1, m.model->ram_kb, m.model->name,
                              m.model->archive ? "add -a to store them in the archive"
                                               : "it has no archive: send fewer at a time");
+    case reserved_passed_over:
+        return std::snprintf(line, size, "%s: %s is a name the calculator keeps for itself; named %s", path, m.other,
+                             m.detail);
+    case reserved_given:
+        return std::snprintf(line, size, "%s: %.*s is a name the calculator keeps for itself, which it may refuse; "
+                             "give another name", path, static_cast<int>(n0), m.other);
     }
     return std::snprintf(line, size, "%s", "");
 }

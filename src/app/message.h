@@ -41,6 +41,9 @@ enum class MessageCode : unsigned char {
     unknown_model,            // path: the model asked for
     group_extension,          // path: the group file; model
     several_texts,            // path: the variable file; numbers[0]: its text variables
+    unknown_encoding,         // path: the encoding asked for
+    encoding_clash,           // path: the encoding; numbers[0]: the other option's letter,
+                              // numbers[1]: 1 when --encoding came first
     // kCannotRead
     cannot_open,              // path
     cannot_read,              // path
@@ -79,6 +82,8 @@ enum class MessageCode : unsigned char {
     // Notes after success, on standard error
     replaced,                 // path; numbers: count, line, column of the first; detail: it
     ram,                      // path; numbers[0], numbers[1]: variables and bytes; model
+    reserved_passed_over,     // path: the text; other: the name passed over; detail: the name given
+    reserved_given,           // path: the output; other: the name given, numbers[0] bytes of it
 };
 
 // A message: its code and the facts its line shows, which it points to (they outlive it until it

@@ -7,6 +7,7 @@
 #include "app/system.h"
 #include "cli/folder_name.h"
 #include "cli/input.h"
+#include "cli/name_notes.h"
 #include "cli/platform.h"
 #include "cli/report.h"
 #include "cli/write_output.h"
@@ -24,7 +25,7 @@ int Convert(const Options& options, char** operands, int count)
 
     // The input is opened by its true name. Without -u, messages, the name and the output
     // path use the argument's form in the ANSI code page (LegacyForm).
-    const TextMode mode = {utf8, options.replace, kTextAsOnDisk};
+    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, false, options.encoding};
     std::FILE* const input = OpenInput(operands[0], !utf8);
     const char* input_path = utf8 ? operands[0] : LegacyForm(operands[0]);
     if (!input)
@@ -63,5 +64,7 @@ int Convert(const Options& options, char** operands, int count)
     const int status = WriteOutput(utf8 ? output_path : LegacyPath(output_path), output_path, {image.get(), image_size});
     if (status == kSuccess)
         Report(ReplacementsNote(encoded.replaced, input_path));
+    if (status == kSuccess && utf8 && count == 2)
+        Report(ReservedNameNote(source, used, output_path));
     return status;
 }

@@ -4,6 +4,7 @@
 #include "app/file_names.h"
 #include "app/owned.h"
 #include "cli/folder_name.h"
+#include "cli/name_notes.h"
 #include "cli/platform.h"
 #include "cli/ram_note.h"
 #include "cli/read_texts.h"
@@ -90,6 +91,7 @@ int Each(const Options& options, char** operands, int count)
         return Report(OutputFailure(written, files.paths[failed]));
     for (std::size_t t = 0; t < texts.texts; ++t)
         Report(ReplacementsNote(texts.replaced[t], texts.shown[t]));
+    NotePassedOver(operands, count, utf8);
     if (options.split && !options.archive) {
         char all[40];
         std::snprintf(all, sizeof all, "the %u files", static_cast<unsigned>(files.count));

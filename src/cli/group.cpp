@@ -4,6 +4,7 @@
 #include "app/encode_text.h"
 #include "app/owned.h"
 #include "cli/folder_name.h"
+#include "cli/name_notes.h"
 #include "cli/platform.h"
 #include "cli/ram_note.h"
 #include "cli/read_texts.h"
@@ -70,6 +71,10 @@ int Group(const Options& options, char** operands, int count)
                              : WriteOutput(utf8 || named ? output : LegacyPath(output), output, {image.get(), image_size});
     for (std::size_t t = 0; status == kSuccess && t < texts.texts; ++t)
         Report(ReplacementsNote(texts.replaced[t], texts.shown[t]));
+    if (status == kSuccess && named)
+        NotePassedOver(operands, group ? count : 1, utf8);
+    else if (status == kSuccess)
+        Report(ReservedNameNote(source, used, output));
     if (status == kSuccess && options.split && !options.archive)
         Report(RamNote({texts.variables.get(), texts.count}, model, group ? group_shown : output));
     return status;

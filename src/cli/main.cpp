@@ -4,6 +4,7 @@
 // sorvel -x [options] file.89t [out.txt]: turns the text variables of such a file back into text.
 #include "cli/convert.h"
 #include "cli/each.h"
+#include "cli/encoding_option.h"
 #include "cli/extract.h"
 #include "cli/group.h"
 #include "cli/platform.h"
@@ -39,6 +40,10 @@ const char kHelpEnd[] =
     "  -r, --replace      as -u, but a character the calculator lacks is stored as\n"
     "                     the closest it has (a letter with marks as its letter,\n"
     "                     a mark as nothing, most others as ?): -r notes.txt\n"
+    "      --encoding=ENC the text is utf-8 (as -u), windows-1252, utf-16 (by its\n"
+    "                     byte order mark), or auto: each text UTF-8 if it is,\n"
+    "                     UTF-16 with a mark, else Windows-1252; calculator (its\n"
+    "                     bytes as they are) is the default: -e --encoding=auto *.txt\n"
     "  -f, --folder=NAME  the variable's folder, not main: -f work notes.txt\n"
     "  -a, --archive      the variable is archived: -a notes.txt\n"
     "  -g, --group=FILE   every text, named after its file, in group file FILE:\n"
@@ -116,7 +121,7 @@ int Run(int argc, char** argv)
         {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
         {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
         {"replace", no_argument, nullptr, 'r'},     {"each", no_argument, nullptr, 'e'},
-        {nullptr, 0, nullptr, 0},
+        {"encoding", required_argument, nullptr, kEncodingOption}, {nullptr, 0, nullptr, 0},
     };
     Options options;
     char writing = 0;  // the first of -f, -a, -g, -s and -e, which go only with making a file
@@ -129,11 +134,13 @@ int Run(int argc, char** argv)
             return PutOut(help);
         }
         case 'V': return PutOut("sorvel " SORVEL_VERSION "\n");
-        case 'u': options.utf8 = true; break;
         case 'r':
             if (options.extract)
                 return Report(Clash('r', 'x'));
-            options.utf8 = options.replace = true;
+            [[fallthrough]];
+        case 'u': case kEncodingOption:
+            if (const Message refused = TakeEncodingOption(c, optarg, options))
+                return Report(refused);
             break;
         case 'F': options.force = true; break;
         case 'x':
@@ -141,6 +148,8 @@ int Run(int argc, char** argv)
                 return Report(Clash('x', 'm'));
             if (writing || options.replace)
                 return Report(Clash('x', writing ? writing : 'r'));
+            if (!ExtractWrites(options))
+                return Report(EncodingClash('x', options.encoding_name, true));
             options.extract = true;
             break;
         case 'f': case 'a': case 'g': case 's': case 'e':
@@ -184,6 +193,7 @@ int Run(int argc, char** argv)
     }
     if (options.force && !options.extract)
         return Report(Say(MessageCode::force_without_extract));
+    options.utf8 = options.encoding != Encoding::calculator;
     char** operands = argv + optind;
     const int count = argc - optind;
     if (options.extract)

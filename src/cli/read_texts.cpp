@@ -20,7 +20,7 @@ int AddText(ReadTexts& texts, const Options& options, const char* path, const ch
 {
     const bool utf8 = options.utf8;
     const std::size_t most_parts = options.split ? kMaxParts : 1;
-    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true};
+    const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true, options.encoding};
     std::FILE* const input = OpenInput(path, !utf8);
     if (!input)
         return Report(Say(MessageCode::cannot_open, shown));

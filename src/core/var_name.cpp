@@ -1,6 +1,7 @@
 #include "core/var_name.h"
 
 #include "core/charset.h"
+#include "core/reserved_names.h"
 
 #include <cstdint>
 #include <cstring>
@@ -114,8 +115,10 @@ int AsciiLetters(unsigned char byte, unsigned char (&out)[2])
 
 } // namespace
 
-void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool ascii)
+void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool ascii, char* passed_over)
 {
+    if (passed_over)
+        *passed_over = '\0';
     // Taken apart without substr, whose range check would bring in the C++ runtime's exceptions.
     std::string_view stem = file_name;
     stem.remove_prefix(file_name.find_last_of("/\\") + 1);  // npos + 1 is 0: no directory
@@ -165,7 +168,7 @@ void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool
         for (std::size_t i = 0; i < digit_count && count < 8; ++i)
             chars[count++] = first_digits[i];
         if (!count) {
-            std::memcpy(name, "text", 5);
+            std::memcpy(name, "text1", 6);  // text is a command's name
             return;
         }
     }
@@ -181,13 +184,34 @@ void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool
     while (chars[count - 1] == '_')
         --count;
 
-    char* out = name;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string_view utf8 = CalcByte2Utf8(chars[i]);
-        std::memcpy(out, utf8.data(), utf8.size());
-        out += utf8.size();
+    // The first `keep` characters as UTF-8, then `number` unless it is 0.
+    const auto write = [&](std::size_t keep, unsigned number) {
+        char* out = name;
+        for (std::size_t i = 0; i < keep; ++i) {
+            const std::string_view utf8 = CalcByte2Utf8(chars[i]);
+            std::memcpy(out, utf8.data(), utf8.size());
+            out += utf8.size();
+        }
+        char digits[4];
+        std::size_t n = 0;
+        for (; number; number /= 10)
+            digits[n++] = static_cast<char>('0' + number % 10);
+        while (n)
+            *out++ = digits[--n];
+        *out = '\0';
+    };
+    const auto kept = [&] { return IsReservedName(name) || ReservedWithNumber(name); };
+    write(count, 0);
+    if (!kept())
+        return;
+    if (passed_over)
+        std::memcpy(passed_over, name, kVarNameSize);
+    for (unsigned number = 1;; ++number) {
+        const std::size_t digits = number < 10 ? 1 : number < 100 ? 2 : 3;
+        write(count < 8 - digits ? count : 8 - digits, number);
+        if (!kept())
+            return;
     }
-    *out = '\0';
 }
 
 const char* VarNameProblem(std::string_view name)
@@ -207,5 +231,5 @@ const char* VarNameProblem(std::string_view name)
         if (!IsLetter(b) && !IsDigit(b) && b != '_')
             return "holds a character other than lower-case letters, digits and _";
     }
-    return nullptr;
+    return IsReservedName(name) ? "is a name the calculator keeps for itself" : nullptr;
 }

@@ -18,11 +18,17 @@ inline constexpr std::size_t kVarNameSize = 8 * 2 + 1;
 // of characters as one _; what precedes its first letter is dropped, and no _ ends it. Kept
 // within 8 characters by cutting before a run of digits that ends it ("chapter10" gives
 // chapte10), else at the end; with no letter, t and its first digits ("2024" gives t2024);
-// with neither, text. With `ascii`, for a name stored as the bytes it is, an accented letter is
-// its letter (é as e, æ as ae, ß as ss) and a Greek one is no letter. The name is always one
+// with neither, text1. With `ascii`, for a name stored as the bytes it is, an accented letter is
+// its letter (é as e, æ as ae, ß as ss) and a Greek one is no letter. A name the calculator keeps
+// for itself, or one whose numbered parts (-s) may be, is passed over for that name followed by
+// the smallest number from 1 that makes one it does not keep, cut before the number to fit 8
+// characters (sin as sin1, zoomtrig as zoomtri1, y as y100); `passed_over`, room for
+// kVarNameSize bytes, then gets the name passed over, else is made empty. The name is always one
 // VarNameProblem accepts.
-void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool ascii = false);
+void ProposeVarName(std::string_view file_name, char (&name)[kVarNameSize], bool ascii = false,
+                    char* passed_over = nullptr);
 
 // Null when the calculator accepts the UTF-8 variable name `name`, else why not, as a phrase
-// that follows the name ("is empty", "does not begin with a letter", ...).
+// that follows the name ("is empty", "does not begin with a letter", "is a name the calculator
+// keeps for itself", ...).
 const char* VarNameProblem(std::string_view name);
