@@ -16,7 +16,9 @@ endfunction()
 
 # Builds this project again in build tree `dir` with the cache settings that follow: configured
 # once (again when the settings change), then built on every build of this tree, which costs
-# next to nothing when the tree is up to date.
+# next to nothing when the tree is up to date. The trees build side by side and beside this one,
+# within this build's jobs: under make each tree's make draws on this one's job server (a recipe
+# that names $(MAKE) is given it); ninja has none to share, so each tree builds one job at a time.
 function(sorvel_add_subbuild name dir)
   set(args -DBUILD_TESTING=OFF ${ARGN})
   file(CONFIGURE OUTPUT ${dir}.args CONTENT "${args}")
@@ -24,8 +26,13 @@ function(sorvel_add_subbuild name dir)
     COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} -G ${CMAKE_GENERATOR} ${args}
     DEPENDS ${dir}.args
     COMMENT "Configuring the tree ${dir}")
+  if(CMAKE_GENERATOR MATCHES "Makefiles")
+    set(build $(MAKE) -C ${dir} --no-print-directory)
+  else()
+    set(build ${CMAKE_COMMAND} --build ${dir} --parallel 1)
+  endif()
   add_custom_target(${name} ALL
-    COMMAND ${CMAKE_COMMAND} --build ${dir}
+    COMMAND ${build}
     DEPENDS ${dir}/CMakeCache.txt
     COMMENT "Building the tree ${dir}")
 endfunction()
