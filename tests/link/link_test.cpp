@@ -47,7 +47,9 @@ const ModelRow kRows[] = {
     // Asks for time; allots 59 bytes, so that raw packets before the last are 64 bytes long;
     // acknowledges the data 9.9 s after the last byte.
     {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_delays_allot59_slow", true,
-     [](SimCalc& s) { s.delays = true, s.allot = 59, s.answer_delay = 9900; }}};
+     [](SimCalc& s) { s.delays = true, s.allot = 59, s.answer_delay = 9900; }},
+    // Allots more than a raw packet holds: the computer sends 1,023 bytes at most.
+    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_allot1024", true, [](SimCalc& s) { s.allot = 1024; }}};
 constexpr int kRowCount = std::size(kRows);
 
 SimCalc Sim(const ModelRow& m)
@@ -353,6 +355,13 @@ TEST(Link, CalculatorSaysWhichItIs)
         EXPECT_STREQ(LinkFound(*r.link), found);
         EXPECT_STREQ(LinkFoundOption(*r.link), option);
     }
+    // A TI-92's stale acknowledgement answers the ready check: the TI-89's own replies then come
+    // from another machine ID.
+    SimCalc sim = {LinkModel::ti89, false};
+    sim.out = {0x89, 0x56, 0, 0};
+    LinkEntry entries[16];
+    const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, LinkModel::ti89, entries, 0); });
+    EXPECT_TRUE(std::strstr(LinkFailure(*r.link), "machine ID 0x98")) << LinkFailure(*r.link);
     EXPECT_EQ(LinkWriteLimit(65536), 10000u + 32768u);  // 10 s and the bytes at 2 KB/s
 }
 
