@@ -70,7 +70,7 @@ bool KnownCommand(unsigned char cmd)
 unsigned char* Room(DbusLink& link, std::size_t n)
 {
     if (link.out_taken == link.out_size)
-        link.out_taken = link.out_size = link.data_at = link.data_end = 0;
+        link.out_taken = link.out_size = link.packet_at = 0;
     if (link.out_size + n <= sizeof link.out)
         return link.out + link.out_size;
     LinkFailAhead(Machine(link));
@@ -124,9 +124,24 @@ void PutData(DbusLink& link)
     PutBE16(at + 8, v.data.size());
     std::memcpy(at + 10, v.data.data(), v.data.size());
     PutLE16(at + 4 + n, DbusChecksum({at + 4, n}));
-    link.data_at = link.out_size + 8;
-    link.data_end = link.out_size + 4 + n;
     link.out_size += n + 6;
+}
+
+// The variables' bytes in out[from, to): those of the XDP packets after their four zero bytes,
+// but the sum.
+std::uint64_t DataBytes(DbusLink& link, std::size_t from, std::size_t to)
+{
+    std::uint64_t n = 0;
+    while (link.packet_at < to) {
+        const unsigned char* p = link.out + link.packet_at;
+        const std::size_t size = 4 + (CarriesData(p[1]) ? GetLE16(p + 2) + 2 : 0);
+        const std::size_t data = std::max(link.packet_at + 8, from), end = std::min(link.packet_at + size - 2, to);
+        n += p[1] == kXdp && end > data ? end - data : 0;
+        if (link.packet_at + size > to)
+            break;
+        link.packet_at += size;
+    }
+    return n;
 }
 
 void Await(DbusLink& link, Wait wait) { link.wait = wait; }
@@ -349,7 +364,7 @@ void Start(DbusLink& link, LinkModel model, LinkOperation operation, std::uint64
     link.asked_again = link.listing_folder = false;
     link.folder_cursor = 0;
     link.request[0] = '\0';
-    link.in_size = link.out_size = link.out_taken = link.data_at = link.data_end = link.received_size = 0;
+    link.in_size = link.out_size = link.out_taken = link.packet_at = link.received_size = 0;
     link.received_type = 0;
     AskReady(link);
 }
@@ -398,10 +413,8 @@ std::span<const unsigned char> DbusTakeOutput(DbusLink& link)
 {
     const std::size_t at = link.out_taken, n = std::min(kDbusPiece, link.out_size - at);
     link.out_taken += n;
-    if (n) {
-        const std::size_t data = std::max(std::min(at + n, link.data_end), std::max(at, link.data_at)) - std::max(at, link.data_at);
-        LinkTaken(link.machine, data);
-    }
+    if (n)
+        LinkTaken(link.machine, DataBytes(link, at, at + n));
     return {link.out + at, n};
 }
 

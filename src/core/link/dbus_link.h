@@ -36,7 +36,7 @@ struct DbusLink {
     char request[18];           // folder\name asked for, or the folder listed
     std::size_t in_size;
     std::size_t out_size, out_taken;
-    std::size_t data_at, data_end;  // where the variable's bytes lie in `out`, for the progress
+    std::size_t packet_at;      // the packet of `out` the next write begins in, for the progress
     std::size_t received_size;
     unsigned char received_type;
     unsigned char in[kDbusMaxPacket];

@@ -40,7 +40,7 @@ void SendNextRaw(DusbFraming& f, LinkMachine& m)
     const std::size_t left = f.vout_size - f.vout_sent, n = std::min<std::size_t>(left, f.raw_max);
     f.vout_last = f.vout_sent == 0 ? left <= f.raw_max : left < f.raw_max;
     if (f.vout_counts)  // the data after the virtual packet's 6-byte header
-        f.data_queued = std::max<std::size_t>(f.vout_sent + n, 6) - std::max<std::size_t>(f.vout_sent, 6);
+        f.data_queued += std::max<std::size_t>(f.vout_sent + n, 6) - std::max<std::size_t>(f.vout_sent, 6);
     PutRaw(f, m, f.vout_last ? kVirtDataLast : kVirtData, f.vout + f.vout_sent, n);
     f.vout_sent += n;
 }

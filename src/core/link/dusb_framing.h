@@ -32,7 +32,7 @@ struct DusbFraming {
     std::size_t vout_size, vout_sent;  // the virtual packet being sent, and how much went
     bool vout_last;                 // its last raw packet went
     bool vout_counts;               // its data are a variable's, for the progress
-    std::uint64_t data_queued;      // a variable's data bytes in the raw packet queued
+    std::uint64_t data_queued;      // a variable's data bytes in the raw packets queued, not taken
     std::size_t in_size;            // of the raw packet coming in
     std::size_t vin_size;           // of the virtual packet coming in
     std::size_t vin_whole;          // of the virtual packet that came whole
