@@ -8,8 +8,9 @@
 
 namespace {
 
-// The commands of the classic protocol that carry data.
+// The commands of the classic protocol that carry data, and those the computer acknowledges.
 bool CarriesData(unsigned char cmd) { return cmd == 0x06 || cmd == 0x15 || cmd == 0x36 || cmd == 0xA2 || cmd == 0xC9; }
+bool Acknowledged(unsigned char cmd) { return cmd == 0x06 || cmd == 0x09 || cmd == 0x15 || cmd == 0x78 || cmd == 0x92; }
 
 // Appends `v` in `n` bytes (zeros past the fourth), little-endian or big-endian.
 void Put(Bytes& b, std::uint32_t v, int n, bool big = false)
@@ -65,22 +66,44 @@ std::vector<SimVar> Listing(const SimCalc& s)
     return list;
 }
 
+// The variable folder\name of `type`, or null: a variable asked for with another type than
+// it has is not found (whether a calculator finds it is not known; libticalcs2 asks with the
+// type listed).
+const SimVar* Find(const SimCalc& s, const std::string& folder, const std::string& name, int type)
+{
+    for (const SimVar& v : s.vars)
+        if (v.folder == folder && v.name == name && (type < 0 || v.type == type))
+            return &v;
+    return nullptr;
+}
+
 // The code refusing the pending variable, 0 for none.
 unsigned Refusal(const SimCalc& s)
 {
-    for (const SimVar& v : s.vars)
-        if (v.folder == s.pending_.folder && v.name == s.pending_.name && v.attribute)
-            return s.usb ? 0x0012 : 0x1E;  // one of that name is locked or archived
-    return s.refusal;
+    if (const SimVar* v = Find(s, s.pending_.folder, s.pending_.name, -1); v && v->attribute)
+        return s.usb ? 0x0012 : 0x1E;  // one of that name is locked or archived
+    return s.busy && s.usb ? 0x0034 : s.refusal;
 }
 
-// Sends a classic packet: with `data`, its size and checksum (off by one when damaged).
-void Send(SimCalc& s, unsigned char cmd, const Bytes& data = {})
+// Keeps the pending variable, in place of one of its name.
+void Store(SimCalc& s, Bytes stored)
 {
-    const unsigned char id = s.model == LinkModel::ti92 ? 0x89 : s.model == LinkModel::ti92p || s.model == LinkModel::v200 ? 0x88 : 0x98;
-    s.out.insert(s.out.end(), {id, cmd});
-    Put(s.out, data.size(), 2);
-    if (data.empty())
+    std::erase_if(s.vars, [&](const SimVar& v) { return v.folder == s.pending_.folder && v.name == s.pending_.name; });
+    s.pending_.stored = std::move(stored);
+    s.vars.push_back(s.pending_);
+}
+
+// Sends a classic packet from its machine: with `data`, its size and checksum (off by one when
+// damaged); else `length` (a status word).
+void Send(SimCalc& s, unsigned char cmd, const Bytes& data = {}, unsigned length = 0)
+{
+    if (cmd == 0x56 && ++s.acks_ == s.missing_ack)
+        return;
+    s.owed_ack_ = Acknowledged(cmd);
+    s.out.insert(s.out.end(), {static_cast<unsigned char>(s.model == LinkModel::ti92 ? 0x89
+                               : s.model == LinkModel::ti92p || s.model == LinkModel::v200 ? 0x88 : 0x98), cmd});
+    Put(s.out, CarriesData(cmd) ? data.size() : length, 2);
+    if (!CarriesData(cmd))
         return;
     s.out.insert(s.out.end(), data.begin(), data.end());
     Put(s.out, std::accumulate(data.begin(), data.end(), unsigned(s.damaged)), 2);
@@ -91,6 +114,8 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
     const std::string full = d.size() >= 6 ? std::string(d.begin() + 6, d.begin() + 6 + std::min<std::size_t>(d[5], d.size() - 6)) : "";
     const std::string folder = full.substr(0, full.find('\\')), name = full.substr(full.find('\\') + 1);
     switch (cmd) {
+    case 0x68:  // RDY: ready, or busy
+        return Send(s, 0x56, {}, s.busy ? 0x0100 : 0);
     case 0x06:    // VAR: a variable sent to the TI-92
     case 0xC9: {  // RTS: folder\name, its type (or attribute: 0x26 locked, 0x27 archived)
         s.pending_ = {folder, name, d[4], static_cast<unsigned char>(d[4] == 0x26 ? 1 : d[4] == 0x27 ? 3 : 0), {}};
@@ -103,16 +128,15 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
         return code ? Send(s, 0x36, {0x01, 0x00, static_cast<unsigned char>(code)}) : Send(s, 0x09);
     }
     case 0x15:  // XDP: four zero bytes, then the variable as stored
-        std::erase_if(s.vars, [&](const SimVar& v) { return v.folder == s.pending_.folder && v.name == s.pending_.name; });
-        s.pending_.stored.assign(d.begin() + 4, d.end());
-        s.vars.push_back(s.pending_);
-        return Send(s, 0x56);
+        Store(s, Bytes(d.begin() + 4, d.end()));
+        return Send(s, 0x56, {}, s.ack_status);
     case 0x92:  // EOT
         return Send(s, 0x56);
-    case 0x09:  // CTS: the next data, then the next entry (the TI-92's list) or the end
+    case 0x09:  // CTS: the next data; once acknowledged, the next entry (the TI-92's list) or the end
         Send(s, 0x56);
         Send(s, 0x15, s.outbox_[s.next_++]);
-        return Send(s, s.next_ < s.outbox_.size() ? 0x78 : 0x92);
+        s.queue_.push_back({static_cast<unsigned char>(s.next_ < s.outbox_.size() ? 0x78 : 0x92)});
+        return;
     case 0xA2: {  // REQ: the list, a folder's list, or a variable
         const bool list = d[4] == 0x19 || d[4] == 0x1A;
         const std::string only = d[3] == 0x1B ? full : "";  // the folder whose list is asked
@@ -120,7 +144,7 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
         s.next_ = 0;
         for (const SimVar& v : list ? Listing(s) : s.vars) {
             // Every folder's entry or the asked one's; its variables' (all of them on the TI-92).
-            const bool wanted = !list ? v.folder == folder && v.name == name
+            const bool wanted = !list ? &v == Find(s, folder, name, d[4])
                                 : v.name.empty() ? only.empty() || v.folder == only
                                                  : s.model == LinkModel::ti92 || v.folder == only;
             if (!wanted)
@@ -151,6 +175,16 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
     }
 }
 
+// Sends the next raw packet queued, once the last was acknowledged.
+void SendRaw(SimCalc& s)
+{
+    if (s.owed_ack_ || s.queue_.empty())
+        return;
+    s.out.insert(s.out.end(), s.queue_.front().begin(), s.queue_.front().end());
+    s.queue_.pop_front();
+    s.owed_ack_ = true;
+}
+
 // Cuts a virtual packet into raw packets of the allotted size.
 void SendVirtual(SimCalc& s, std::uint16_t type, const Bytes& data)
 {
@@ -162,21 +196,27 @@ void SendVirtual(SimCalc& s, std::uint16_t type, const Bytes& data)
     v.insert(v.end(), data.begin(), data.end());
     for (std::size_t at = 0; at < v.size(); at += s.raw_max_) {
         const std::size_t n = std::min<std::size_t>(v.size() - at, s.raw_max_);
-        Put(s.out, n, 4, true);
-        s.out.push_back(at + n == v.size() ? 4 : 3);
-        s.out.insert(s.out.end(), v.begin() + at, v.begin() + at + n);
+        Bytes& raw = s.queue_.emplace_back();
+        Put(raw, n, 4, true);
+        raw.push_back(at + n == v.size() ? 4 : 3);
+        raw.insert(raw.end(), v.begin() + at, v.begin() + at + n);
     }
+    SendRaw(s);
 }
 
 void AnswerVirtual(SimCalc& s, const Bytes& v)
 {
     const Bytes d(v.begin() + 6, v.end());
     std::size_t at = 0;
-    switch (Big(v, 4, 2)) {
+    const std::uint32_t type = Big(v, 4, 2);
+    if (s.busy && (type == 0x0009 || type == 0x000C))  // every request but the ping refused
+        return SendVirtual(s, 0xEE00, {0x00, 0x34});
+    switch (type) {
     case 0x0001:  // ping: the mode is set
         return SendVirtual(s, 0x0012, {});
     case 0x000B:  // RTS: folder, name, size, flag, then the type, archived, version and locked attributes
-        // A braced list reads its items in order: the folder, the name, then the attributes.
+        // A braced list reads its items in order: the folder, the name, then the attributes'
+        // values (the type's last byte 14 bytes after the name, archived 19, locked 32).
         s.pending_ = {GetName(d, at), GetName(d, at), d.at(at + 14), static_cast<unsigned char>(d.at(at + 19) ? 3 : d.at(at + 32) ? 1 : 0), {}};
         if (s.out_of_turn)
             return SendVirtual(s, 0x000D, {});
@@ -184,25 +224,61 @@ void AnswerVirtual(SimCalc& s, const Bytes& v)
             return SendVirtual(s, 0xEE00, {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)});
         return SendVirtual(s, 0xAA00, {0x00, 0x01});
     case 0x000D:  // the content, as stored
-        std::erase_if(s.vars, [&](const SimVar& v) { return v.folder == s.pending_.folder && v.name == s.pending_.name; });
-        s.pending_.stored = d;
-        s.vars.push_back(s.pending_);
+        Store(s, d);
         return SendVirtual(s, 0xAA00, {0x00, 0x01});
     case 0x0009:  // the list: each folder, then its variables, then EOT
         for (const SimVar& e : Listing(s))
             SendVirtual(s, 0x000A, Header(e, {{0x02, 4, 0xF00C0000u | e.type}, {0x03, 1, e.attribute == 3}, {0x05, 1, 0},
                                            {0x01, 4, static_cast<std::uint32_t>(e.stored.size())}, {0x41, 1, e.attribute == 1}, {0x42, 1, 0}}));
         return SendVirtual(s, 0xDD00, {});
-    case 0x000C: {  // a variable asked for: its header, then its content
+    case 0x000C: {  // a variable asked for: its header, then its content (the type given ends the request)
         const std::string folder = GetName(d, at), name = GetName(d, at);
-        for (const SimVar& e : s.vars)
-            if (e.folder == folder && e.name == name) {
-                SendVirtual(s, 0x000A, Header(e, {{0x03, 1, e.attribute == 3}, {0x08, 4, 0}, {0x41, 1, e.attribute == 1}}));
-                return SendVirtual(s, 0x000D, e.stored);
-            }
+        if (const SimVar* e = Find(s, folder, name, d.at(d.size() - 3))) {
+            SendVirtual(s, 0x000A, Header(*e, {{0x03, 1, e->attribute == 3}, {0x08, 4, 0}, {0x41, 1, e->attribute == 1}}));
+            return SendVirtual(s, 0x000D, e->stored);
+        }
         return SendVirtual(s, 0xEE00, {0x00, 0x04});
     }
     }
+}
+
+// Takes the computer's whole packet `p`, ignoring what a real calculator would not answer.
+void TakePacket(SimCalc& s, const Bytes& p)
+{
+    if (s.usb) {
+        if (p[4] == 5) {  // the computer's acknowledgement: the next raw packet may go
+            s.owed_ack_ = false;
+            return SendRaw(s);
+        }
+        if (s.owed_ack_) {
+            s.deaf_ = true;
+            return;
+        }
+        if (p[4] == 1) {  // buffer size request: allotted, 1,023 bytes at most
+            s.raw_max_ = s.allot ? s.allot : std::min<std::uint32_t>(Big(p, 5, 4), 1023);
+            s.out.insert(s.out.end(), {0, 0, 0, 4, 2});
+            return Put(s.out, s.raw_max_, 4, true);
+        }
+        if (++s.acks_ != s.missing_ack)
+            s.out.insert(s.out.end(), {0, 0, 0, 2, 5, 0xE0, 0x00});
+        s.vin_.insert(s.vin_.end(), p.begin() + 5, p.end());
+        if (p[4] == 4)
+            AnswerVirtual(s, std::exchange(s.vin_, {}));
+        return;
+    }
+    if (p[0] != (s.model == LinkModel::ti92 ? 0x09 : 0x08))
+        return;  // addressed to another machine
+    if (p[1] == 0x56 && s.owed_ack_) {  // acknowledged: what waited for it goes
+        s.owed_ack_ = false;
+        if (!s.queue_.empty())
+            Send(s, s.queue_.front()[0]);
+        s.queue_.clear();
+        return;
+    }
+    if (s.owed_ack_)
+        s.deaf_ = true;
+    else
+        Answer(s, p[1], CarriesData(p[1]) ? Bytes(p.begin() + 4, p.end() - 2) : Bytes());
 }
 
 } // namespace
@@ -214,23 +290,10 @@ bool SimCalc::Take(const unsigned char* data, std::size_t n)
         in_.push_back(data[i]);
         const std::size_t need = usb ? (in_.size() < 5 ? 5 : 5 + Big(in_, 0, 4))
                                : in_.size() < 4 ? 4 : 4 + (CarriesData(in_[1]) ? (in_[2] | in_[3] << 8) + 2 : 0);
-        if (in_.size() < need)
-            continue;
-        const Bytes p = std::exchange(in_, {});
-        if (silent || (usb && p[4] == 5))  // an acknowledgement over USB asks for nothing
-            continue;
-        if (usb && p[4] == 1) {  // buffer size request: allotted, 1,023 bytes at most
-            raw_max_ = std::min<std::uint32_t>(Big(p, 5, 4), 1023);
-            out.insert(out.end(), {0, 0, 0, 4, 2});
-            Put(out, raw_max_, 4, true);
-        } else if (usb) {  // acknowledged, and answered once the virtual packet is whole
-            out.insert(out.end(), {0, 0, 0, 2, 5, 0xE0, 0x00});
-            vin_.insert(vin_.end(), p.begin() + 5, p.end());
-            if (p[4] == 4)
-                AnswerVirtual(*this, std::exchange(vin_, {}));
-        } else {
-            Answer(*this, p[1], CarriesData(p[1]) ? Bytes(p.begin() + 4, p.end() - 2) : Bytes());
-        }
+        if (in_.size() == need && !silent && !deaf_)
+            TakePacket(*this, std::exchange(in_, {}));
+        else if (in_.size() == need)
+            in_.clear();
     }
     return gone_after > log.size();
 }

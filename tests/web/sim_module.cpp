@@ -6,6 +6,7 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 SimCalc* g_sim;
@@ -23,7 +24,30 @@ EMSCRIPTEN_KEEPALIVE void sim_new(int model, int usb, unsigned refusal, int sile
     g_sim->silent = silent;
     g_sim->gone_after = gone_after < 0 ? SIZE_MAX : static_cast<std::size_t>(gone_after);
 }
-// Adds variable folder\name of `type` and `attribute`, held as `stored` (its big-endian size, then its data).
+// Sets the strictness option `name` (a field of SimCalc, where each says what real behaviour it
+// stands for: "model" a LinkModel number, "refusal", "busy", "ack_status", "missing_ack",
+// "allot", "delays", "damaged", "out_of_turn") to `value`; 0 for a name it does not know.
+EMSCRIPTEN_KEEPALIVE int sim_option(const char* name, double value)
+{
+    const auto n = static_cast<unsigned>(value);
+    const struct { const char* name; unsigned* field; } numbers[] = {
+        {"refusal", &g_sim->refusal}, {"ack_status", &g_sim->ack_status}, {"missing_ack", &g_sim->missing_ack},
+        {"allot", &g_sim->allot}, {"answer_delay", &g_sim->answer_delay}};
+    const struct { const char* name; bool* field; } flags[] = {
+        {"busy", &g_sim->busy}, {"delays", &g_sim->delays}, {"damaged", &g_sim->damaged},
+        {"out_of_turn", &g_sim->out_of_turn}, {"silent", &g_sim->silent}};
+    for (const auto& o : numbers)
+        if (!std::strcmp(name, o.name))
+            return *o.field = n, 1;
+    for (const auto& o : flags)
+        if (!std::strcmp(name, o.name))
+            return *o.field = n != 0, 1;
+    if (std::strcmp(name, "model"))
+        return 0;
+    g_sim->model = static_cast<LinkModel>(n);
+    return 1;
+}
+// Adds variable folder\name of `type` (0x0B a text made on the calculator, 0x0C one sent) and `attribute`, held as `stored` (its big-endian size, then its data).
 EMSCRIPTEN_KEEPALIVE void sim_add(const char* folder, const char* name, int type, int attribute,
                                   const unsigned char* stored, std::size_t n)
 {
