@@ -118,9 +118,7 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
         return Send(s, 0x56, {}, s.busy ? 0x0100 : 0);
     case 0x06:    // VAR: a variable sent to the TI-92
     case 0xC9: {  // RTS: folder\name, its type (or attribute: 0x26 locked, 0x27 archived)
-        s.pending_ = {folder, name, d[4], static_cast<unsigned char>(d[4] == 0x26 ? 1 : d[4] == 0x27 ? 3 : 0), {}};
-        if (s.pending_.attribute)
-            s.pending_.type = 0x0C;
+        s.pending_ = {folder, name, d[4] == 0x26 || d[4] == 0x27 ? kTextType : d[4], static_cast<unsigned char>(d[4] == 0x26 ? 1 : d[4] == 0x27 ? 3 : 0), {}};
         if (s.out_of_turn)
             return Send(s, 0x09);
         Send(s, 0x56);
@@ -129,6 +127,7 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
     }
     case 0x15:  // XDP: four zero bytes, then the variable as stored
         Store(s, Bytes(d.begin() + 4, d.end()));
+        s.held_ = s.out.size();
         return Send(s, 0x56, {}, s.ack_status);
     case 0x92:  // EOT
         return Send(s, 0x56);
@@ -144,7 +143,7 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
         s.next_ = 0;
         for (const SimVar& v : list ? Listing(s) : s.vars) {
             // Every folder's entry or the asked one's; its variables' (all of them on the TI-92).
-            const bool wanted = !list ? &v == Find(s, folder, name, d[4])
+            const bool wanted = !list ? v.folder == folder && v.name == name && v.type == d[4]
                                 : v.name.empty() ? only.empty() || v.folder == only
                                                  : s.model == LinkModel::ti92 || v.folder == only;
             if (!wanted)
@@ -188,6 +187,8 @@ void SendRaw(SimCalc& s)
 // Cuts a virtual packet into raw packets of the allotted size.
 void SendVirtual(SimCalc& s, std::uint16_t type, const Bytes& data)
 {
+    if (type == 0xAA00 && ++s.acks_ == s.missing_ack)
+        return;
     if (s.delays && (type == 0xAA00 || type == 0xEE00))  // asks for 10 ms first
         SendVirtual(s, 0xBB00, {0x00, 0x00, 0x27, 0x10});
     Bytes v;
@@ -225,6 +226,7 @@ void AnswerVirtual(SimCalc& s, const Bytes& v)
         return SendVirtual(s, 0xAA00, {0x00, 0x01});
     case 0x000D:  // the content, as stored
         Store(s, d);
+        s.held_ = s.out.size();
         return SendVirtual(s, 0xAA00, {0x00, 0x01});
     case 0x0009:  // the list: each folder, then its variables, then EOT
         for (const SimVar& e : Listing(s))
@@ -250,17 +252,14 @@ void TakePacket(SimCalc& s, const Bytes& p)
             s.owed_ack_ = false;
             return SendRaw(s);
         }
-        if (s.owed_ack_) {
-            s.deaf_ = true;
+        if ((s.silent = s.owed_ack_))
             return;
-        }
         if (p[4] == 1) {  // buffer size request: allotted, 1,023 bytes at most
             s.raw_max_ = s.allot ? s.allot : std::min<std::uint32_t>(Big(p, 5, 4), 1023);
             s.out.insert(s.out.end(), {0, 0, 0, 4, 2});
             return Put(s.out, s.raw_max_, 4, true);
         }
-        if (++s.acks_ != s.missing_ack)
-            s.out.insert(s.out.end(), {0, 0, 0, 2, 5, 0xE0, 0x00});
+        s.out.insert(s.out.end(), {0, 0, 0, 2, 5, 0xE0, 0x00});
         s.vin_.insert(s.vin_.end(), p.begin() + 5, p.end());
         if (p[4] == 4)
             AnswerVirtual(s, std::exchange(s.vin_, {}));
@@ -275,9 +274,7 @@ void TakePacket(SimCalc& s, const Bytes& p)
         s.queue_.clear();
         return;
     }
-    if (s.owed_ack_)
-        s.deaf_ = true;
-    else
+    if (!(s.silent = s.owed_ack_))
         Answer(s, p[1], CarriesData(p[1]) ? Bytes(p.begin() + 4, p.end() - 2) : Bytes());
 }
 
@@ -290,9 +287,9 @@ bool SimCalc::Take(const unsigned char* data, std::size_t n)
         in_.push_back(data[i]);
         const std::size_t need = usb ? (in_.size() < 5 ? 5 : 5 + Big(in_, 0, 4))
                                : in_.size() < 4 ? 4 : 4 + (CarriesData(in_[1]) ? (in_[2] | in_[3] << 8) + 2 : 0);
-        if (in_.size() == need && !silent && !deaf_)
-            TakePacket(*this, std::exchange(in_, {}));
-        else if (in_.size() == need)
+        if (in_.size() == need && !silent)
+            TakePacket(*this, in_);
+        if (in_.size() == need)
             in_.clear();
     }
     return gone_after > log.size();

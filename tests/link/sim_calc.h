@@ -28,7 +28,7 @@ struct SimCalc {
     std::vector<SimVar> vars;
     // Asks for time before it acknowledges over USB (DUSB_VPKT_DELAY_ACK, which dusb_cmd.cc
     // waits out).
-    bool delays = false;
+    unsigned delays = 0;
     // Refuses every variable sent with this code, 0 for none: SKP's third data byte on the cable
     // (cmd68k.cc's err_code; dbus_pkt.h's DBUS_REJ_*), the error packet's over USB (dusb_cmd.cc's
     // usb_errors).
@@ -36,12 +36,13 @@ struct SimCalc {
     // Not at its home screen: on the cable its ready check's ACK says "not ready" (calc_9x.cc's
     // is_ready); over USB it refuses each request with 0x0034 (error.cc: "set your calculator
     // to HOME screen").
-    bool busy = false;
+    unsigned busy = 0;
     // The status word in the length field of its ACK after the data (calc_9x.cc's send_var reads
     // it with RECV_ACK(handle, &status)).
     unsigned ack_status = 0;
-    // Drops the n-th acknowledgement it owes (1 the first; 0 none): a packet lost, which
-    // libticalcs2's RECV_ACK and dusb_recv_acknowledge wait for until their time-out.
+    // Drops the n-th acknowledgement it owes (1 the first; 0 none): ACK on the cable, the data's
+    // acknowledgement (0xAA00) over USB; a packet lost, which libticalcs2's RECV_ACK and
+    // dusb_cmd_r_data_ack wait for until their time-out.
     unsigned missing_ack = 0;
     // The buffer it allots over USB whatever was asked, 0 for the size asked (1,023 at most):
     // libticalcs2's dusb_recv_buf_size_alloc takes whatever size the calculator gives.
@@ -49,9 +50,9 @@ struct SimCalc {
     // How long it takes to answer, in ms from the end of the computer's write (the link test's
     // driver holds its answer back that long): storing a large variable in the archive.
     unsigned answer_delay = 0;
-    bool silent = false;      // answers nothing: off, or busy in a program
-    bool damaged = false;     // its answers' checksums or sizes are off by one
-    bool out_of_turn = false; // answers a variable sent with the wrong packet
+    bool silent = false;      // answers nothing: off, busy in a program, or done with a computer out of turn
+    unsigned damaged = 0;     // its answers' checksums or sizes are off by one
+    unsigned out_of_turn = 0; // answers a variable sent with the wrong packet
     std::size_t gone_after = SIZE_MAX;  // bytes taken before the device goes away
 
     Bytes log, out;  // every byte the computer sent, and what the calculator sends
@@ -66,8 +67,8 @@ struct SimCalc {
     std::size_t next_ = 0;
     std::uint32_t raw_max_ = 0;  // USB: the size of a raw packet
     SimVar pending_;
+    std::size_t held_ = SIZE_MAX;  // where in `out` the data's acknowledgement starts (answer_delay)
     bool owed_ack_ = false;      // the computer has yet to acknowledge what was sent
-    bool deaf_ = false;          // it stopped answering a computer that did not
     unsigned acks_ = 0;          // acknowledgements sent or dropped
     std::deque<Bytes> queue_;    // what waits for the computer's acknowledgement: USB raw packets;
                                  // on the cable, the command that follows the data

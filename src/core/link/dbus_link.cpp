@@ -22,12 +22,16 @@ constexpr unsigned char kLocalFolder = 0x1B, kRequestList89 = 0x1A, kRequestList
 // The pause libticalcs2 needs after a variable received, before the next transfer.
 constexpr std::uint32_t kAfterReceiveMs = 250;
 
-// The codes of SKP, where its third data byte says why the calculator refused a variable.
+// The codes of SKP, its third data byte, as cmd68k.cc's err_code reads them and error.cc and
+// dbus_pkt.h's rejection codes name them (for 3, dbus_pkt.h's "memory"; error.cc says an
+// application could not be deleted, which a variable sent does not ask).
 constexpr LinkRefusal kRefusals[] = {
     {0x01, LinkError::refused, "it ended the transfer"},
     {0x02, LinkError::refused, "it skipped the variable"},
     {0x03, LinkError::memory, "its memory is full"},
     {0x04, LinkError::refused, "its version does not take the variable"},
+    {0x07, LinkError::refused, "it refused a FLASH application for another model"},
+    {0x08, LinkError::refused, "it refused a FLASH application whose signature does not match"},
     {0x1E, LinkError::locked_or_archived, "one of that name is locked or archived"},
     {0x21, LinkError::locked_or_archived, "one of that name is locked or archived"},
     {0x24, LinkError::refused, "its version does not take the request"},
@@ -412,7 +416,7 @@ void DbusFeed(DbusLink& l, std::span<const unsigned char> bytes, std::uint64_t n
     if (LinkPauseOver(m, now))
         Done(l);
     std::size_t i = 0;
-    while (m.state == LinkState::running) {
+    while (m.state == LinkState::running && !LinkSpokeInPause(m, i < bytes.size())) {
         if (l.in_size >= 2 && !KnownCommand(l.in[1]))
             return LinkFail(m, LinkError::unexpected, "the calculator sent an unknown packet (command 0x%02X)", l.in[1]);
         std::size_t need = 4;

@@ -28,7 +28,8 @@ constexpr std::uint32_t kSmallestBuffer = 0x3A;
 // The pause libticalcs2 needs after a variable's EOT before the next variable.
 constexpr std::uint32_t kBetweenVariablesMs = 50;
 
-// The error codes of libticalcs2's dusb_cmd.cc, with what its error.cc says they mean.
+// The error codes of libticalcs2's dusb_cmd.cc, each as its error.cc says (0x0034 is the usual
+// one: not at the home screen).
 constexpr LinkRefusal kRefusals[] = {
     {0x0004, LinkError::name, "it does not take that name"},
     {0x0006, LinkError::archived, "one of that name is archived"},
@@ -40,7 +41,19 @@ constexpr LinkRefusal kRefusals[] = {
     {0x0011, LinkError::busy, "it is busy"},
     {0x0012, LinkError::locked, "one of that name is locked"},
     {0x001B, LinkError::too_large, "the variable is too large"},
+    {0x001C, LinkError::refused, "the mode asked for is too small"},
+    {0x001D, LinkError::refused, "the mode asked for is too large"},
+    {0x0021, LinkError::refused, "a parameter has the wrong size"},
+    {0x0022, LinkError::refused, "a parameter's ID is not one it knows"},
+    {0x0023, LinkError::refused, "a parameter is read-only"},
+    {0x0027, LinkError::refused, "it does not take that change"},
+    {0x0029, LinkError::busy, "it is under remote control"},
     {0x002B, LinkError::refused, "its batteries are low"},
+    {0x002C, LinkError::refused, "it refused a FLASH application"},
+    {0x002D, LinkError::refused, "it refused a FLASH application"},
+    {0x002E, LinkError::refused, "it refused a FLASH application whose signature does not match"},
+    {0x002F, LinkError::refused, "it refused a FLASH application"},
+    {0x0030, LinkError::refused, "it refused a FLASH application"},
     {0x0034, LinkError::busy, "it is busy: not at its home screen"},
 };
 
@@ -345,7 +358,7 @@ void DusbFeed(DusbLink& l, std::span<const unsigned char> bytes, std::uint64_t n
     LinkMachine& m = l.machine;
     if (LinkPauseOver(m, now))
         SendVariable(l);
-    for (std::size_t at = 0; m.state == LinkState::running;) {
+    for (std::size_t at = 0; m.state == LinkState::running && !LinkSpokeInPause(m, at < bytes.size());) {
         const DusbEvent e = DusbTakeBytes(l.framing, m, bytes, at, now);
         if (e == DusbEvent::none)
             break;

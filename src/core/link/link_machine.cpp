@@ -122,6 +122,14 @@ bool LinkPauseOver(LinkMachine& m, std::uint64_t now)
     return true;
 }
 
+bool LinkSpokeInPause(LinkMachine& m, bool bytes)
+{
+    if (!bytes || (!m.resume_at && !m.pause_ms) || m.state != LinkState::running)
+        return false;
+    LinkFail(m, LinkError::unexpected, "the calculator sent bytes while this computer paused before going on");
+    return true;
+}
+
 bool LinkSilent(const LinkMachine& m, std::uint64_t now)
 {
     return m.state == LinkState::running && !m.writing && !m.resume_at && !m.pause_ms && now >= m.deadline;

@@ -127,6 +127,9 @@ void LinkPause(LinkMachine& m, std::uint32_t ms, bool queued, std::uint64_t now)
 // True once, when the pause running is over at `now`: the protocol then goes on.
 bool LinkPauseOver(LinkMachine& m, std::uint64_t now);
 
+// Fails, and true, when the calculator sends bytes during a pause (it is waiting too).
+bool LinkSpokeInPause(LinkMachine& m, bool bytes);
+
 // True when the calculator has been silent past its time at `now` (no write in flight, no pause).
 bool LinkSilent(const LinkMachine& m, std::uint64_t now);
 
