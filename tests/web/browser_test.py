@@ -353,9 +353,9 @@ def send_rows_and_all():
 # True: the Titanium's} for each): a row's words in its outcome. A row that ends failed is
 # followed by one that ends sent, which shows that the link was freed.
 LINK_ROWS = (
-    # 1: the silence counted from the end of each write: 2 KB at 500 B/s (a piece of 1 KB takes 2 s),
-    # answered 9 s after each write.
-    ('two', {'rate': 500, 'answerMs': 9000}, 'Sent to the calculator as main\\two.'),
+    # 1: the silence counted from the end of each write: a text whose data goes in one write of
+    # 960 bytes, 2.4 s at 400 B/s, answered 8 s after each write.
+    ('kb', {'rate': 400, 'answerMs': 8000}, 'Sent to the calculator as main\\kb.'),
     # 2: a calculator that stops taking bytes: the write given up at its limit.
     ('hello', {'stopAfter': 20}, 'The calculator stopped taking the bytes.'),
     # 3: opened as libticables2 opens the cable: configuration set, both halts cleared.
@@ -381,7 +381,7 @@ LINK_ROWS = (
 
 @cases.append
 def link_through_faults():
-    choose(**{'hello.txt': b'Hello\ncalculator\n', 'two.txt': (b'x' * 39 + b'\n') * 50})
+    choose(**{'hello.txt': b'Hello\ncalculator\n', 'kb.txt': (b'x' * 39 + b'\n') * 23})
     for name, calc, words in LINK_ROWS:
         for usb in (False, True):
             calc_here = {k: v[usb] if isinstance(v, dict) and usb in v else v for k, v in calc.items()}
