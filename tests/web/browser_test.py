@@ -142,12 +142,11 @@ LONG = {'book.txt': ''.join(f'line {i} of the book\n' for i in range(7000)).enco
 
 # The model and UTF-8 settings reach every row (the end-to-end table covers each model and mode):
 # a text in UTF-8 with both line breaks; one refused in UTF-8 on line 2, holding a 0xFF and a
-# Ctrl-Z; a group file's texts; then every converted text in one group file, as sorvel -g
-# writes it; Replace, with its note.
+# Ctrl-Z; then every converted text in one group file, as sorvel -g writes it; Replace, with its
+# note.
 @cases.append
 def settings_remake_rows():
-    group = console(['-g', 'g.89g'], {'abc.txt': b'abc', 'x.txt': b'x'})[2]['g.89g']
-    choose(**TEXTS, **{'g.89g': group})
+    choose(**TEXTS)
     for model, utf8 in (('92', True), ('v200', False)):
         Select(driver.find_element(By.ID, 'model')).select_by_value(model)
         tick('utf8', utf8)
@@ -161,9 +160,6 @@ def settings_remake_rows():
                 mark = row(name).find_element(By.TAG_NAME, 'mark')
                 check(row(name).find_element(By.CLASS_NAME, 'error').text == message
                       and driver.execute_script('return arguments[0].previousSibling.data', mark) == 'ab', f'{name} {args}: the line')
-    made = console(['-x'], {'g.89g': group})[2]
-    links = row('g.89g').find_elements(By.TAG_NAME, 'a')
-    check(sorted(a.text for a in links) == sorted(made) and all(download(a, a.text) == made[a.text] for a in links), 'g.89g')
     check(download(driver.find_element(By.ID, 'all'), 'texts.v2g') == console(['-m', 'v200', '-g', 'texts.v2g'], TEXTS)[2].get('texts.v2g'),
           'the group file')
     tick('utf8', True)

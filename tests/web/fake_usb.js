@@ -100,8 +100,8 @@
       inbox.push({bytes: p, at: inFree});
     }
   };
-  const endpoint = (n, direction) => ({endpointNumber: n, direction, type: 'bulk', packetSize: 64});
-  const configuration = {configurationValue: 1, interfaces: [{interfaceNumber: 0, alternate: {endpoints: [endpoint(1, 'in'), endpoint(2, 'out')]}}]};
+  const configuration = {configurationValue: 1, interfaces: [{interfaceNumber: 0, alternate: {endpoints: [
+    {endpointNumber: 1, direction: 'in', type: 'bulk'}, {endpointNumber: 2, direction: 'out', type: 'bulk'}]}}]};
   const device = {vendorId: 0x0451, productId: 0xE001, packetSize: 32, configuration,
     open: async () => {
       if (gone || o.denied) throw gone ? error('NotFoundError', 'The device was disconnected.') : error('SecurityError', 'Access denied.');
@@ -115,7 +115,6 @@
       if (!opened || !device.configuration || o.held) throw opened && o.held ? error('NetworkError', 'Unable to claim interface.') : error('InvalidStateError');
       claimed = true;
     },
-    releaseInterface: async () => { claimed = false; },
     clearHalt: async (direction) => {
       if (!claimed) throw error('InvalidStateError');
       if (halted[direction] && o.haltAgain) o.halt = {[direction]: count[direction] + 1}, o.haltAgain = false;
@@ -129,14 +128,16 @@
       writes.push(write);
       outFree = Math.max(now(), outFree) + pace(bytes.length);
       if (outFree == Infinity || taken + bytes.length > (o.stopAfter ?? Infinity)) return (outFree = Infinity);
-      setTimeout(() => {
+      const out = () => {
         if (mine != session || !writes.includes(write)) return;
         writes.splice(writes.indexOf(write), 1);
         take(bytes);
         if (gone) return end('NotFoundError', 'The device was disconnected.'), reject(error('NotFoundError', 'The device was disconnected.'));
         resolve({status: 'ok', bytesWritten: bytes.length});
         pump();
-      }, outFree - now());
+      };
+      // Without a rate, out at once: no timer, whose 4 ms floor would be the fake's time, not the page's.
+      o.rate ? setTimeout(out, outFree - now()) : queueMicrotask(out);
     })),
     close: async () => {
       opened = claimed = false;
