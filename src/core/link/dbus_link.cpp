@@ -50,9 +50,9 @@ const char* const kAwaited[] = {
     "an acknowledgement", "an acknowledgement of the request", "the variable's header", "an acknowledgement",
     "the data", "the end of the transfer", "the next entry or the end", "nothing"};
 
-LinkMachine& M(DbusLink& l) { return l.machine; }
-bool Is92(const DbusLink& l) { return l.machine.model == LinkModel::ti92; }
-unsigned char ToCalculator(const DbusLink& l) { return Is92(l) ? kToTi92 : kToOthers; }
+LinkMachine& Machine(DbusLink& link) { return link.machine; }
+bool Is92(const DbusLink& link) { return link.machine.model == LinkModel::ti92; }
+unsigned char ToCalculator(const DbusLink& link) { return Is92(link) ? kToTi92 : kToOthers; }
 unsigned char FromCalculator(LinkModel model)
 {
     return model == LinkModel::ti92 ? kTi92 : model == LinkModel::ti92p || model == LinkModel::v200 ? kTi92Plus : kTi89;
@@ -67,36 +67,36 @@ bool KnownCommand(unsigned char cmd)
 }
 
 // Room for `n` more bytes of output (the output all taken is forgotten); fails when none.
-unsigned char* Room(DbusLink& l, std::size_t n)
+unsigned char* Room(DbusLink& link, std::size_t n)
 {
-    if (l.out_taken == l.out_size)
-        l.out_taken = l.out_size = l.data_at = l.data_end = 0;
-    if (l.out_size + n <= sizeof l.out)
-        return l.out + l.out_size;
-    LinkFail(M(l), LinkError::unexpected, "the calculator answered before it was sent what it answers");
+    if (link.out_taken == link.out_size)
+        link.out_taken = link.out_size = link.data_at = link.data_end = 0;
+    if (link.out_size + n <= sizeof link.out)
+        return link.out + link.out_size;
+    LinkFail(Machine(link), LinkError::unexpected, "the calculator answered before it was sent what it answers");
     return nullptr;
 }
 
 // Puts a packet of command `cmd` after the pending output: `data`, with its sum, when the
 // command carries data, else the length 0 alone.
-void Put(DbusLink& l, unsigned char cmd, std::span<const unsigned char> data = {})
+void Put(DbusLink& link, unsigned char cmd, std::span<const unsigned char> data = {})
 {
-    unsigned char* at = Room(l, 6 + data.size());
+    unsigned char* at = Room(link, 6 + data.size());
     if (!at)
         return;
-    at[0] = ToCalculator(l);
+    at[0] = ToCalculator(link);
     at[1] = cmd;
     PutLE16(at + 2, data.size());
-    l.out_size += 4;
+    link.out_size += 4;
     if (!CarriesData(cmd))
         return;
     std::memcpy(at + 4, data.data(), data.size());
     PutLE16(at + 4 + data.size(), DbusChecksum(data));
-    l.out_size += data.size() + 2;
+    link.out_size += data.size() + 2;
 }
 
 // The header of RTS, VAR or REQ: the 32-bit size, the type, the name's length and the name.
-void PutHeader(DbusLink& l, unsigned char cmd, std::uint32_t size, unsigned char type, const char* name,
+void PutHeader(DbusLink& link, unsigned char cmd, std::uint32_t size, unsigned char type, const char* name,
                bool trailing_zero)
 {
     unsigned char h[6 + 17 + 1];
@@ -106,86 +106,86 @@ void PutHeader(DbusLink& l, unsigned char cmd, std::uint32_t size, unsigned char
     h[5] = static_cast<unsigned char>(n);
     std::memcpy(h + 6, name, n);
     h[6 + n] = 0;
-    Put(l, cmd, {h, 6 + n + trailing_zero});
+    Put(link, cmd, {h, 6 + n + trailing_zero});
 }
 
 // XDP with four zero bytes, then the current variable as stored: built in place.
-void PutData(DbusLink& l)
+void PutData(DbusLink& link)
 {
-    const Variable& v = LinkCurrent(M(l));
+    const Variable& v = LinkCurrent(Machine(link));
     const std::size_t n = 4 + 2 + v.data.size();
-    unsigned char* at = Room(l, n + 6);
+    unsigned char* at = Room(link, n + 6);
     if (!at)
         return;
-    at[0] = ToCalculator(l);
+    at[0] = ToCalculator(link);
     at[1] = kXdp;
     PutLE16(at + 2, n);
     std::memset(at + 4, 0, 4);
     PutBE16(at + 8, v.data.size());
     std::memcpy(at + 10, v.data.data(), v.data.size());
     PutLE16(at + 4 + n, DbusChecksum({at + 4, n}));
-    l.data_at = l.out_size + 8;
-    l.data_end = l.out_size + 4 + n;
-    l.out_size += n + 6;
+    link.data_at = link.out_size + 8;
+    link.data_end = link.out_size + 4 + n;
+    link.out_size += n + 6;
 }
 
-void Await(DbusLink& l, Wait wait) { l.wait = wait; }
+void Await(DbusLink& link, Wait wait) { link.wait = wait; }
 
 // The ready check, with the machine ID of the model told.
-void AskReady(DbusLink& l)
+void AskReady(DbusLink& link)
 {
-    Put(l, kRdy);
-    Await(l, kReadyAck);
+    Put(link, kRdy);
+    Await(link, kReadyAck);
 }
 
 // Asks leave to send the current variable: the TI-92 has no archive, its variables go as they are.
-void SendHeader(DbusLink& l)
+void SendHeader(DbusLink& link)
 {
-    const Variable& v = LinkCurrent(M(l));
+    const Variable& v = LinkCurrent(Machine(link));
     char name[18];
-    LinkWhat(M(l), name);
-    const unsigned char type = Is92(l) ? v.type
+    LinkWhat(Machine(link), name);
+    const unsigned char type = Is92(link) ? v.type
                              : v.attribute == kLockedAttribute ? kLockedType
                              : v.attribute == kProtectedAttribute || v.attribute == kArchived ? kArchivedType
                                                                                                : v.type;
-    PutHeader(l, Is92(l) ? kVar : kRts, v.data.size() + 2, type, name, !Is92(l));
-    Await(l, kRtsAck);
+    PutHeader(link, Is92(link) ? kVar : kRts, v.data.size() + 2, type, name, !Is92(link));
+    Await(link, kRtsAck);
 }
 
 // Asks for the variable, the list of folders (every entry on the TI-92) or one folder's list.
-void SendRequest(DbusLink& l)
+void SendRequest(DbusLink& link)
 {
-    if (l.listing_folder)  // the folder's name, where the size's top byte says so
-        PutHeader(l, kReq, std::uint32_t{kLocalFolder} << 24, kRequestList89, l.request, false);
-    else if (M(l).operation == LinkOperation::list)
-        PutHeader(l, kReq, Is92(l) ? 0 : std::uint32_t{kFolderType} << 24, Is92(l) ? kRequestList92 : kRequestList89, "", false);
+    if (link.listing_folder)  // the folder's name, where the size's top byte says so
+        PutHeader(link, kReq, std::uint32_t{kLocalFolder} << 24, kRequestList89, link.request, false);
+    else if (Machine(link).operation == LinkOperation::list)
+        PutHeader(link, kReq, Is92(link) ? 0 : std::uint32_t{kFolderType} << 24, Is92(link) ? kRequestList92 : kRequestList89, "", false);
     else
-        PutHeader(l, kReq, 0, M(l).request_type, l.request, false);
-    Await(l, kReqAck);
+        PutHeader(link, kReq, 0, Machine(link).request_type, link.request, false);
+    Await(link, kReqAck);
 }
 
-void Done(DbusLink& l) { M(l).state = LinkState::done; }
+void Done(DbusLink& link) { Machine(link).state = LinkState::done; }
 
 // After the list of folders, each folder's own list in turn; then the end.
-void NextFolder(DbusLink& l)
+void NextFolder(DbusLink& link)
 {
-    for (; l.folder_cursor < M(l).entry_count; ++l.folder_cursor) {
-        const LinkEntry& e = M(l).entries[l.folder_cursor];
+    for (; link.folder_cursor < Machine(link).entry_count; ++link.folder_cursor) {
+        const LinkEntry& e = Machine(link).entries[link.folder_cursor];
         if (e.type != kFolderType || e.folder[0])
             continue;
-        std::snprintf(l.request, sizeof l.request, "%s", e.name);
-        l.listing_folder = true;
-        ++l.folder_cursor;
-        return SendRequest(l);
+        std::snprintf(link.request, sizeof link.request, "%s", e.name);
+        link.listing_folder = true;
+        ++link.folder_cursor;
+        return SendRequest(link);
     }
-    Done(l);
+    Done(link);
 }
 
 // The model whose calculators answer with machine ID `id`, kept as told where the ID does not
 // tell it apart; false, failing, for another family.
-bool Found(DbusLink& l, unsigned char id, LinkModel told)
+bool Found(DbusLink& link, unsigned char id, LinkModel told)
 {
-    LinkMachine& m = M(l);
+    LinkMachine& m = Machine(link);
     if (id != kTi89 && id != kTi92Plus && id != kTi92) {
         LinkFail(m, LinkError::model, "a calculator of another family answered (its machine ID 0x%02X)", id);
         return false;
@@ -199,11 +199,11 @@ bool Found(DbusLink& l, unsigned char id, LinkModel told)
 }
 
 // Adds the entries of a listing's XDP data (n bytes).
-void TakeList(DbusLink& l, const unsigned char* data, std::size_t n)
+void TakeList(DbusLink& link, const unsigned char* data, std::size_t n)
 {
-    LinkMachine& m = M(l);
+    LinkMachine& m = Machine(link);
     LinkEntry e = {};
-    if (Is92(l)) {  // one entry, each folder before its variables
+    if (Is92(link)) {  // one entry, each folder before its variables
         if (n < 18)
             return LinkFail(m, LinkError::unexpected, "the calculator sent a list entry too short to hold one");
         std::memcpy(e.name, data + 4, 8);
@@ -223,11 +223,11 @@ void TakeList(DbusLink& l, const unsigned char* data, std::size_t n)
     if (n < 4 || (n - 4) % size)
         return LinkFail(m, LinkError::model, "the calculator's list does not fit a %s's entries: is it a %s?",
                         size == 22 ? "Voyage 200" : "TI-92 Plus or TI-89", size == 22 ? "TI-92 Plus" : "Voyage 200");
-    for (std::size_t j = l.listing_folder ? 4 + size : 4; j < n && m.state == LinkState::running; j += size) {
-        if (!l.listing_folder && data[j + 8] != kFolderType)
+    for (std::size_t j = link.listing_folder ? 4 + size : 4; j < n && m.state == LinkState::running; j += size) {
+        if (!link.listing_folder && data[j + 8] != kFolderType)
             continue;
         std::memcpy(e.name, data + j, 8);
-        std::snprintf(e.folder, sizeof e.folder, "%.8s", l.listing_folder ? l.request : "");
+        std::snprintf(e.folder, sizeof e.folder, "%.8s", link.listing_folder ? link.request : "");
         e.type = data[j + 8];
         e.attribute = data[j + 9];
         e.size = data[j + 10] | data[j + 11] << 8 | data[j + 12] << 16;
@@ -236,122 +236,122 @@ void TakeList(DbusLink& l, const unsigned char* data, std::size_t n)
 }
 
 // Takes an XDP's data: a listing's entries or the variable received.
-void TakeData(DbusLink& l, const unsigned char* data, std::size_t n)
+void TakeData(DbusLink& link, const unsigned char* data, std::size_t n)
 {
-    LinkMachine& m = M(l);
+    LinkMachine& m = Machine(link);
     if (m.operation == LinkOperation::list)
-        return TakeList(l, data, n);
+        return TakeList(link, data, n);
     if (n != 4 + m.total || GetBE16(data + 4) != n - 6)
-        return LinkFail(m, LinkError::unexpected, "the calculator sent %s with a size that disagrees with its header", l.request);
-    l.received_size = n - 4;
-    std::memcpy(l.received, data + 4, n - 4);
+        return LinkFail(m, LinkError::unexpected, "the calculator sent %s with a size that disagrees with its header", link.request);
+    link.received_size = n - 4;
+    std::memcpy(link.received, data + 4, n - 4);
     m.acknowledged = n - 4;
 }
 
 // Reacts to the calculator's packet of command `cmd` with `data` (n bytes; for a packet
 // without data, n is its length field).
-void TakePacket(DbusLink& l, unsigned char cmd, const unsigned char* data, std::size_t n, std::uint64_t now)
+void TakePacket(DbusLink& link, unsigned char cmd, const unsigned char* data, std::size_t n, std::uint64_t now)
 {
-    LinkMachine& m = M(l);
+    LinkMachine& m = Machine(link);
     char what[18];
-    std::snprintf(what, sizeof what, "%s", l.request);
-    if (m.operation == LinkOperation::send && l.wait != kReadyAck)
+    std::snprintf(what, sizeof what, "%s", link.request);
+    if (m.operation == LinkOperation::send && link.wait != kReadyAck)
         LinkWhat(m, what);
-    const bool fetching = m.operation == LinkOperation::receive && (l.wait == kReqAck || l.wait == kVarHeader);
+    const bool fetching = m.operation == LinkOperation::receive && (link.wait == kReqAck || link.wait == kVarHeader);
     if (cmd == kErr)
         return LinkFail(m, LinkError::damaged, "the calculator reports that a packet arrived damaged");
     // A variable asked for that the calculator lacks: SKP, EOT, or ACK with a status word.
     if (fetching && (cmd == kSkp || cmd == kEot || (cmd == kAck && n != 0)))
         return LinkFail(m, LinkError::missing, "the calculator has no variable %s", what);
-    if (cmd == kSkp && (Is92(l) || n < 3))  // the TI-92 says no more
+    if (cmd == kSkp && (Is92(link) || n < 3))  // the TI-92 says no more
         return LinkFail(m, LinkError::refused, "the calculator refused %s", m.operation == LinkOperation::list ? "to list its variables" : what);
     if (cmd == kSkp)
         return LinkRefuse(m, kRefusals, data[2], 2);
     const bool ack = cmd == kAck && n == 0;
-    switch (l.wait) {
+    switch (link.wait) {
     case kReadyAck:
         if (cmd != kAck)
             break;
         if (n >> 8 & 1)  // the status word's "not ready" bit
             return LinkFail(m, LinkError::busy, "the calculator is busy (is it at its home screen?)");
-        return m.operation == LinkOperation::send ? SendHeader(l) : SendRequest(l);
+        return m.operation == LinkOperation::send ? SendHeader(link) : SendRequest(link);
     case kRtsAck:
         if (ack)
-            return Await(l, kCtsWait);
+            return Await(link, kCtsWait);
         break;
     case kCtsWait:
         if (cmd != kCts)
             break;
-        Put(l, kAck);
-        PutData(l);
-        return Await(l, kDataAck);
+        Put(link, kAck);
+        PutData(link);
+        return Await(link, kDataAck);
     case kDataAck:  // its length field may hold a status word
         if (cmd != kAck)
             break;
         m.acknowledged += LinkCurrent(m).data.size() + 2;
-        Put(l, kEot);
-        return Await(l, kEotAck);
+        Put(link, kEot);
+        return Await(link, kEotAck);
     case kEotAck:
         if (!ack)
             break;
-        return LinkNextVariable(m, m.current + 1) ? SendHeader(l) : Done(l);
+        return LinkNextVariable(m, m.current + 1) ? SendHeader(link) : Done(link);
     case kReqAck:
         if (ack)
-            return Await(l, kVarHeader);
+            return Await(link, kVarHeader);
         break;
     case kVarHeader:
         if (cmd != kVar || n < 6 || 6u + data[5] > n)
             break;
         if (m.operation == LinkOperation::receive) {
             m.total = GetLE32(data);
-            l.received_type = data[4];
+            link.received_type = data[4];
             if (m.total < 2 || m.total > 65535 - 4)
                 return LinkFail(m, LinkError::unexpected, "the calculator announced %s with a size no variable has", what);
         }
-        Put(l, kAck);
-        Put(l, kCts);
-        return Await(l, kCtsAck);
+        Put(link, kAck);
+        Put(link, kCts);
+        return Await(link, kCtsAck);
     case kCtsAck:
         if (ack)
-            return Await(l, kData);
+            return Await(link, kData);
         break;
     case kData:
         if (cmd != kXdp)
             break;
-        TakeData(l, data, n);
-        Put(l, kAck);
-        return Await(l, m.operation == LinkOperation::list && Is92(l) ? kNextOrEnd : kEnd);
+        TakeData(link, data, n);
+        Put(link, kAck);
+        return Await(link, m.operation == LinkOperation::list && Is92(link) ? kNextOrEnd : kEnd);
     case kNextOrEnd:
         if (cmd == kCnt) {
-            Put(l, kAck);
-            Put(l, kCts);
-            return Await(l, kCtsAck);
+            Put(link, kAck);
+            Put(link, kCts);
+            return Await(link, kCtsAck);
         }
         [[fallthrough]];
     case kEnd:
         if (cmd != kEot)
             break;
-        Put(l, kAck);
+        Put(link, kAck);
         if (m.operation != LinkOperation::receive)
-            return Is92(l) ? Done(l) : NextFolder(l);
+            return Is92(link) ? Done(link) : NextFolder(link);
         LinkPause(m, kAfterReceiveMs, true, now);
-        return Await(l, kPaused);
+        return Await(link, kPaused);
     }
     LinkFail(m, LinkError::unexpected,
              "the calculator sent an unexpected packet (command 0x%02X) while this computer waited for %s", cmd,
-             kAwaited[l.wait]);
+             kAwaited[link.wait]);
 }
 
-void Start(DbusLink& l, LinkModel model, LinkOperation operation, std::uint64_t now)
+void Start(DbusLink& link, LinkModel model, LinkOperation operation, std::uint64_t now)
 {
-    LinkBegin(l.machine, model, operation, now);
-    l.machine.answer_within = kDbusReadyWaitMs;
-    l.asked_again = l.listing_folder = false;
-    l.folder_cursor = 0;
-    l.request[0] = '\0';
-    l.in_size = l.out_size = l.out_taken = l.data_at = l.data_end = l.received_size = 0;
-    l.received_type = 0;
-    AskReady(l);
+    LinkBegin(link.machine, model, operation, now);
+    link.machine.answer_within = kDbusReadyWaitMs;
+    link.asked_again = link.listing_folder = false;
+    link.folder_cursor = 0;
+    link.request[0] = '\0';
+    link.in_size = link.out_size = link.out_taken = link.data_at = link.data_end = link.received_size = 0;
+    link.received_type = 0;
+    AskReady(link);
 }
 
 } // namespace
@@ -364,106 +364,106 @@ std::uint16_t DbusChecksum(std::span<const unsigned char> data)
     return sum & 0xFFFF;
 }
 
-void DbusStartSend(DbusLink& l, LinkModel model, std::span<const Variable> variables, std::uint64_t now)
+void DbusStartSend(DbusLink& link, LinkModel model, std::span<const Variable> variables, std::uint64_t now)
 {
-    Start(l, model, LinkOperation::send, now);
-    LinkMachine& m = l.machine;
+    Start(link, model, LinkOperation::send, now);
+    LinkMachine& m = link.machine;
     m.variables = variables;
     for (const Variable& v : variables)
         m.total += v.type == kFolderType ? 0 : v.data.size() + 2;
     if (!LinkNextVariable(m, 0)) {
-        l.out_size = 0;
-        Done(l);
+        link.out_size = 0;
+        Done(link);
     }
 }
 
-void DbusStartList(DbusLink& l, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now)
+void DbusStartList(DbusLink& link, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now)
 {
-    Start(l, model, LinkOperation::list, now);
-    l.machine.entries = entries;
+    Start(link, model, LinkOperation::list, now);
+    link.machine.entries = entries;
 }
 
-void DbusStartReceive(DbusLink& l, LinkModel model, const char* folder, const char* name, unsigned char type,
+void DbusStartReceive(DbusLink& link, LinkModel model, const char* folder, const char* name, unsigned char type,
                       std::uint64_t now)
 {
-    Start(l, model, LinkOperation::receive, now);
-    LinkMachine& m = l.machine;
+    Start(link, model, LinkOperation::receive, now);
+    LinkMachine& m = link.machine;
     std::snprintf(m.folder, sizeof m.folder, "%s", folder);
     std::snprintf(m.name, sizeof m.name, "%s", name);
-    LinkWhat(m, l.request);
+    LinkWhat(m, link.request);
     m.request_type = type;
 }
 
-std::span<const unsigned char> DbusTakeOutput(DbusLink& l)
+std::span<const unsigned char> DbusTakeOutput(DbusLink& link)
 {
-    const std::size_t at = l.out_taken, n = std::min(kDbusPiece, l.out_size - at);
-    l.out_taken += n;
+    const std::size_t at = link.out_taken, n = std::min(kDbusPiece, link.out_size - at);
+    link.out_taken += n;
     if (n) {
-        const std::size_t data = std::max(std::min(at + n, l.data_end), std::max(at, l.data_at)) - std::max(at, l.data_at);
-        LinkTaken(l.machine, data);
+        const std::size_t data = std::max(std::min(at + n, link.data_end), std::max(at, link.data_at)) - std::max(at, link.data_at);
+        LinkTaken(link.machine, data);
     }
-    return {l.out + at, n};
+    return {link.out + at, n};
 }
 
-void DbusWritten(DbusLink& l, std::uint64_t now)
+void DbusWritten(DbusLink& link, std::uint64_t now)
 {
-    LinkWrittenAt(l.machine, now, l.out_taken < l.out_size);
+    LinkWrittenAt(link.machine, now, link.out_taken < link.out_size);
 }
 
-void DbusFeed(DbusLink& l, std::span<const unsigned char> bytes, std::uint64_t now)
+void DbusFeed(DbusLink& link, std::span<const unsigned char> bytes, std::uint64_t now)
 {
-    LinkMachine& m = l.machine;
+    LinkMachine& m = link.machine;
     if (LinkPauseOver(m, now))
-        Done(l);
+        Done(link);
     std::size_t i = 0;
     while (m.state == LinkState::running && !LinkSpokeInPause(m, i < bytes.size())) {
-        if (l.in_size >= 2 && !KnownCommand(l.in[1]))
-            return LinkFail(m, LinkError::unexpected, "the calculator sent an unknown packet (command 0x%02X)", l.in[1]);
+        if (link.in_size >= 2 && !KnownCommand(link.in[1]))
+            return LinkFail(m, LinkError::unexpected, "the calculator sent an unknown packet (command 0x%02X)", link.in[1]);
         std::size_t need = 4;
-        if (l.in_size >= 4 && CarriesData(l.in[1]))
-            need += GetLE16(l.in + 2) + 2;
-        if (l.in_size < need) {
+        if (link.in_size >= 4 && CarriesData(link.in[1]))
+            need += GetLE16(link.in + 2) + 2;
+        if (link.in_size < need) {
             if (i == bytes.size())
                 break;
-            const std::size_t take = std::min(need - l.in_size, bytes.size() - i);
-            std::memcpy(l.in + l.in_size, bytes.data() + i, take);
-            l.in_size += take;
+            const std::size_t take = std::min(need - link.in_size, bytes.size() - i);
+            std::memcpy(link.in + link.in_size, bytes.data() + i, take);
+            link.in_size += take;
             i += take;
             LinkHeard(m, now);
             continue;
         }
-        l.in_size = 0;
+        link.in_size = 0;
         // Every packet comes from the calculator the ready check found.
-        if (l.wait == kReadyAck ? !Found(l, l.in[0], m.model) : l.in[0] != FromCalculator(m.model)) {
+        if (link.wait == kReadyAck ? !Found(link, link.in[0], m.model) : link.in[0] != FromCalculator(m.model)) {
             if (m.state == LinkState::running)
                 LinkFail(m, LinkError::unexpected, "a packet came from machine ID 0x%02X, not from the calculator (0x%02X)",
-                         l.in[0], FromCalculator(m.model));
+                         link.in[0], FromCalculator(m.model));
             return;
         }
         const std::size_t n = need - 6;
-        if (need > 4 && GetLE16(l.in + 4 + n) != DbusChecksum({l.in + 4, n}))
+        if (need > 4 && GetLE16(link.in + 4 + n) != DbusChecksum({link.in + 4, n}))
             return LinkFail(m, LinkError::damaged, "the calculator sent a packet whose checksum does not match");
-        TakePacket(l, l.in[1], l.in + 4, need > 4 ? n : GetLE16(l.in + 2), now);
+        TakePacket(link, link.in[1], link.in + 4, need > 4 ? n : GetLE16(link.in + 2), now);
     }
     if (!LinkSilent(m, now))
         return;
-    if (l.wait != kReadyAck || l.asked_again)
+    if (link.wait != kReadyAck || link.asked_again)
         return LinkFailSilent(m);
     // Silent at the first ready check: a TI-92 answers only its own machine ID, the others
     // perhaps only theirs.
-    l.asked_again = true;
-    m.model = Is92(l) ? LinkModel::ti89 : LinkModel::ti92;
+    link.asked_again = true;
+    m.model = Is92(link) ? LinkModel::ti89 : LinkModel::ti92;
     m.answer_within = kLinkTimeoutMs;
-    AskReady(l);
+    AskReady(link);
 }
 
-Variable DbusReceived(const DbusLink& l)
+Variable DbusReceived(const DbusLink& link)
 {
     Variable v = {};
-    std::memcpy(v.folder, l.machine.folder, sizeof v.folder);
-    std::memcpy(v.name, l.machine.name, sizeof v.name);
-    v.type = l.received_type;
-    if (l.received_size >= 2)
-        v.data = {l.received + 2, l.received_size - 2};
+    std::memcpy(v.folder, link.machine.folder, sizeof v.folder);
+    std::memcpy(v.name, link.machine.name, sizeof v.name);
+    v.type = link.received_type;
+    if (link.received_size >= 2)
+        v.data = {link.received + 2, link.received_size - 2};
     return v;
 }

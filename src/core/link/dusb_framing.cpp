@@ -59,8 +59,10 @@ DusbEvent TakeRaw(DusbFraming& f, LinkMachine& m, unsigned char type, const unsi
                      "the calculator sent an unexpected packet (raw type %u) while this computer waited for an acknowledgement", type);
         else if (!f.vout_last)
             SendNextRaw(f, m);
-        else
-            return f.vout_size = 0, DusbEvent::sent;
+        else {
+            f.vout_size = 0;
+            return DusbEvent::sent;
+        }
         return DusbEvent::none;
     }
     if (f.awaiting_buffer) {

@@ -47,7 +47,7 @@ constexpr LinkRefusal kRefusals[] = {
     {0x0022, LinkError::refused, "a parameter's ID is not one it knows"},
     {0x0023, LinkError::refused, "a parameter is read-only"},
     {0x0027, LinkError::refused, "it does not take that change"},
-    {0x0029, LinkError::busy, "it is under remote control"},
+    {0x0029, LinkError::refused, "it is under remote control"},
     {0x002B, LinkError::refused, "its batteries are low"},
     {0x002C, LinkError::refused, "it refused a FLASH application"},
     {0x002D, LinkError::refused, "it refused a FLASH application"},
@@ -74,26 +74,26 @@ const char* const kAwaited[] = {"a buffer size", "the mode's acknowledgement", "
                                 "the data's acknowledgement", "an acknowledgement", "nothing", "the list",
                                 "the variable's header", "the variable"};
 
-LinkMachine& M(DusbLink& l) { return l.machine; }
-unsigned char* Data(DusbLink& l) { return l.framing.vout + 6; }  // where a virtual packet's data go
+LinkMachine& Machine(DusbLink& link) { return link.machine; }
+unsigned char* Data(DusbLink& link) { return link.framing.vout + 6; }  // where a virtual packet's data go
 
-void Send(DusbLink& l, std::uint16_t type, std::size_t n, Step next, bool counts = false)
+void Send(DusbLink& link, std::uint16_t type, std::size_t n, Step next, bool counts = false)
 {
-    DusbSendVirtual(l.framing, M(l), type, n, counts);
-    l.step = next;
+    DusbSendVirtual(link.framing, Machine(link), type, n, counts);
+    link.step = next;
 }
 
 // The ready check: a buffer of 1,024 bytes asked for, then the mode.
-void Ready(DusbLink& l)
+void Ready(DusbLink& link)
 {
-    DusbAskBuffer(l.framing, M(l), kDusbAskedBuffer);
-    l.step = kReadyBuffer;
+    DusbAskBuffer(link.framing, Machine(link), kDusbAskedBuffer);
+    link.step = kReadyBuffer;
 }
-void SetMode(DusbLink& l)
+void SetMode(DusbLink& link)
 {
     for (std::size_t i = 0; i < std::size(kNormalMode); ++i)
-        PutBE16(Data(l) + 2 * i, kNormalMode[i]);
-    Send(l, kPing, 2 * std::size(kNormalMode), kReadyMode);
+        PutBE16(Data(link) + 2 * i, kNormalMode[i]);
+    Send(link, kPing, 2 * std::size(kNormalMode), kReadyMode);
 }
 
 // Puts a name as the protocol gives it: its length, then its bytes and a NUL (the length 0
@@ -119,21 +119,23 @@ std::size_t PutAttribute(unsigned char* at, std::uint16_t id, std::uint32_t valu
 // Puts the attribute IDs asked for.
 std::size_t PutIds(unsigned char* at, std::initializer_list<std::uint16_t> ids)
 {
-    for (std::uint16_t id : ids)
-        PutBE16(at, id), at += 2;
+    for (std::uint16_t id : ids) {
+        PutBE16(at, id);
+        at += 2;
+    }
     return 2 * ids.size();
 }
 
 // Asks leave to send the current variable: its folder, name, size, and type, archived, version
 // and locked attributes. Before a variable of even size, the ready check again (as
 // libticalcs2's send_var).
-void SendVariable(DusbLink& l)
+void SendVariable(DusbLink& link)
 {
-    const Variable& v = LinkCurrent(M(l));
-    if ((v.data.size() + 2) % 2 == 0 && !std::exchange(l.variable_ready, true))
-        return Ready(l);
-    l.variable_ready = false;
-    unsigned char* d = Data(l);
+    const Variable& v = LinkCurrent(Machine(link));
+    if ((v.data.size() + 2) % 2 == 0 && !std::exchange(link.variable_ready, true))
+        return Ready(link);
+    link.variable_ready = false;
+    unsigned char* d = Data(link);
     std::size_t n = PutName(d, v.folder);
     n += PutName(d + n, v.name);
     PutBE32(d + n, v.data.size() + 2);
@@ -144,48 +146,48 @@ void SendVariable(DusbLink& l)
     n += PutAttribute(d + n, kAttrArchived, v.attribute == kArchived, 1);
     n += PutAttribute(d + n, kAttrVersion, 0, 4);
     n += PutAttribute(d + n, kAttrLocked, v.attribute == kLockedAttribute, 1);
-    Send(l, kRts, n, kLeave);
+    Send(link, kRts, n, kLeave);
 }
 
 // The current variable as stored: its big-endian size, then its data.
-void SendContent(DusbLink& l)
+void SendContent(DusbLink& link)
 {
-    const Variable& v = LinkCurrent(M(l));
-    PutBE16(Data(l), v.data.size());
-    std::memcpy(Data(l) + 2, v.data.data(), v.data.size());
-    Send(l, kVarContent, v.data.size() + 2, kContentAck, true);
+    const Variable& v = LinkCurrent(Machine(link));
+    PutBE16(Data(link), v.data.size());
+    std::memcpy(Data(link) + 2, v.data.data(), v.data.size());
+    Send(link, kVarContent, v.data.size() + 2, kContentAck, true);
 }
 
 // Once the calculator is ready: the operation's first request.
-void AfterReady(DusbLink& l)
+void AfterReady(DusbLink& link)
 {
-    unsigned char* d = Data(l);
+    unsigned char* d = Data(link);
     std::size_t n = 0;
-    switch (M(l).operation) {
-    case LinkOperation::send: return SendVariable(l);
+    switch (Machine(link).operation) {
+    case LinkOperation::send: return SendVariable(link);
     case LinkOperation::list:  // the six attributes of each entry, then three fields libticalcs2 sends as they are
         PutBE32(d, 6);
         n = 4 + PutIds(d + 4, {kAttrType, kAttrArchived, kAttrAppVar, kAttrSize, kAttrLocked, kAttrUnknown42});
         for (unsigned char b : {0, 1, 0, 1, 0, 1, 1})
             d[n++] = b;
-        return Send(l, kDirRequest, n, kList);
+        return Send(link, kDirRequest, n, kList);
     case LinkOperation::receive:  // the name, then three attributes asked for and the type given
-        n = PutName(d, M(l).folder);
-        n += PutName(d + n, M(l).name);
+        n = PutName(d, Machine(link).folder);
+        n += PutName(d + n, Machine(link).name);
         d[n++] = 0x01;
         PutBE32(d + n, 0xFFFFFFFF);
         PutBE16(d + n + 4, 3);
         n += 6 + PutIds(d + n + 6, {kAttrArchived, kAttrVersion, kAttrLocked});
         PutBE16(d + n, 1);
-        n += 2 + PutAttribute(d + n + 2, kAttrType2, kTypeMark | M(l).request_type, 4);
+        n += 2 + PutAttribute(d + n + 2, kAttrType2, kTypeMark | Machine(link).request_type, 4);
         PutBE16(d + n, 0);
-        return Send(l, kVarRequest, n + 2, kHeader);
+        return Send(link, kVarRequest, n + 2, kHeader);
     }
 }
 
 // Takes a variable header: the folder, the name and each attribute (ID, 0 when present, size,
 // value); on a list, the entry. False when it does not hold together.
-bool TakeHeader(DusbLink& l, const unsigned char* d, std::size_t n)
+bool TakeHeader(DusbLink& link, const unsigned char* d, std::size_t n)
 {
     LinkEntry e = {};
     std::size_t at = 0;
@@ -221,60 +223,60 @@ bool TakeHeader(DusbLink& l, const unsigned char* d, std::size_t n)
         else if (id == kAttrLocked && size >= 1 && v[0] && !e.attribute)
             e.attribute = kLockedAttribute;
     }
-    if (M(l).operation != LinkOperation::list)
+    if (Machine(link).operation != LinkOperation::list)
         return true;
     if (e.type == kFolderType) {  // a folder comes named as the folder of no variable
         std::memcpy(e.name, e.folder, sizeof e.name);
         e.folder[0] = '\0';
     }
-    LinkAddEntry(M(l), e);
+    LinkAddEntry(Machine(link), e);
     return true;
 }
 
 // The EOT of a variable went: after a pause, the next variable; or the end.
-void AfterVariable(DusbLink& l, std::uint64_t now)
+void AfterVariable(DusbLink& link, std::uint64_t now)
 {
-    if (!LinkNextVariable(M(l), M(l).current + 1)) {
-        M(l).state = LinkState::done;
+    if (!LinkNextVariable(Machine(link), Machine(link).current + 1)) {
+        Machine(link).state = LinkState::done;
         return;
     }
-    LinkPause(M(l), kBetweenVariablesMs, false, now);
-    l.step = kPaused;
+    LinkPause(Machine(link), kBetweenVariablesMs, false, now);
+    link.step = kPaused;
 }
 
 // Reacts to a whole virtual packet of `type` from the calculator.
-void TakeVirtual(DusbLink& l, std::uint16_t type, const unsigned char* d, std::size_t n, std::uint64_t now)
+void TakeVirtual(DusbLink& link, std::uint16_t type, const unsigned char* d, std::size_t n, std::uint64_t now)
 {
-    LinkMachine& m = M(l);
+    LinkMachine& m = Machine(link);
     if (type == kDelayAck) {  // the calculator asks for time, in microseconds (a few seconds at most)
         m.deadline = now + m.answer_within + (n >= 4 ? std::min<std::uint32_t>(GetBE32(d), 4000000) / 1000 : 0);
         return;
     }
     if (type == kError)
         return LinkRefuse(m, kRefusals, n >= 2 ? GetBE16(d) : 0, 4);
-    switch (l.step) {
+    switch (link.step) {
     case kReadyMode:
         if (type == kModeSet)
-            return AfterReady(l);
+            return AfterReady(link);
         break;
     case kLeave:
         if (type != kDataAck)
             break;
         if ((LinkCurrent(m).data.size() + 2) % 2 == 0)
-            return SendContent(l);
+            return SendContent(link);
         // For a variable of odd size, the calculator takes its data only in smaller packets of
         // an even size: a tenth of it, at least 58 bytes.
-        DusbAskBuffer(l.framing, m, std::max<std::uint32_t>((LinkCurrent(m).data.size() + 2) / 10 & ~1u, kSmallestBuffer));
-        l.step = kSmallBuffer;
+        DusbAskBuffer(link.framing, m, std::max<std::uint32_t>((LinkCurrent(m).data.size() + 2) / 10 & ~1u, kSmallestBuffer));
+        link.step = kSmallBuffer;
         return;
     case kContentAck:
         if (type != kDataAck)
             break;
         m.acknowledged += LinkCurrent(m).data.size() + 2;
-        return Send(l, kEotPacket, 0, kEot);
+        return Send(link, kEotPacket, 0, kEot);
     case kList:
         if (type == kVarHeader) {
-            if (!TakeHeader(l, d, n))
+            if (!TakeHeader(link, d, n))
                 LinkFail(m, LinkError::unexpected, "the calculator sent a variable header that does not hold together");
             return;
         }
@@ -283,103 +285,103 @@ void TakeVirtual(DusbLink& l, std::uint16_t type, const unsigned char* d, std::s
         m.state = LinkState::done;
         return;
     case kHeader:
-        if (type != kVarHeader || !TakeHeader(l, d, n))
+        if (type != kVarHeader || !TakeHeader(link, d, n))
             break;
-        l.step = kContent;
+        link.step = kContent;
         return;
     case kContent:
         if (type != kVarContent || n < 2 || GetBE16(d) + 2u != n)
             break;
-        l.received_size = n;
+        link.received_size = n;
         m.acknowledged = m.total = n;
         m.state = LinkState::done;
         return;
     }
     LinkFail(m, LinkError::unexpected,
              "the calculator sent an unexpected packet (type 0x%04X) while this computer waited for %s", type,
-             kAwaited[l.step]);
+             kAwaited[link.step]);
 }
 
-void Start(DusbLink& l, LinkOperation operation, std::uint64_t now)
+void Start(DusbLink& link, LinkOperation operation, std::uint64_t now)
 {
-    LinkBegin(l.machine, LinkModel::ti89t, operation, now);
-    DusbFramingReset(l.framing);
-    l.variable_ready = l.zero_length_after = false;
-    l.received_size = 0;
+    LinkBegin(link.machine, LinkModel::ti89t, operation, now);
+    DusbFramingReset(link.framing);
+    link.variable_ready = link.zero_length_after = false;
+    link.received_size = 0;
 }
 
 } // namespace
 
-void DusbStartSend(DusbLink& l, std::span<const Variable> variables, std::uint64_t now)
+void DusbStartSend(DusbLink& link, std::span<const Variable> variables, std::uint64_t now)
 {
-    Start(l, LinkOperation::send, now);
-    LinkMachine& m = l.machine;
+    Start(link, LinkOperation::send, now);
+    LinkMachine& m = link.machine;
     m.variables = variables;
     for (const Variable& v : variables)
         m.total += v.type == kFolderType ? 0 : v.data.size() + 2;
     if (LinkNextVariable(m, 0))
-        Ready(l);
+        Ready(link);
     else
         m.state = LinkState::done;
 }
 
-void DusbStartList(DusbLink& l, std::span<LinkEntry> entries, std::uint64_t now)
+void DusbStartList(DusbLink& link, std::span<LinkEntry> entries, std::uint64_t now)
 {
-    Start(l, LinkOperation::list, now);
-    l.machine.entries = entries;
-    Ready(l);
+    Start(link, LinkOperation::list, now);
+    link.machine.entries = entries;
+    Ready(link);
 }
 
-void DusbStartReceive(DusbLink& l, const char* folder, const char* name, unsigned char type, std::uint64_t now)
+void DusbStartReceive(DusbLink& link, const char* folder, const char* name, unsigned char type, std::uint64_t now)
 {
-    Start(l, LinkOperation::receive, now);
-    std::snprintf(l.machine.folder, sizeof l.machine.folder, "%s", folder);
-    std::snprintf(l.machine.name, sizeof l.machine.name, "%s", name);
-    l.machine.request_type = type;
-    Ready(l);
+    Start(link, LinkOperation::receive, now);
+    std::snprintf(link.machine.folder, sizeof link.machine.folder, "%s", folder);
+    std::snprintf(link.machine.name, sizeof link.machine.name, "%s", name);
+    link.machine.request_type = type;
+    Ready(link);
 }
 
-std::span<const unsigned char> DusbTakeOutput(DusbLink& l)
+std::span<const unsigned char> DusbTakeOutput(DusbLink& link)
 {
     std::uint64_t data = 0;
-    const std::span<const unsigned char> out = DusbTakeRaw(l.framing, l.zero_length_after, data);
+    const std::span<const unsigned char> out = DusbTakeRaw(link.framing, link.zero_length_after, data);
     if (!out.empty())
-        LinkTaken(l.machine, data);
+        LinkTaken(link.machine, data);
     return out;
 }
 
-void DusbWritten(DusbLink& l, std::uint64_t now)
+void DusbWritten(DusbLink& link, std::uint64_t now)
 {
-    LinkWrittenAt(l.machine, now, l.framing.out_taken < l.framing.out_size);
+    LinkWrittenAt(link.machine, now, link.framing.out_taken < link.framing.out_size);
 }
 
-void DusbFeed(DusbLink& l, std::span<const unsigned char> bytes, std::uint64_t now)
+void DusbFeed(DusbLink& link, std::span<const unsigned char> bytes, std::uint64_t now)
 {
-    LinkMachine& m = l.machine;
+    LinkMachine& m = link.machine;
     if (LinkPauseOver(m, now))
-        SendVariable(l);
+        SendVariable(link);
     for (std::size_t at = 0; m.state == LinkState::running && !LinkSpokeInPause(m, at < bytes.size());) {
-        const DusbEvent e = DusbTakeBytes(l.framing, m, bytes, at, now);
+        const DusbEvent e = DusbTakeBytes(link.framing, m, bytes, at, now);
         if (e == DusbEvent::none)
             break;
         if (e == DusbEvent::allotted)
-            l.step == kReadyBuffer ? SetMode(l) : SendContent(l);
-        else if (e == DusbEvent::sent && l.step == kEot)
-            AfterVariable(l, now);
+            link.step == kReadyBuffer ? SetMode(link) : SendContent(link);
+        else if (e == DusbEvent::sent && link.step == kEot)
+            AfterVariable(link, now);
         else if (e == DusbEvent::received)
-            TakeVirtual(l, GetBE16(l.framing.vin + 4), l.framing.vin + 6, l.framing.vin_whole - 6, now);
+            TakeVirtual(link, GetBE16(link.framing.vin + 4), link.framing.vin + 6, link.framing.vin_whole - 6, now);
     }
     if (LinkSilent(m, now))
         LinkFailSilent(m);
 }
 
-Variable DusbReceived(const DusbLink& l)
+Variable DusbReceived(const DusbLink& link)
 {
     Variable v = {};
-    std::memcpy(v.folder, l.machine.folder, sizeof v.folder);
-    std::memcpy(v.name, l.machine.name, sizeof v.name);
-    v.type = l.machine.request_type;
-    if (l.received_size >= 2)
-        v.data = {l.framing.vin + 6 + 2, l.received_size - 2};
+    std::memcpy(v.folder, link.machine.folder, sizeof v.folder);
+    std::memcpy(v.name, link.machine.name, sizeof v.name);
+    v.type = link.machine.request_type;
+    if (link.received_size >= 2)
+        v.data = {link.framing.vin + 6 + 2, link.received_size - 2};
     return v;
 }
