@@ -50,9 +50,8 @@ window.sorvel = (() => {
     return Object.assign(r, {name, fileName, bytes});
   };
 
-  // The calculator's USB devices: the TI-GRAPH LINK USB cable (classic protocol, any model) and
-  // the TI-89 Titanium's own port.
-  const cable = 0xE001, titanium = 0xE004;
+  // The TI-89 Titanium's own USB port (the TI-GRAPH LINK USB cable is 0xE001).
+  const titanium = 0xE004;
   // Why the transport stopped the device, as it tells the core (sorvel_link_fault).
   const GONE = 1, STALLED = 2, HALTED = 3, BABBLE = 4, CANCELLED = 5;
   // What a wait ended with when no transfer completed: its time ran out, or Cancel.
