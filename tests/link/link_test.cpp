@@ -58,38 +58,27 @@ SimCalc Sim(const ModelRow& m)
 }
 std::uint16_t Product(const ModelRow& m) { return m.usb ? kTitaniumProduct : kCableProduct; }
 
-// A text variable's data: the cursor, the first line plain, the text, its end.
-Bytes Text(const std::string& text)
+// A text variable as the calculator stores it: the big-endian size, then the cursor, the first
+// line plain, the text and its end.
+SimVar Var(const char* folder, const char* name, const std::string& text, unsigned char attribute = 0)
 {
-    Bytes d = {0x00, 0x01, 0x20};
+    Bytes d = {static_cast<unsigned char>((text.size() + 5) >> 8), static_cast<unsigned char>(text.size() + 5), 0x00, 0x01, 0x20};
     d.insert(d.end(), text.begin(), text.end());
-    return d.insert(d.end(), {0x00, 0xE0}), d;
+    d.insert(d.end(), {0x00, 0xE0});
+    return {folder, name, kTextType, attribute, d};
 }
-// As the calculator stores it: the big-endian size, the data.
-Bytes Stored(Bytes data)
-{
-    return data.insert(data.begin(), {static_cast<unsigned char>(data.size() >> 8), static_cast<unsigned char>(data.size())}), data;
-}
-
-struct Item {
-    const char* folder;
-    const char* name;
-    unsigned char attribute;
-    Bytes data;
-};
 // What each send sends.
-const std::pair<const char*, std::vector<Item>> kCases[] = {
-    {"single", {{"main", "notes", 0, Text("Line one\x0D line two")}}},
-    {"empty", {{"main", "empty", 0, Text("")}}},
-    {"largest", {{"main", "book", 0, Text(std::string(kMaxStoredText, 'a'))}}},
-    {"group", {{"main", "a", 0, Text("first")}, {"docs", "b", 0, Text("second")},
-               {"docs", "c", kArchived, Text("third")}, {"main", "d", 0, Text("")}}},
+const std::pair<const char*, std::vector<SimVar>> kCases[] = {
+    {"single", {Var("main", "notes", "Line one\x0D line two")}},
+    {"empty", {Var("main", "empty", "")}},
+    {"largest", {Var("main", "book", std::string(kMaxStoredText, 'a'))}},
+    {"group", {Var("main", "a", "first"), Var("docs", "b", "second"), Var("docs", "c", "third", kArchived), Var("main", "d", "")}},
     // Over USB, its content (6 + 2,040 bytes) fills two raw packets of 1,023 bytes exactly.
-    {"two_packets", {{"main", "exact", 0, Text(std::string(2033, 'b'))}}},
+    {"two_packets", {Var("main", "exact", std::string(2033, 'b'))}},
     // Over USB, its last raw packet is 64 bytes with its header: a zero-length write follows.
-    {"zero_length", {{"main", "zlp", 0, Text(std::string(3115, 'c'))}}},
+    {"zero_length", {Var("main", "zlp", std::string(3115, 'c'))}},
     // Of odd size (65,007 bytes): over USB its data go in a smaller buffer, asked for as 1,024.
-    {"odd_large", {{"main", "odd", 0, Text(std::string(65000, 'o'))}}},
+    {"odd_large", {Var("main", "odd", std::string(65000, 'o'))}},
 };
 constexpr int kGroup = 3, kCaseCount = std::size(kCases);
 
@@ -193,13 +182,13 @@ TEST_P(Send, SameBytesAsTilp)
 {
     const auto [row, kase] = GetParam();
     const ModelRow& m = kRows[row];
-    const std::vector<Item>& c = kCases[kase].second;
+    const std::vector<SimVar>& c = kCases[kase].second;
     // The variable file, and its entries as the core's reader gives them.
     std::vector<Variable> vars, entries;
-    for (const Item& it : c) {
-        vars.push_back({{}, {}, kTextType, it.attribute, it.data});
-        std::snprintf(vars.back().folder, 9, "%s", it.folder);
-        std::snprintf(vars.back().name, 9, "%s", it.name);
+    for (const SimVar& v : c) {
+        vars.push_back({{}, {}, v.type, v.attribute, std::span(v.stored).subspan(2)});
+        std::snprintf(vars.back().folder, 9, "%s", v.folder.c_str());
+        std::snprintf(vars.back().name, 9, "%s", v.name.c_str());
     }
     std::uint32_t size = 0;
     ImageFailure failure;
@@ -217,12 +206,8 @@ TEST_P(Send, SameBytesAsTilp)
     EXPECT_EQ(ticalcs_calc_send_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content), 0);
     tifiles_content_delete_regular(content);
     // The calculator holds each variable as the file does; archived but on the TI-92 (no archive).
-    std::set<std::tuple<std::string, std::string, int, int, Bytes>> want, got;
-    for (const Item& it : c)
-        want.insert({it.folder, it.name, kTextType, m.link == LinkModel::ti92 ? 0 : it.attribute, Stored(it.data)});
-    for (const SimVar& v : tilp_sim.vars)
-        got.insert({v.folder, v.name, v.type, v.attribute, v.stored});
-    EXPECT_TRUE(got == want);
+    const auto held = [&](const SimVar& v) { return std::tuple(v.folder, v.name, v.type, m.link == LinkModel::ti92 ? 0 : v.attribute, v.stored); };
+    EXPECT_TRUE(std::ranges::is_permutation(tilp_sim.vars, c, {}, held, held));
 
     const Driven r = Drive(sorvel_sim, [&](Link& l) { LinkStartSend(l, Product(m), m.link, entries, 0); });
     const LinkMachine& done = LinkMachineOf(*r.link);
@@ -241,10 +226,10 @@ INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRowCoun
 SimCalc Holding(const ModelRow& m)
 {
     SimCalc sim = Sim(m);
-    for (const Item& it : kCases[kGroup].second)
-        sim.vars.push_back({it.folder, it.name, static_cast<unsigned char>(*it.name == 'b' ? 0x0B : kTextType), it.attribute, Stored(it.data)});
+    sim.vars = kCases[kGroup].second;
+    sim.vars[1].type = 0x0B;
     // A name of 8 bytes, a size past 256.
-    sim.vars.push_back({"main", "archived", kTextType, kArchived, Stored(Text(std::string(300, 'k')))});
+    sim.vars.push_back(Var("main", "archived", std::string(300, 'k'), kArchived));
     return sim;
 }
 
@@ -272,11 +257,12 @@ TEST_P(Fetch, ListAndReceiveAsTilp)
     ticalcs_dirlist_destroy(&apps);
     FileContent* content = tifiles_content_create_regular(m.tilp);
     // Its size as TiLP knows it from the list.
-    VarEntry request = {.folder = "docs", .name = "b", .type = 0x0B, .size = static_cast<uint32_t>(Stored(Text("second")).size())};
+    const Bytes& second = kCases[kGroup].second[1].stored;
+    VarEntry request = {.folder = "docs", .name = "b", .type = 0x0B, .size = static_cast<uint32_t>(second.size())};
     ASSERT_EQ(ticalcs_calc_recv_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content, &request), 0);
     const Bytes tilp_data(content->entries[0]->data, content->entries[0]->data + content->entries[0]->size);
     tifiles_content_delete_regular(content);
-    EXPECT_EQ(tilp_data, Stored(Text("second")));
+    EXPECT_EQ(tilp_data, second);
 
     LinkEntry entries[16];
     const Driven list = Drive(sorvel_sim, [&](Link& l) { LinkStartList(l, Product(m), m.link, entries, 0); });
@@ -291,7 +277,7 @@ TEST_P(Fetch, ListAndReceiveAsTilp)
     ExpectSameBytes(sorvel_sim, tilp_sim);
     const Variable got = LinkReceived(*receive.link);
     EXPECT_EQ(std::string(got.folder) + "\\" + got.name + char(got.type), "docs\\b\x0B");
-    EXPECT_EQ(Stored(Bytes(got.data.begin(), got.data.end())), tilp_data);
+    EXPECT_TRUE(std::ranges::equal(got.data, std::span(second).subspan(2)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, Fetch, testing::Range(0, kRowCount), [](const auto& p) { return std::string(kRows[p.param].label); });
@@ -318,7 +304,7 @@ const FailureRow kFailures[] = {
     // The acknowledgement of the data lost.
     {"missing_ack", [](SimCalc& s) { s.missing_ack = s.usb ? 2 : 3; }, false, "did not answer", {"silent", "silent", "silent"}},
     {"missing", [](SimCalc&) {}, true, "has no variable main\\none", {"missing", "missing", "missing"}},
-    {"damaged", [](SimCalc& s) { s.damaged = true, s.vars.push_back({"main", "none", kTextType, 0, Stored(Text("x"))}); }, true,
+    {"damaged", [](SimCalc& s) { s.damaged = true, s.vars.push_back(Var("main", "none", "x")); }, true,
      "does not match", {"unexpected", "damaged", "damaged"}},
 };
 
@@ -330,7 +316,7 @@ TEST_P(Failure, EndsWithItsLineAndCode)
     const FailureRow& row = kFailures[std::get<1>(GetParam())];
     SimCalc sim = Sim(m);
     row.set(sim);
-    const Variable entries[] = {{"main", "notes", kTextType, 0, kCases[0].second[0].data}};
+    const Variable entries[] = {{"main", "notes", kTextType, 0, std::span(kCases[0].second[0].stored).subspan(2)}};
     const Driven r = Drive(sim, [&](Link& l) {
         row.receive ? LinkStartReceive(l, Product(m), m.link, "main", "none", kTextType, 0) : LinkStartSend(l, Product(m), m.link, entries, 0);
     });
@@ -347,11 +333,8 @@ INSTANTIATE_TEST_SUITE_P(Link, Failure, testing::Combine(testing::Range(0, kRowC
 // Over the cable the calculator says which it is, and wins over the model told: a TI-92 answers
 // only its own machine ID, so the ready check asks again; the ID does not tell a TI-92 Plus from
 // a Voyage 200 (the model told is kept), whose list entries then do not fit.
-struct FoundRow {
-    LinkModel told, is;
-    const char *found, *option, *code;
-};
-const FoundRow kFound[] = {
+// The model told, the calculator's, what it says it is, its option, the failure's code.
+const std::tuple<LinkModel, LinkModel, const char*, const char*, const char*> kFound[] = {
     {LinkModel::ti89, LinkModel::ti92, "TI-92", "92", ""},
     {LinkModel::ti92, LinkModel::ti92p, "TI-92 Plus or Voyage 200", "92p", ""},
     {LinkModel::v200, LinkModel::ti89, "TI-89 or TI-89 Titanium", "89", ""},
@@ -361,14 +344,14 @@ const FoundRow kFound[] = {
 
 TEST(Link, CalculatorSaysWhichItIs)
 {
-    for (const FoundRow& row : kFound) {
-        SimCalc sim = Holding({row.is, CALC_NONE, kModels[0], ""});
+    for (const auto& [told, is, found, option, code] : kFound) {
+        SimCalc sim = Holding({is, CALC_NONE, kModels[0], ""});
         LinkEntry entries[16];
-        const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, row.told, entries, 0); });
-        EXPECT_STREQ(LinkErrorName(LinkErrorOf(*r.link)), row.code) << LinkFailure(*r.link);
-        EXPECT_EQ(LinkListCount(*r.link), *row.code ? 0u : 7u);
-        EXPECT_STREQ(LinkFound(*r.link), row.found);
-        EXPECT_STREQ(LinkFoundOption(*r.link), row.option);
+        const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, told, entries, 0); });
+        EXPECT_STREQ(LinkErrorName(LinkErrorOf(*r.link)), code) << LinkFailure(*r.link);
+        EXPECT_EQ(LinkListCount(*r.link), *code ? 0u : 7u);
+        EXPECT_STREQ(LinkFound(*r.link), found);
+        EXPECT_STREQ(LinkFoundOption(*r.link), option);
     }
     EXPECT_EQ(LinkWriteLimit(65536), 10000u + 32768u);  // 10 s and the bytes at 2 KB/s
 }

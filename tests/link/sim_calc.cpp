@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <iterator>
 #include <numeric>
 #include <utility>
@@ -93,20 +94,36 @@ void Store(SimCalc& s, Bytes stored)
     s.vars.push_back(s.pending_);
 }
 
+// Sends `packet`, or keeps it until the computer acknowledged what it must: the calculator says
+// nothing more until then. `owed`: the computer must acknowledge this one.
+void Emit(SimCalc& s, Bytes packet, bool owed)
+{
+    if (s.owed_ack_)
+        return s.queue_.push_back({std::move(packet), owed});
+    s.out.insert(s.out.end(), packet.begin(), packet.end());
+    s.owed_ack_ = owed;
+}
+
+// The computer acknowledged: what waited goes.
+void Acknowledge(SimCalc& s)
+{
+    for (s.owed_ack_ = false; !s.owed_ack_ && !s.queue_.empty(); s.queue_.pop_front())
+        Emit(s, std::move(s.queue_.front().first), s.queue_.front().second);
+}
+
 // Sends a classic packet from its machine: with `data`, its size and checksum (off by one when
 // damaged); else `length` (a status word).
 void Send(SimCalc& s, unsigned char cmd, const Bytes& data = {}, unsigned length = 0)
 {
     if (cmd == 0x56 && ++s.acks_ == s.missing_ack)
         return;
-    s.owed_ack_ = Acknowledged(cmd);
-    s.out.insert(s.out.end(), {static_cast<unsigned char>(s.model == LinkModel::ti92 ? 0x89
-                               : s.model == LinkModel::ti92p || s.model == LinkModel::v200 ? 0x88 : 0x98), cmd});
-    Put(s.out, CarriesData(cmd) ? data.size() : length, 2);
-    if (!CarriesData(cmd))
-        return;
-    s.out.insert(s.out.end(), data.begin(), data.end());
-    Put(s.out, std::accumulate(data.begin(), data.end(), unsigned(s.damaged)), 2);
+    Bytes p = {static_cast<unsigned char>(s.model == LinkModel::ti92 ? 0x89 : s.model == LinkModel::ti92p || s.model == LinkModel::v200 ? 0x88 : 0x98), cmd};
+    Put(p, CarriesData(cmd) ? data.size() : length, 2);
+    if (CarriesData(cmd)) {
+        p.insert(p.end(), data.begin(), data.end());
+        Put(p, std::accumulate(data.begin(), data.end(), unsigned(s.damaged)), 2);
+    }
+    Emit(s, p, Acknowledged(cmd));
 }
 
 void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
@@ -134,23 +151,19 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
     case 0x09:  // CTS: the next data; once acknowledged, the next entry (the TI-92's list) or the end
         Send(s, 0x56);
         Send(s, 0x15, s.outbox_[s.next_++]);
-        s.queue_.push_back({static_cast<unsigned char>(s.next_ < s.outbox_.size() ? 0x78 : 0x92)});
-        return;
-    case 0xA2: {  // REQ: the list, a folder's list, or a variable
-        const bool list = d[4] == 0x19 || d[4] == 0x1A;
+        return Send(s, s.next_ < s.outbox_.size() ? 0x78 : 0x92);
+    case 0xA2: {  // REQ: a variable, the list (on the TI-92 an entry an XDP), or a folder's list
+        const bool list = d[4] == 0x19 || d[4] == 0x1A, each = !list || s.model == LinkModel::ti92;
         const std::string only = d[3] == 0x1B ? full : "";  // the folder whose list is asked
-        s.outbox_.clear();
+        s.outbox_.assign(!each, Bytes(4, 0));
         s.next_ = 0;
         for (const SimVar& v : list ? Listing(s) : s.vars) {
-            // Every folder's entry or the asked one's; its variables' (all of them on the TI-92).
-            const bool wanted = !list ? v.folder == folder && v.name == name && v.type == d[4]
-                                : v.name.empty() ? only.empty() || v.folder == only
-                                                 : s.model == LinkModel::ti92 || v.folder == only;
-            if (!wanted)
+            // The variable asked for; every folder's entry or the asked one's, and its variables
+            // (all of them on the TI-92).
+            if (!list ? v.folder != folder || v.name != name || v.type != d[4]
+                      : v.name.empty() ? !only.empty() && v.folder != only : !each && v.folder != only)
                 continue;
-            if (s.model == LinkModel::ti92 || s.outbox_.empty() || !list)
-                s.outbox_.push_back(Bytes(4, 0));
-            Bytes& b = s.outbox_.back();
+            Bytes& b = each ? s.outbox_.emplace_back(4, 0) : s.outbox_.back();
             if (!list) {  // the variable as stored
                 b.insert(b.end(), v.stored.begin(), v.stored.end());
                 continue;
@@ -174,16 +187,6 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
     }
 }
 
-// Sends the next raw packet queued, once the last was acknowledged.
-void SendRaw(SimCalc& s)
-{
-    if (s.owed_ack_ || s.queue_.empty())
-        return;
-    s.out.insert(s.out.end(), s.queue_.front().begin(), s.queue_.front().end());
-    s.queue_.pop_front();
-    s.owed_ack_ = true;
-}
-
 // Cuts a virtual packet into raw packets of the allotted size.
 void SendVirtual(SimCalc& s, std::uint16_t type, const Bytes& data)
 {
@@ -197,12 +200,12 @@ void SendVirtual(SimCalc& s, std::uint16_t type, const Bytes& data)
     v.insert(v.end(), data.begin(), data.end());
     for (std::size_t at = 0; at < v.size(); at += s.raw_max_) {
         const std::size_t n = std::min<std::size_t>(v.size() - at, s.raw_max_);
-        Bytes& raw = s.queue_.emplace_back();
+        Bytes raw;
         Put(raw, n, 4, true);
         raw.push_back(at + n == v.size() ? 4 : 3);
         raw.insert(raw.end(), v.begin() + at, v.begin() + at + n);
+        Emit(s, raw, true);
     }
-    SendRaw(s);
 }
 
 void AnswerVirtual(SimCalc& s, const Bytes& v)
@@ -248,10 +251,8 @@ void AnswerVirtual(SimCalc& s, const Bytes& v)
 void TakePacket(SimCalc& s, const Bytes& p)
 {
     if (s.usb) {
-        if (p[4] == 5) {  // the computer's acknowledgement: the next raw packet may go
-            s.owed_ack_ = false;
-            return SendRaw(s);
-        }
+        if (p[4] == 5)  // the computer's acknowledgement: the next raw packet may go
+            return Acknowledge(s);
         if ((s.silent = s.owed_ack_))
             return;
         if (p[4] == 1) {  // buffer size request: allotted, 1,023 bytes at most
@@ -267,13 +268,8 @@ void TakePacket(SimCalc& s, const Bytes& p)
     }
     if (p[0] != (s.model == LinkModel::ti92 ? 0x09 : 0x08))
         return;  // addressed to another machine
-    if (p[1] == 0x56 && s.owed_ack_) {  // acknowledged: what waited for it goes
-        s.owed_ack_ = false;
-        if (!s.queue_.empty())
-            Send(s, s.queue_.front()[0]);
-        s.queue_.clear();
-        return;
-    }
+    if (p[1] == 0x56 && s.owed_ack_)
+        return Acknowledge(s);
     if (!(s.silent = s.owed_ack_))
         Answer(s, p[1], CarriesData(p[1]) ? Bytes(p.begin() + 4, p.end() - 2) : Bytes());
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
@@ -61,15 +62,16 @@ struct SimCalc {
     // Takes bytes from the computer; false once the device is gone.
     bool Take(const unsigned char* data, std::size_t n);
 
-    // The simulation's own state.
+    // The simulation's own state: the packet coming in, the USB virtual packet coming in; the
+    // classic protocol's data still to send and the next; the USB raw packet's size; the
+    // variable being sent; where in `out` the data's acknowledgement starts (answer_delay).
     Bytes in_, vin_;
-    std::vector<Bytes> outbox_;  // classic protocol: the data still to send
-    std::size_t next_ = 0;
-    std::uint32_t raw_max_ = 0;  // USB: the size of a raw packet
+    std::vector<Bytes> outbox_;
+    std::size_t next_ = 0, held_ = SIZE_MAX;
+    std::uint32_t raw_max_ = 0;
     SimVar pending_;
-    std::size_t held_ = SIZE_MAX;  // where in `out` the data's acknowledgement starts (answer_delay)
-    bool owed_ack_ = false;      // the computer has yet to acknowledge what was sent
-    unsigned acks_ = 0;          // acknowledgements sent or dropped
-    std::deque<Bytes> queue_;    // what waits for the computer's acknowledgement: USB raw packets;
-                                 // on the cable, the command that follows the data
+    bool owed_ack_ = false;   // the computer has yet to acknowledge what was sent
+    unsigned acks_ = 0;       // acknowledgements sent or dropped
+    std::deque<std::pair<Bytes, bool>> queue_;  // what waits for the computer's acknowledgement,
+                                                // and whether each is to be acknowledged
 };

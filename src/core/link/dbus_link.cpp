@@ -73,7 +73,7 @@ unsigned char* Room(DbusLink& link, std::size_t n)
         link.out_taken = link.out_size = link.data_at = link.data_end = 0;
     if (link.out_size + n <= sizeof link.out)
         return link.out + link.out_size;
-    LinkFail(Machine(link), LinkError::unexpected, "the calculator answered before it was sent what it answers");
+    LinkFailAhead(Machine(link));
     return nullptr;
 }
 

@@ -17,7 +17,7 @@ void PutRaw(DusbFraming& f, LinkMachine& m, unsigned char type, const unsigned c
     if (f.out_taken == f.out_size)
         f.out_taken = f.out_size = 0;
     if (f.out_size + 5 + n > sizeof f.out)
-        return LinkFail(m, LinkError::unexpected, "the calculator answered before it was sent what it answers");
+        return LinkFailAhead(m);
     unsigned char* const at = f.out + f.out_size;
     PutBE32(at, n);
     at[4] = type;

@@ -142,6 +142,11 @@ void LinkFailSilent(LinkMachine& m)
              kLinkTimeoutMs / 1000);
 }
 
+void LinkFailAhead(LinkMachine& m)
+{
+    LinkFail(m, LinkError::unexpected, "the calculator answered what this computer had not sent yet");
+}
+
 std::uint64_t LinkNextCall(const LinkMachine& m, std::uint64_t now)
 {
     if (m.state != LinkState::running)

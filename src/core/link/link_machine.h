@@ -136,5 +136,9 @@ bool LinkSilent(const LinkMachine& m, std::uint64_t now);
 // Fails with the silent calculator's line.
 void LinkFailSilent(LinkMachine& m);
 
+// Fails because the calculator's answers called for more output than was taken: it answered
+// what it had not been sent.
+void LinkFailAhead(LinkMachine& m);
+
 // In how many ms the machine next wants to be called with no input (at most 100).
 std::uint64_t LinkNextCall(const LinkMachine& m, std::uint64_t now);
