@@ -417,16 +417,25 @@ def model_found_and_texts_listed():
                   and download(row(f'{n}.89t').find_element(By.LINK_TEXT, out), out) == text, f'{usb} {n}: its file and text')
 
 
-# 12: when the browser may not open the cable, what each system needs, in the page itself.
+# 12: when the browser may not open the cable, what each system needs, in the page itself; then
+# the rows as they stand, Linux's lines to copy among them, to axe-core in light and dark, and at a
+# phone's width nothing wider than the screen.
 @cases.append
-def open_failures_by_system():
-    choose(**{'hello.txt': b'hi\n'})
-    for calc, words in (({'platform': 'Linux'}, ('69-sorvel-ti.rules', 'ATTRS{idProduct}=="e004", TAG+="uaccess"', 'chromium:raw-usb')),
-                        ({'platform': 'Windows'}, ('WinUSB', 'Zadig', 'another program')),
+def open_failures_axe_phone_width():
+    choose(**TEXTS, **{'book.txt': LONG['book.txt']})
+    for calc, words in (({'platform': 'Windows'}, ('WinUSB', 'Zadig', 'another program')),
                         ({'platform': 'macOS'}, ('Nothing needs installing',)), ({'platform': 'Chrome OS'}, ('Nothing needs installing',)),
-                        ({'held': True, 'denied': False}, ('Another program (TI Connect, TiLP) holds the cable',))):
-        said = transfer(send_button('hello.txt'), **{'denied': True, **calc})
+                        ({'held': True, 'denied': False}, ('Another program (TI Connect, TiLP) holds the cable',)),
+                        ({'platform': 'Linux'}, ('69-sorvel-ti.rules', 'ATTRS{idProduct}=="e004", TAG+="uaccess"', 'chromium:raw-usb'))):
+        said = transfer(send_button('notes.txt'), **{'denied': True, **calc})
         check(said.startswith('ERROR: the cable could not be') and all(w in said for w in words) and 'README' not in said, f'{calc}: {said}')
+    for scheme in ('light', 'dark'):
+        driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': [{'name': 'prefers-color-scheme', 'value': scheme}]})
+        violations = axe_violations()
+        check(violations == [], f'axe-core, {scheme}: {violations}')
+    driver.set_window_size(360, 740)
+    check(driver.execute_script('return document.documentElement.scrollWidth <= innerWidth'), 'a phone\'s width')
+    driver.set_window_size(1000, 900)
 
 
 # 2: Cancel from the keyboard while a write never ends, the focus on it while sending (where
@@ -442,21 +451,6 @@ def cancel_by_keyboard():
     driver.switch_to.active_element.send_keys(Keys.ENTER)
     wait.until(lambda _: 'If the calculator shows a link error' in row('hello.txt').find_element(By.CLASS_NAME, 'link-state').text)
     check(driver.switch_to.active_element == send_button('hello.txt'), 'the focus back on the send button after Cancel')
-
-
-# The rows as they stand, a link's failure with its lines to copy among them, to axe-core in light
-# and dark; then at a phone's width, nothing wider than the screen.
-@cases.append
-def axe_and_phone_width():
-    choose(**TEXTS, **{'book.txt': LONG['book.txt']})
-    transfer(send_button('notes.txt'), denied=True, platform='Linux')
-    for scheme in ('light', 'dark'):
-        driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': [{'name': 'prefers-color-scheme', 'value': scheme}]})
-        violations = axe_violations()
-        check(violations == [], f'axe-core, {scheme}: {violations}')
-    driver.set_window_size(360, 740)
-    check(driver.execute_script('return document.documentElement.scrollWidth <= innerWidth'), 'a phone\'s width')
-    driver.set_window_size(1000, 900)
 
 
 # The settings kept for the next visit; on a touch screen, no word of dropping; the device found
