@@ -6,9 +6,10 @@ script that notes the same time, for how much of it is the browser's own); and h
 sorvel.convert takes, timed in the page with performance.now(), on the largest text of each kind
 that bench/texts.py writes: its first call on a page just loaded (over 10 loads), then RUNS
 calls more; and, when SIM (the simulated calculator's module, built with -DSORVEL_SIM_MODULE=ON)
-is there, how long sorvel.send takes to send the largest text variable to a fake USB device over
-it that answers at once, on each protocol, and how much of that is the page's (the calculator's
-own time taken out). Prints the table that the README shows.
+is there, how long sorvel.send takes to send the largest text variable to the fake USB device
+over it, on each protocol: answering at once, and how much of that is the page's (the
+calculator's own time and the 150 ms wait for a quiet cable at open taken out); then at the
+cable's 5 KB/s each way (libticables2's figure), and how much of that is the modelled cable. Prints the table that the README shows.
     RUNS=50 bench/web.py [PAGE [SIM]]   PAGE: build/web/sorvel.html, which the web preset builds;
                                         SIM: build/web/web/sorvel_sim.js"""
 import os
@@ -85,10 +86,12 @@ try:
     print(f'\nSplit long texts, {size:,} bytes into 60 variables (a group file of 3.9 MB; -s refuses one over 4 MiB): first call {times[0]:.1f} ms, '
           f'then median of {len(times) - 1} {statistics.median(times[1:]):.1f} ms')
     if sim.exists():
+        # Lines of 39 letters: the longest such text a variable holds; sent `runs` times to the fake
+        # device over `usb` or the cable, whose bytes go out and come in at `rate` bytes a second
+        # (none: at once). [total ms, the calculator's own ms, the modelled cable's ms, bytes written].
         SEND = '''
-            // Lines of 39 letters: the longest such text a variable holds.
-            const [usb, runs, done] = arguments, times = [];
-            let file;
+            const [usb, rate, runs, done] = arguments, times = [];
+            let file, sent = 0;
             for (let n = sorvel.maxData; !file; --n) {
               const bytes = new Uint8Array(n).fill(97);
               for (let i = 39; i < n; i += 40) bytes[i] = 10;
@@ -97,15 +100,14 @@ try:
             }
             (async () => {
               for (let i = 0; i < runs; ++i) {
-                calc({usb});
-                simMs = 0;
+                calc({usb, rate});
+                simMs = cableMs = 0;
                 const start = performance.now(), r = await sorvel.send(fakeDevice, file, {onProgress: (n) => (sent = n)});
                 if (r.status) throw new Error(r.message);
-                times.push([performance.now() - start, performance.now() - start - simMs, sent]);
+                times.push([performance.now() - start, simMs, cableMs, sent]);
               }
               done(times);
-            })().catch((e) => done(String(e)));
-            let sent = 0;'''
+            })().catch((e) => done(String(e)));'''
         driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument',
                                {'source': sim.read_text() + (root / 'tests/web/fake_usb.js').read_text()})
         driver.get('about:blank')
@@ -113,11 +115,15 @@ try:
         driver.set_script_timeout(600)
         print()
         for usb, what in ((False, 'the TI-GRAPH LINK USB cable'), (True, "the TI-89 Titanium's USB port")):
-            times = driver.execute_async_script(SEND, usb, runs)
-            if isinstance(times, str):
-                sys.exit(times)
-            print(f'sorvel.send of the largest text ({times[0][2]:,} bytes acknowledged) over {what}, to a device that answers at once: '
-                  f'median of {runs} {statistics.median(t[0] for t in times):.1f} ms, of which the page '
-                  f'{statistics.median(t[1] for t in times):.1f} ms (slowest {max(t[1] for t in times):.1f} ms)')
+            for rate, sends in ((None, runs), (5000, min(runs, 3))):
+                times = driver.execute_async_script(SEND, usb, rate, sends)
+                if isinstance(times, str):
+                    sys.exit(times)
+                total, sim_ms, cable = (statistics.median(t[i] for t in times) for i in range(3))
+                print(f'sorvel.send of the largest text ({times[0][3]:,} bytes written) over {what}, '
+                      + (f'its bytes at {rate:,} B/s each way: median of {sends} {total:,.0f} ms, of which the modelled cable '
+                         f'{cable:,.0f} ms and the rest (the page, the calculator, the drain at open) {total - cable:,.0f} ms' if rate else
+                         f'to a device that answers at once: median of {sends} {total:.1f} ms, of which the wait for a quiet '
+                         f'cable at open 150 ms and the page {total - sim_ms - 150:.1f} ms (slowest {max(t[0] - t[1] for t in times) - 150:.1f} ms)'))
 finally:
     driver.quit()

@@ -3,9 +3,10 @@
 //            bits 3-4 the operation (send, list, receive);
 //   byte 1   the size of the pieces the answers arrive in (1 to 256 bytes);
 //   the rest the calculator's bytes.
-// The same answers fed in those pieces and a byte at a time must give the same bytes sent and
-// the same end; whatever they are, the machine ends (at the latest when the calculator falls
-// silent), a failure is one line, and a send succeeds only with every byte acknowledged.
+// The same answers fed in those pieces and a byte at a time, each write completing at once,
+// must give the same bytes sent and the same end; whatever they are, the machine ends (at the
+// latest when the calculator falls silent), a failure is one line with its code, the progress
+// never passes the total, and a send succeeds only with every byte acknowledged.
 #include "core/link/link.h"
 #include "require.h"
 
@@ -23,28 +24,29 @@ const Variable kVars[] = {{"main", "a", 0x0C, 0, kText}, {"docs", "", 0x1F, 0, {
 // Runs the operation on the answers, fed `piece` bytes at a time; what it sent.
 std::string Run(Link& link, const std::uint8_t* bytes, std::size_t size, std::size_t piece, LinkEntry (&entries)[8])
 {
-    const bool usb = bytes[0] % 8 % 6 == 5;
-    const LinkModel model = usb ? LinkModel::ti89t : static_cast<LinkModel>(bytes[0] % 8 % 6);
+    const std::uint16_t product = bytes[0] % 8 % 6 == 5 ? kTitaniumProduct : kCableProduct;
+    const LinkModel model = static_cast<LinkModel>(bytes[0] % 8 % 5);
     const unsigned op = bytes[0] >> 3 & 3;
     std::uint64_t now = 5;
-    if (op == 0)
-        LinkStartSend(link, model, usb, kVars, now);
-    else if (op == 1)
-        LinkStartList(link, model, usb, entries, now);
-    else
-        LinkStartReceive(link, model, usb, "main", "a", 0x0C, now);
+    op == 0 ? LinkStartSend(link, product, model, kVars, now)
+    : op == 1 ? LinkStartList(link, product, model, entries, now) : LinkStartReceive(link, product, model, "main", "a", 0x0C, now);
     std::string sent;
     auto take = [&] {
         bool zero_length;
-        for (std::span<const unsigned char> out; !(out = LinkTakeOutput(link, now, zero_length)).empty();)
+        for (std::span<const unsigned char> out; !(out = LinkTakeOutput(link, zero_length)).empty(); LinkWritten(link, now)) {
+            Require(LinkMachineOf(link).progress <= LinkMachineOf(link).total, "the progress never passes the total");
             sent.append(reinterpret_cast<const char*>(out.data()), out.size());
+        }
     };
     for (std::size_t i = 2; i < size; i += piece) {
         take();
         LinkFeed(link, {bytes + i, std::min(piece, size - i)}, ++now);
     }
-    take();
-    LinkFeed(link, {}, now + kLinkTimeoutMs + 5000);
+    // The calculator falls silent: the pauses and its time to answer pass.
+    for (int k = 0; k < 3; ++k) {
+        take();
+        LinkFeed(link, {}, now += kLinkTimeoutMs + 5000);
+    }
     take();
     return sent;
 }
@@ -62,10 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     Require(LinkStateOf(*a) != LinkState::running, "the machine ends once the calculator is silent");
     Require(same_sent && LinkStateOf(*a) == LinkStateOf(*b) && !std::strcmp(LinkFailure(*a), LinkFailure(*b)),
             "the same answers in other pieces give the same transfer");
-    Require(op != 0 || LinkAcknowledged(*a) <= LinkTotal(*a), "no more acknowledged than sent");
-    if (LinkStateOf(*a) == LinkState::failed)
-        Require(LinkFailure(*a)[0] && !std::strchr(LinkFailure(*a), '\n'), "a failure is one line");
-    if (LinkStateOf(*a) == LinkState::done)
-        Require(op != 0 || LinkAcknowledged(*a) == LinkTotal(*a), "a send succeeds only acknowledged whole");
+    const LinkMachine& m = LinkMachineOf(*a);
+    Require(op != 0 || m.acknowledged <= m.total, "no more acknowledged than sent");
+    if (m.state == LinkState::failed)
+        Require(m.failure[0] && !std::strchr(m.failure, '\n') && m.error != LinkError::none, "a failure is one line with its code");
+    if (m.state == LinkState::done)
+        Require(op != 0 || (m.acknowledged == m.total && m.progress == m.total), "a send succeeds only acknowledged whole");
     return 0;
 }

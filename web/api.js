@@ -51,119 +51,192 @@ window.sorvel = (() => {
     return Object.assign(r, {name, fileName, bytes});
   };
 
-  // The calculator's USB devices: the TI-GRAPH LINK USB cable (classic protocol) and the TI-89
-  // Titanium's own port.
-  const cable = 0xE001, titanium = 0xE004;
-  // What to do next after the link's failure line `line`, for the variables named `names`.
-  const linkHint = (line, names) =>
-    /did not answer/.test(line) ? 'Turn the calculator on and leave it at the home screen' :
-    /memory is full|too large/.test(line) ? "The calculator's memory is full: archive or delete variables" :
-    /locked or archived/.test(line) ? `A locked or archived variable ${names} exists: unlock it, or choose another name` :
-    /locked/.test(line) ? `A locked variable ${names} exists: unlock it, or choose another name` :
-    /archived/.test(line) ? `An archived variable ${names} exists: unarchive or delete it, or choose another name` :
-    /does not take that name/.test(line) ? 'Choose another variable name' :
-    /busy/.test(line) ? 'Leave the calculator at the home screen, then try again' :
-    /went away/.test(line) ? 'Plug the cable in again, then try again' :
-    /refused/.test(line) ? "Make room in the calculator's memory, or choose another name" :
-    /has no variable/.test(line) ? 'List the variables again' : 'Try again';
+  // The TI-89 Titanium's own USB port (the TI-GRAPH LINK USB cable is 0xE001).
+  const titanium = 0xE004;
+  // Why the transport stopped the device, as it tells the core (sorvel_link_fault).
+  const GONE = 1, STALLED = 2, HALTED = 3, BABBLE = 4, CANCELLED = 5;
+  // What a wait ended with when no transfer completed: its time ran out, or Cancel.
+  const LATE = 'late', CANCEL = 'cancel';
 
-  // Runs one transfer, started at the time given by `start(now)`, over `device` (a USBDevice or an
-  // object with its members): the bytes go between the device and the core until it ends, is
-  // cancelled through o.signal, or the device goes; one at a time, as the core holds one link.
-  // Returns {status: 0, or 7 when it failed (a status of the page's alone), message, hint};
-  // o.onProgress gets (bytes acknowledged, total) as they grow.
+  // What to do next after a failure of code `code` (sorvel_link_failure_code) with the
+  // variables `names`, in a teacher's words.
+  const nextStep = (code, names) => ({
+    silent: 'The calculator did not answer. Turn it on, leave it at the home screen, check that the cable is in at both ends, then try again.',
+    gone: 'The cable or the calculator was unplugged. Plug it in again, then try again.',
+    stalled: 'The calculator stopped taking the bytes. Press ESC on it, leave it at the home screen, then try again.',
+    cable: 'The cable reported a fault. Unplug it, plug it in again, then try again.',
+    cancelled: 'If the calculator shows a link error, press ESC on it before you try again.',
+    busy: 'The calculator is busy. Leave it at the home screen (press ESC, or 2nd QUIT), then try again.',
+    memory: "The calculator's memory is full. Archive or delete variables on it, then try again.",
+    too_large: 'The calculator has no room for a variable this large. Archive or delete variables on it, or tick Split long texts, then try again.',
+    locked: `A locked variable ${names} is on the calculator. Unlock it there, or choose another name.`,
+    archived: `An archived variable ${names} is on the calculator. Unarchive or delete it there, or choose another name.`,
+    locked_or_archived: `A locked or archived variable ${names} is on the calculator. Unlock, unarchive or delete it there, or choose another name.`,
+    name: 'The calculator does not take this name. Choose another variable name, then try again.',
+    missing: "The calculator no longer holds this text. List the calculator's texts again.",
+    damaged: 'Bytes were damaged on the way. Push the cable in firmly at both ends, then try again.',
+    unexpected: 'The calculator answered out of turn. Press ESC on it, leave it at the home screen, then try again.',
+    model: 'The calculator is another model than the one chosen. Choose its model under Calculator (the cable cannot tell a TI-92 Plus from a Voyage 200), then try again.',
+    too_many: 'The calculator holds more variables than the page can list. Delete some on it, then try again.',
+  })[code] || 'Leave the calculator at the home screen, make room in its memory or choose another name, then try again.';
+
+  // What this system needs before the browser may open the cable: a udev rule on Linux (and, for
+  // Ubuntu's Chromium, a snap connection), Microsoft's WinUSB driver on Windows, nothing on
+  // ChromeOS and macOS. {hint, lines to copy}.
+  const openStep = () => {
+    const system = (navigator.userAgentData || {}).platform || navigator.platform || '';
+    const rule = (id) => `SUBSYSTEM=="usb", ATTRS{idVendor}=="0451", ATTRS{idProduct}=="${id}", TAG+="uaccess"`;
+    if (system.startsWith('Linux'))
+      return {hint: 'This computer does not let the browser reach the cable. As root, save the first two lines below as the file ' +
+                    '/etc/udev/rules.d/69-sorvel-ti.rules and run the third, plug the cable in again, then try again. ' +
+                    "With Ubuntu's Chromium (a snap), also run the last line as root.",
+              lines: [rule('e001'), rule('e004'), 'udevadm control --reload-rules && udevadm trigger', 'snap connect chromium:raw-usb']};
+    if (system.startsWith('Win'))
+      return {hint: "Windows lets the browser reach the cable only through Microsoft's WinUSB driver. Install it with Zadig " +
+                    '(https://zadig.akeo.ie): choose TI-GRAPH LINK USB (or the calculator), WinUSB, then Replace Driver. ' +
+                    'If it has WinUSB already, another program (TI Connect, TiLP) holds the cable: close it. Then try again.'};
+    return {hint: 'Nothing needs installing on this system. Unplug the cable, plug it in again, then try again.'};
+  };
+
+  // Runs one transfer over `device` (a USBDevice or an object with its members) for model option
+  // `model`, started by `start(now)` (0, or why not: 1 nothing to send, 2 out of memory, 3 no
+  // device of the calculator's): the device is opened as libticables2 opens it, drained of what
+  // it still held, then the bytes go between it and the core until the core ends, the device
+  // stops or o.signal cancels; one at a time, as the core holds one link. Returns {status: 0, or
+  // 7 when it failed (a status of the page's alone), message, hint (the next step, with `names()`
+  // the variables concerned), lines (to copy), found (the model the calculator said it is, when
+  // not `model`)}; o.onProgress gets (bytes written, total) as they grow.
   let linking = false;
-  const transfer = async (device, start, o = {}) => {
-    const failed = (message, hint) => ({status: 7, message: `ERROR: ${message}`, hint});
-    if (device.productId != cable && device.productId != titanium)
-      return failed('this USB device is no TI-GRAPH LINK USB cable or TI-89 Titanium', 'Choose the cable or the calculator');
-    if (linking) return failed('another transfer is running', 'Wait for it to end');
+  const transfer = async (device, model, start, names, o = {}) => {
+    const failed = (message, step) => Object.assign({status: 7, message: `ERROR: ${message}`, lines: [], found: ''}, step);
+    if (linking) return failed('another transfer is running', {hint: 'Wait for it to end, then try again.'});
     linking = true;
     try {
-      return await run(device, start, o, failed);
+      const begun = start(performance.now());
+      if (begun)
+        return failed(['', 'no variable to send', 'out of memory', 'this USB device is no TI-GRAPH LINK USB cable or TI-89 Titanium'][begun],
+                      {hint: ['', 'Choose a file that holds a text.', 'Reload the page, then try again.', 'Choose the cable or the calculator.'][begun]});
+      let endpoints;
+      try {
+        await device.open();
+        await device.selectConfiguration(1);
+      } catch (e) {
+        return failed(`the cable could not be opened (${e.message})`, openStep());
+      }
+      try {
+        await device.claimInterface(0);
+        endpoints = device.configuration.interfaces.find((i) => i.interfaceNumber == 0).alternate.endpoints;
+        for (const e of endpoints) await device.clearHalt(e.direction, e.endpointNumber);
+      } catch (e) {
+        await device.close().catch(() => {});
+        return failed(`the cable could not be claimed (${e.message})`,
+                      {hint: 'Another program (TI Connect, TiLP) holds the cable. Close it, then try again.'});
+      }
+      const fault = await move(device, endpoints.find((e) => e.direction == 'in'), endpoints.find((e) => e.direction == 'out'), o);
+      if (fault) _sorvel_link_fault(fault, performance.now());
+      await device.close().catch(() => {});
+      if (o.onProgress) o.onProgress(_sorvel_link_progress(), _sorvel_link_total());
+      const option = string(_sorvel_link_found_option()), found = option && option != model ? string(_sorvel_link_found()) : '';
+      if (_sorvel_link_state() == 1) return {status: 0, message: '', hint: '', lines: [], found};
+      return failed(string(_sorvel_link_failure()), {hint: nextStep(string(_sorvel_link_failure_code()), names()), found});
     } finally {
       linking = false;
     }
   };
-  const run = async (device, start, o, failed) => {
-    try {
-      await device.open();
-      if (!device.configuration || device.configuration.configurationValue != 1) await device.selectConfiguration(1);
-      await device.claimInterface(0);
-    } catch (e) {
-      try { await device.close(); } catch (_) { /* it was not open */ }
-      return failed(`the cable could not be opened (${e.message})`, e.name == 'SecurityError'
-        ? 'This computer does not let the browser reach the cable: on Linux, add the udev rule that sorvel\'s README gives'
-        : 'Another program is using the cable: close it');
-    }
-    const iface = device.configuration.interfaces.find((i) => i.interfaceNumber == 0);
-    const endpoints = iface ? (iface.alternates[0] || iface.alternate).endpoints.filter((e) => e.type == 'bulk') : [];
-    const into = endpoints.find((e) => e.direction == 'in'), out = endpoints.find((e) => e.direction == 'out');
-    const begun = into && out ? start(performance.now()) : 3;
-    if (begun) {
-      try { await device.close(); } catch (_) { /* gone already */ }
-      return failed(['', 'no variable to send', 'out of memory', 'the device has no bulk endpoints'][begun], '');
-    }
-    const packet = into.packetSize || 64, readSize = Math.ceil(4096 / packet) * packet;
-    let reading = null, shown = -1, cancelled = false;
-    try {
+
+  // Moves the bytes between the core and the device's bulk endpoints `into` and `out` until the
+  // core ends; first reads what the cable still holds until it is quiet for 150 ms, and throws it
+  // away. Every transfer's status is checked: a halt is cleared once, a second one is the cable's
+  // fault, as is 'babble'. Each write is raced against its own limit and Cancel, each wait for the
+  // calculator lasts no longer than the core asks. Returns 0, or why the device was stopped.
+  const move = async (device, into, out, o) => {
+    const cancelled = new Promise((r) => (o.signal && o.signal.aborted ? r(CANCEL) : o.signal && o.signal.addEventListener('abort', () => r(CANCEL))));
+    const within = (transfer, ms) => {
+      let timer;
+      return Promise.race([transfer, cancelled, new Promise((r) => (timer = setTimeout(r, ms, LATE)))]).finally(() => clearTimeout(timer));
+    };
+    // One halt of each endpoint is cleared; reads queued before a clear may still report it.
+    const halts = {in: 0, out: 0};
+    let cleared = 0;
+    const halted = async (endpoint) => {
+      if (halts[endpoint.direction]++) return HALTED;
+      await device.clearHalt(endpoint.direction, endpoint.endpointNumber);
+      return (++cleared, 0);
+    };
+    // One max packet a read, as libticables2 reads, with a few queued so that no packet waits.
+    const reads = [];
+    const queue = () => {
+      while (reads.length < 3) {
+        const before = cleared;
+        reads.push(device.transferIn(into.endpointNumber, into.packetSize).then((r) => ({r, before}), (error) => ({error})));
+      }
+    };
+    const write = async (bytes) => {
       for (;;) {
-        for (let at; (at = _sorvel_link_output(performance.now())), _sorvel_link_output_size();) {
-          await device.transferOut(out.endpointNumber, HEAPU8.slice(at, at + _sorvel_link_output_size()));
-          if (_sorvel_link_zero_length()) await device.transferOut(out.endpointNumber, new Uint8Array(0));
+        const got = await within(device.transferOut(out.endpointNumber, bytes).then((r) => ({r}), (error) => ({error})),
+                                 _sorvel_link_write_limit(bytes.length));
+        if (got == LATE || got == CANCEL) return got == LATE ? STALLED : CANCELLED;
+        if (got.error) return GONE;
+        if (got.r.status == 'ok') return 0;
+        if (await halted(out)) return HALTED;
+        const rest = bytes.subarray(got.r.bytesWritten);
+        if (bytes.length && !rest.length) return 0;
+        bytes = rest;
+      }
+    };
+    try {
+      const drainFrom = performance.now();
+      let draining = true, fault = 0;
+      queue();
+      while (!fault) {
+        for (let at; !draining && !fault && ((at = _sorvel_link_output(performance.now())), _sorvel_link_output_size());) {
+          const zeroLength = _sorvel_link_zero_length();
+          fault = (await write(HEAPU8.slice(at, at + _sorvel_link_output_size()))) || (zeroLength ? await write(new Uint8Array(0)) : 0);
+          if (!fault) _sorvel_link_written(performance.now());
+          if (o.onProgress) o.onProgress(_sorvel_link_progress(), _sorvel_link_total());
         }
-        const done = _sorvel_link_acknowledged();
-        if (o.onProgress && done != shown) o.onProgress((shown = done), _sorvel_link_total());
-        if (_sorvel_link_state() != 0) break;
-        if (o.signal && o.signal.aborted) {
-          cancelled = true;
-          break;
-        }
-        // A read stays pending while the calculator is silent: the time passes every tenth of a second.
-        if (!reading) (reading = device.transferIn(into.endpointNumber, readSize)).catch(() => {});
-        let timer;
-        const got = await Promise.race([reading, new Promise((r) => (timer = setTimeout(r, 100)))]);
-        clearTimeout(timer);
-        if (!got) {
-          _sorvel_link_feed(0, 0, performance.now());
+        if (fault || (!draining && _sorvel_link_state() != 0)) return fault;
+        const got = await within(reads[0], draining ? 150 : _sorvel_link_next(performance.now()));
+        if (got == CANCEL) return CANCELLED;
+        if (got == LATE) {
+          draining ? (draining = false) : _sorvel_link_feed(0, 0, performance.now());
           continue;
         }
-        reading = null;
-        const bytes = new Uint8Array(got.data.buffer, got.data.byteOffset, got.data.byteLength);
-        call((at, n) => _sorvel_link_feed(at, n, performance.now()), bytes, bytes.length);
+        reads.shift();
+        const r = got.r;
+        fault = got.error ? GONE : r.status == 'babble' ? BABBLE : r.status == 'stall' ? (got.before < cleared ? 0 : await halted(into)) : 0;
+        if (!fault && r.status == 'ok' && !draining) call((at, n) => _sorvel_link_feed(at, n, performance.now()), new Uint8Array(r.data.buffer, r.data.byteOffset, r.data.byteLength), r.data.byteLength);
+        // A cable that never falls quiet is given a second, then the core meets what it sends.
+        draining &&= performance.now() - drainFrom < 1000;
+        queue();
       }
+      return fault;
     } catch (e) {
-      _sorvel_link_gone();
+      return GONE;
     }
-    if (o.onProgress && _sorvel_link_acknowledged() != shown) o.onProgress(_sorvel_link_acknowledged(), _sorvel_link_total());
-    try {
-      await device.releaseInterface(0);
-      await device.close();
-    } catch (e) { /* gone already */ }
-    if (cancelled) return failed('cancelled', 'If the calculator shows a link error, press ESC on it');
-    if (_sorvel_link_state() == 1) return {status: 0, message: '', hint: ''};
-    const line = string(_sorvel_link_failure());
-    return failed(line, linkHint(line, string(_sorvel_link_sent_names())));
   };
   const modelOf = (device, o) => (device.productId == titanium ? '89' : o.model || '89');
 
   return {
     // Sends the variables of variable file `bytes` (one variable or a group) to the calculator on
     // `device`; for the cable, the file's signature (and o.model, 92p or v200, for **TI92P*) names
-    // the model. {status (0 when the calculator took every one), message, hint, names (folder\name
-    // of each, joined by ", ")}.
+    // the model, unless the calculator says it is another. {status (0 when the calculator took
+    // every one), message, hint, lines, found (as transfer gives them), names (folder\name of each,
+    // joined by ", ")}.
     send: async (device, bytes, o = {}) => {
       const signature = decoder.decode(bytes.subarray(0, 8));
       const model = device.productId == titanium ? '89' : signature == '**TI92**' ? '92'
                   : signature == '**TI92P*' || signature == '**V200**' ? (o.model == 'v200' ? 'v200' : '92p') : '89';
-      const r = await transfer(device, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId == titanium, model, now).status, o);
-      return Object.assign(r, {names: string(_sorvel_link_sent_names())});
+      const names = () => string(_sorvel_link_sent_names());
+      const r = await transfer(device, model, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId, model, now).status, names, o);
+      return Object.assign(r, {names: names()});
     },
-    // The calculator's variables, as {status, message, hint, entries: [{folder, name, type, size,
-    // raw}]} (folders left out; folder and name in UTF-8, raw their bytes on the calculator, for
-    // receive); o.model names the model behind the cable.
+    // The calculator's variables, as {status, message, hint, lines, found, entries: [{folder, name,
+    // type, size, raw}]} (folders left out; folder and name in UTF-8, raw their bytes on the
+    // calculator, for receive); o.model names the model behind the cable.
     list: async (device, o = {}) => {
-      const r = await transfer(device, (now) => call(_sorvel_link_list, device.productId == titanium, modelOf(device, o), now).status, o);
+      const model = modelOf(device, o);
+      const r = await transfer(device, model, (now) => call(_sorvel_link_list, device.productId, model, now).status, () => '', o);
       const bytes = (at) => HEAPU8.slice(at, HEAPU8.indexOf(0, at));
       r.entries = Array.from({length: r.status ? 0 : _sorvel_link_count()}, (_, i) => {
         const raw = {folder: bytes(_sorvel_link_entry_folder(i)), name: bytes(_sorvel_link_entry_name(i))};
@@ -173,14 +246,15 @@ window.sorvel = (() => {
       }).filter((e) => e.type != 0x1F);
       return r;
     },
-    // Takes text variable {folder, name} (or, as list gives them, their bytes in raw) off the calculator: {status, message, hint, fileName and
-    // bytes (its variable file), texts (as extract gives them)}.
+    // Takes text variable {folder, name, type} (0x0B or 0x0C, as list gives it; or, as list gives
+    // them, folder and name as their bytes in raw) off the calculator: {status, message, hint,
+    // lines, found, fileName and bytes (its variable file), texts (as extract gives them)}.
     receive: async (device, v, o = {}) => {
-      const model = modelOf(device, o);
-      const r = await transfer(device, (now) => call(_sorvel_link_receive, device.productId == titanium, model,
-                                                   (v.raw || v).folder, (v.raw || v).name, now).status, o);
+      const asked = modelOf(device, o), raw = v.raw || v;
+      const r = await transfer(device, asked, (now) => call(_sorvel_link_receive, device.productId, asked, raw.folder, raw.name, v.type || 0x0C, now).status,
+                               () => `${v.folder}\\${v.name}`, o);
       if (r.status) return Object.assign(r, {fileName: '', bytes: new Uint8Array(0), texts: []});
-      const at = call(_sorvel_link_received, model);
+      const model = string(_sorvel_link_found_option()) || asked, at = call(_sorvel_link_received, model);
       const bytes = HEAPU8.slice(at.status, at.status + _sorvel_link_received_size());
       const ext = model == '92' ? '.92t' : model == '92p' ? '.9xt' : model == 'v200' ? '.v2t' : '.89t';
       const fileName = v.name + ext, x = sorvel.extract(bytes, {file: fileName, utf8: o.utf8});

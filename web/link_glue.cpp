@@ -1,7 +1,8 @@
 // The page's way to the calculator: one Link held in the module's memory, started by the script,
-// which then only moves bytes between it and the USB device (sorvel_link_output, then
-// sorvel_link_feed with what the device sent) and passes the time, in milliseconds, until
-// sorvel_link_state is no longer running.
+// which then only moves bytes between it and the USB device (sorvel_link_output, each write
+// followed by sorvel_link_written once it completed, then sorvel_link_feed with what the device
+// sent) and passes the time, in milliseconds (performance.now()), until sorvel_link_state is no
+// longer running.
 #include "core/charset.h"
 #include "core/link/link.h"
 #include "core/var_file.h"
@@ -29,7 +30,7 @@ unsigned char* g_received;  // the variable file of the variable received
 std::uint32_t g_received_size;
 
 // Forgets the last transfer; false when no memory is left for the next.
-bool Fresh()
+bool ForgetLastTransfer()
 {
     std::free(g_file);
     std::free(g_vars);
@@ -38,7 +39,7 @@ bool Fresh()
     g_var_count = g_received_size = g_out_size = 0;
     g_names[0] = '\0';
     if (!g_link)
-        g_link = static_cast<Link*>(std::malloc(sizeof(Link)));
+        g_link = static_cast<Link*>(std::calloc(1, sizeof(Link)));
     if (!g_entries)
         g_entries = static_cast<LinkEntry*>(std::malloc(kMaxEntries * sizeof(LinkEntry)));
     return g_link && g_entries;
@@ -69,12 +70,15 @@ LinkModel ModelOf(const char* option)
 extern "C" {
 
 // Starts sending the variables of variable file `file` (size bytes; one variable or a group)
-// over USB (`usb`, the TI-89 Titanium's port) or the cable to calculator `model_option`, at time
-// `now`. Returns 0, or 1 when the file holds no variable to send, 2 when no memory is left.
-EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t size, int usb,
+// through USB product `product` (0xE001 the cable, 0xE004 the TI-89 Titanium's port) to
+// calculator `model_option`, at time `now`. Returns 0, or 1 when the file holds no variable to
+// send, 2 when no memory is left, 3 for another product.
+EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t size, int product,
                                           const char* model_option, double now)
 {
-    if (!Fresh())
+    if (product != kCableProduct && product != kTitaniumProduct)
+        return 3;
+    if (!ForgetLastTransfer())
         return 2;
     const std::size_t n = VarFileEntryCount({file, size});
     g_file = static_cast<unsigned char*>(std::malloc(size ? size : 1));
@@ -85,7 +89,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t
     if (n == 0 || ParseVarFile({g_file, size}, {g_vars, n}))
         return 1;
     for (std::size_t i = 0; i < n; ++i) {
-        if (g_vars[i].type == 0x1F)  // a folder of a group file's header
+        if (g_vars[i].type == kFolderType)  // a folder of a group file's header
             continue;
         g_vars[g_var_count++] = g_vars[i];
         if (g_names[0])
@@ -96,52 +100,82 @@ EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t
     }
     if (g_var_count == 0)
         return 1;
-    LinkStartSend(*g_link, ModelOf(model_option), usb, {g_vars, g_var_count}, static_cast<std::uint64_t>(now));
+    LinkStartSend(*g_link, product, ModelOf(model_option), {g_vars, g_var_count}, static_cast<std::uint64_t>(now));
     return 0;
 }
 
-// Starts listing the calculator's folders and variables; returns 0, or 2 when no memory is left.
-EMSCRIPTEN_KEEPALIVE int sorvel_link_list(int usb, const char* model_option, double now)
+// Starts listing the calculator's folders and variables; returns as sorvel_link_send.
+EMSCRIPTEN_KEEPALIVE int sorvel_link_list(int product, const char* model_option, double now)
 {
-    if (!Fresh())
+    if (product != kCableProduct && product != kTitaniumProduct)
+        return 3;
+    if (!ForgetLastTransfer())
         return 2;
-    LinkStartList(*g_link, ModelOf(model_option), usb, {g_entries, kMaxEntries}, static_cast<std::uint64_t>(now));
+    LinkStartList(*g_link, product, ModelOf(model_option), {g_entries, kMaxEntries}, static_cast<std::uint64_t>(now));
     return 0;
 }
 
-// Starts receiving text variable `folder`\`name`; returns 0, or 2 when no memory is left.
-EMSCRIPTEN_KEEPALIVE int sorvel_link_receive(int usb, const char* model_option, const char* folder, const char* name,
-                                             double now)
+// Starts receiving text variable `folder`\`name` of `type` as listed (0x0B or 0x0C); returns as
+// sorvel_link_send.
+EMSCRIPTEN_KEEPALIVE int sorvel_link_receive(int product, const char* model_option, const char* folder,
+                                             const char* name, int type, double now)
 {
-    if (!Fresh())
+    if (product != kCableProduct && product != kTitaniumProduct)
+        return 3;
+    if (!ForgetLastTransfer())
         return 2;
-    LinkStartReceive(*g_link, ModelOf(model_option), usb, folder, name, kTextType, static_cast<std::uint64_t>(now));
+    LinkStartReceive(*g_link, product, ModelOf(model_option), folder, name, static_cast<unsigned char>(type),
+                     static_cast<std::uint64_t>(now));
     return 0;
 }
 
-// The next bytes to write to the device (sorvel_link_output_size of them, none when 0), taken at
-// `now`; when sorvel_link_zero_length is 1, a zero-length write must follow them.
-EMSCRIPTEN_KEEPALIVE const unsigned char* sorvel_link_output(double now)
+// The next bytes to write to the device (sorvel_link_output_size of them, none when 0, about
+// 1 KB at most); when sorvel_link_zero_length is 1, a zero-length write must follow them. Then
+// sorvel_link_written once the write (and its zero-length write) completed.
+EMSCRIPTEN_KEEPALIVE const unsigned char* sorvel_link_output(double)
 {
-    const std::span<const unsigned char> out = LinkTakeOutput(*g_link, static_cast<std::uint64_t>(now), g_zero_length);
+    const std::span<const unsigned char> out = LinkTakeOutput(*g_link, g_zero_length);
     g_out_size = out.size();
     return out.data();
 }
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_link_output_size() { return g_out_size; }
 EMSCRIPTEN_KEEPALIVE int sorvel_link_zero_length() { return g_zero_length; }
+EMSCRIPTEN_KEEPALIVE void sorvel_link_written(double now) { LinkWritten(*g_link, static_cast<std::uint64_t>(now)); }
+// How long, in ms, a write of `size` bytes may take before the transport gives it up.
+EMSCRIPTEN_KEEPALIVE double sorvel_link_write_limit(double size)
+{
+    return static_cast<double>(LinkWriteLimit(static_cast<std::uint64_t>(size)));
+}
 
 // Takes the `size` bytes the device sent (none to let the time pass) at `now`.
 EMSCRIPTEN_KEEPALIVE void sorvel_link_feed(const unsigned char* bytes, std::size_t size, double now)
 {
     LinkFeed(*g_link, {bytes, size}, static_cast<std::uint64_t>(now));
 }
-EMSCRIPTEN_KEEPALIVE void sorvel_link_gone() { LinkDeviceGone(*g_link); }
+// The device stopped: 1 it went away, 2 a write outlived its limit, 3 an endpoint halted
+// again, 4 babble, 5 cancelled by the user.
+EMSCRIPTEN_KEEPALIVE void sorvel_link_fault(int kind, double)
+{
+    LinkFault(*g_link, kind >= 1 && kind <= 5 ? static_cast<LinkFaultKind>(kind) : LinkFaultKind::gone);
+}
+// In how many ms to call again with no input, at most 100.
+EMSCRIPTEN_KEEPALIVE double sorvel_link_next(double now)
+{
+    return static_cast<double>(LinkNext(*g_link, static_cast<std::uint64_t>(now)));
+}
 
 // 0 running, 1 done, 2 failed.
 EMSCRIPTEN_KEEPALIVE int sorvel_link_state() { return static_cast<int>(LinkStateOf(*g_link)); }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_failure() { return LinkFailure(*g_link); }
-EMSCRIPTEN_KEEPALIVE double sorvel_link_acknowledged() { return static_cast<double>(LinkAcknowledged(*g_link)); }
-EMSCRIPTEN_KEEPALIVE double sorvel_link_total() { return static_cast<double>(LinkTotal(*g_link)); }
+// The failure's code (silent, gone, stalled, cable, cancelled, busy, memory, ...), "" when none.
+EMSCRIPTEN_KEEPALIVE const char* sorvel_link_failure_code() { return LinkErrorName(LinkErrorOf(*g_link)); }
+EMSCRIPTEN_KEEPALIVE double sorvel_link_acknowledged() { return static_cast<double>(LinkMachineOf(*g_link).acknowledged); }
+EMSCRIPTEN_KEEPALIVE double sorvel_link_total() { return static_cast<double>(LinkMachineOf(*g_link).total); }
+// The data bytes written so far, counted as the writes complete.
+EMSCRIPTEN_KEEPALIVE double sorvel_link_progress() { return static_cast<double>(LinkMachineOf(*g_link).progress); }
+// The model the calculator behind the cable said it is ("" when not known), and its -m option.
+EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found() { return LinkFound(*g_link); }
+EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found_option() { return LinkFoundOption(*g_link); }
 // The variables a send started with, as folder\name joined by ", ".
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_sent_names() { return g_names; }
 
@@ -162,7 +196,8 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_link_shown(const char* name)
 }
 
 // The variable file of calculator `model_option` holding the variable a finished receive took,
-// as the console program writes one; null (size 0) when no memory is left.
+// as the console program writes one (a text listed as 0x0B too is written as 0x0C); null
+// (size 0) when no memory is left.
 EMSCRIPTEN_KEEPALIVE const unsigned char* sorvel_link_received(const char* model_option)
 {
     std::free(g_received);

@@ -22,8 +22,14 @@
   }
   $('usb-note').textContent = usbWhy;
   const chosenDevice = async () => (device ||= (await navigator.usb.getDevices()).find(ours) || (await navigator.usb.requestDevice({filters})));
-  const paragraphs = (r, note) => (r.status ? [make('p', {className: 'error', textContent: r.message}), ...(r.hint ? [make('p', {className: 'hint', textContent: r.hint})] : [])]
-                                            : [make('p', {className: 'note', textContent: note})]);
+  // What transfer `r` ended with: the model the calculator said it is when it is not the one
+  // asked for (the transfer `done` as one), then `note`, or the failure with its next step and
+  // the lines to copy for it.
+  const found = (r, done) => (r.found ? [make('p', {className: 'note', textContent: `Found a ${r.found}; ${done} as one.`})] : []);
+  const paragraphs = (r, note, done) => [...found(r, done), ...(r.status
+    ? [make('p', {className: 'error', textContent: r.message}), ...(r.hint ? [make('p', {className: 'hint', textContent: r.hint})] : []),
+       ...(r.lines.length ? [make('pre', {textContent: r.lines.join('\n')})] : [])]
+    : [make('p', {className: 'note', textContent: note})])];
 
   // A new element with properties `props` and children `kids`.
   const make = (tag, props = {}, ...kids) => {
@@ -117,7 +123,7 @@
     try {
       d = await chosenDevice();
     } catch (e) {
-      place.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen.'}));
+      place.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen. Choose one when the browser asks.'}));
       return;
     }
     const bar = make('progress', {max: 1, value: 0}), cancel = make('button', {type: 'button', textContent: 'Cancel'});
@@ -134,7 +140,7 @@
       const q = total ? Math.floor(4 * done / total) : 0;
       if (q > quarter && q < 4) status.textContent = `Sending ${what}: ${(quarter = q) * 25}%`;
     }}));
-    const kids = paragraphs(r, `Sent to the calculator as ${r.names}`);
+    const kids = paragraphs(r, `Sent to the calculator as ${r.names}.`, 'sent');
     place.replaceChildren(...kids);
     status.textContent = `${what}: ${kids.map((k) => k.textContent).join(' ')}`;
     if (document.activeElement == document.body || !document.activeElement) button.focus();
@@ -146,20 +152,21 @@
     try {
       d = await chosenDevice();
     } catch (e) {
-      calcList.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen.'}));
+      calcList.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen. Choose one when the browser asks.'}));
       return;
     }
     status.textContent = "Listing the calculator's texts";
     const r = await using(() => sorvel.list(d, {model: model.value}));
-    const texts = r.entries.filter((e) => e.type == 0x0C);
+    // Texts as the calculator lists them: made on it (0x0B) or sent to it (0x0C).
+    const texts = r.entries.filter((e) => e.type == 0x0B || e.type == 0x0C);
     if (r.status || !texts.length) {
-      calcList.replaceChildren(...paragraphs(r, 'The calculator holds no text variable.'));
+      calcList.replaceChildren(...paragraphs(r, 'The calculator holds no text.', 'listed'));
       status.textContent = calcList.textContent;
       return;
     }
     const boxes = texts.map(() => make('input', {type: 'checkbox'}));
     const take = make('button', {type: 'button', textContent: 'Take the ticked texts off the calculator'}), out = make('div');
-    calcList.replaceChildren(make('fieldset', {}, make('legend', {textContent: `The calculator's texts (${texts.length})`}),
+    calcList.replaceChildren(...found(r, 'listed'), make('fieldset', {}, make('legend', {textContent: `The calculator's texts (${texts.length})`}),
       ...texts.map((e, i) => make('label', {}, boxes[i], ` ${e.folder}\\${e.name} (${e.size.toLocaleString('en')} bytes)`))), take, out);
     status.textContent = `The calculator holds ${texts.length} text${texts.length == 1 ? '' : 's'}: tick those to take.`;
     boxes[0].focus();
@@ -170,7 +177,7 @@
         for (const e of chosen) {
           status.textContent = `Taking ${e.folder}\\${e.name} off the calculator`;
           const g = await sorvel.receive(d, e, {model: model.value, utf8: utf8.checked});
-          if (g.status) refused.push(...paragraphs({...g, message: `${e.folder}\\${e.name}: ${g.message}`}));
+          if (g.status) refused.push(...paragraphs({...g, message: `${e.folder}\\${e.name}: ${g.message}`}, '', 'taken'));
           else files.push(new File([g.bytes], g.fileName));
         }
       });

@@ -21,6 +21,11 @@ inline std::uint32_t GetBE16(const unsigned char* at)
     return at[0] << 8 | at[1];
 }
 
+inline std::uint32_t GetBE32(const unsigned char* at)
+{
+    return GetBE16(at) << 16 | GetBE16(at + 2);
+}
+
 inline void PutLE16(unsigned char* at, std::uint32_t value)
 {
     at[0] = value & 0xFF;
@@ -37,6 +42,12 @@ inline void PutBE16(unsigned char* at, std::uint32_t value)
 {
     at[0] = (value >> 8) & 0xFF;
     at[1] = value & 0xFF;
+}
+
+inline void PutBE32(unsigned char* at, std::uint32_t value)
+{
+    PutBE16(at, value >> 16);
+    PutBE16(at + 2, value & 0xFFFF);
 }
 
 // Eight bytes as a number, the first in the low bits whatever the machine's byte order.

@@ -2,7 +2,6 @@
 // drives the same simulated calculator through a cable table of this test's own, which proves
 // the simulation, and the bytes it sends are the bytes sorvel's library must send.
 #include "core/link/link.h"
-#include "core/link/usb_framing.h"
 #include "core/text_data.h"
 #include "sim_calc.h"
 
@@ -15,7 +14,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <set>
@@ -32,52 +33,56 @@ struct ModelRow {
     CalcModel tilp;
     const Model& file;
     const char* label;
-    bool usb = false;     // the TI-89 Titanium's own USB port and protocol
-    bool delays = false;  // the calculator asks for time before it acknowledges
+    bool usb = false;                     // the TI-89 Titanium's own USB port and protocol
+    void (*set)(SimCalc&) = [](SimCalc&) {};  // how the calculator behaves besides
 };
 const ModelRow kRows[] = {
     {LinkModel::ti89, CALC_TI89, kModels[0], "TI89"}, {LinkModel::ti89t, CALC_TI89T, kModels[0], "TI89T"},
     {LinkModel::ti92, CALC_TI92, kModels[1], "TI92"}, {LinkModel::ti92p, CALC_TI92P, kModels[2], "TI92P"},
     {LinkModel::v200, CALC_V200, kModels[3], "V200"},
     {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB", true},
-    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_delays", true, true}};
+    // Acknowledges the data with a status word, 9.9 s after the last byte (the time runs from
+    // the end of the write, not from when its bytes were taken).
+    {LinkModel::ti92p, CALC_TI92P, kModels[2], "TI92P_status_slow", false, [](SimCalc& s) { s.ack_status = 1, s.answer_delay = 9900; }},
+    // Asks for time; allots 59 bytes, so that raw packets before the last are 64 bytes long;
+    // acknowledges the data 9.9 s after the last byte.
+    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_delays_allot59_slow", true,
+     [](SimCalc& s) { s.delays = true, s.allot = 59, s.answer_delay = 9900; }},
+    // Allots more than a raw packet holds: the computer sends 1,023 bytes at most.
+    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_allot1024", true, [](SimCalc& s) { s.allot = 1024; }}};
 constexpr int kRowCount = std::size(kRows);
 
-SimCalc Sim(const ModelRow& m) { return {m.link, m.usb, m.delays}; }
-
-Bytes Text(const std::string& text)  // a text variable's data
+SimCalc Sim(const ModelRow& m)
 {
-    Bytes d(std::begin(kDataOpening), std::end(kDataOpening));
-    d.insert(d.end(), text.begin(), text.end());
-    d.insert(d.end(), std::begin(kDataClose), std::end(kDataClose));
-    return d;
-}
-Bytes Stored(const Bytes& data)  // as the calculator stores it: the big-endian size, the data
-{
-    Bytes s = {static_cast<unsigned char>(data.size() >> 8), static_cast<unsigned char>(data.size())};
-    s.insert(s.end(), data.begin(), data.end());
+    SimCalc s = {m.link, m.usb};
+    m.set(s);
     return s;
 }
+std::uint16_t Product(const ModelRow& m) { return m.usb ? kTitaniumProduct : kCableProduct; }
 
-struct Item {
-    const char* folder;
-    const char* name;
-    unsigned char attribute;
-    Bytes data;
-};
+// A text variable as the calculator stores it: the big-endian size, then the cursor, the first
+// line plain, the text and its end.
+SimVar Var(const char* folder, const char* name, const std::string& text, unsigned char attribute = 0)
+{
+    Bytes d = {static_cast<unsigned char>((text.size() + 5) >> 8), static_cast<unsigned char>(text.size() + 5), 0x00, 0x01, 0x20};
+    d.insert(d.end(), text.begin(), text.end());
+    d.insert(d.end(), {0x00, 0xE0});
+    return {folder, name, kTextType, attribute, d};
+}
 // What each send sends.
-const std::pair<const char*, std::vector<Item>> kCases[] = {
-    {"single", {{"main", "notes", 0, Text("Line one\x0D line two")}}},
-    {"empty", {{"main", "empty", 0, Text("")}}},
-    {"largest", {{"main", "book", 0, Text(std::string(kMaxStoredText, 'a'))}}},
-    {"archived", {{"main", "kept", kArchived, Text("in the archive")}}},
-    {"group", {{"main", "a", 0, Text("first")}, {"docs", "b", 0, Text("second")},
-               {"docs", "c", 0, Text("third")}, {"main", "d", 0, Text("")}}},
+const std::pair<const char*, std::vector<SimVar>> kCases[] = {
+    {"single", {Var("main", "notes", "Line one\x0D line two")}},
+    {"empty", {Var("main", "empty", "")}},
+    {"largest", {Var("main", "book", std::string(kMaxStoredText, 'a'))}},
+    {"group", {Var("main", "a", "first"), Var("docs", "b", "second"), Var("docs", "c", "third", kArchived), Var("main", "d", "")}},
     // Over USB, its content (6 + 2,040 bytes) fills two raw packets of 1,023 bytes exactly.
-    {"two_packets", {{"main", "exact", 0, Text(std::string(2033, 'b'))}}},
+    {"two_packets", {Var("main", "exact", std::string(2033, 'b'))}},
     // Over USB, its last raw packet is 64 bytes with its header: a zero-length write follows.
-    {"zero_length", {{"main", "zlp", 0, Text(std::string(3115, 'c'))}}},
+    {"zero_length", {Var("main", "zlp", std::string(3115, 'c'))}},
+    // Of odd size (65,007 bytes): over USB its data go in a smaller buffer, asked for as 1,024.
+    {"odd_large", {Var("main", "odd", std::string(65000, 'o'))}},
 };
+constexpr int kGroup = 3, kCaseCount = std::size(kCases);
 
 using Image = std::unique_ptr<unsigned char, decltype(&std::free)>;
 
@@ -111,32 +116,55 @@ struct Tilp {
         cable->model = m.usb ? CABLE_USB : CABLE_SLV;
         cable->cable = &g_cable;
         ticalcs_cable_attach(calc, cable);
-        if (m.usb)  // as TiLP does before each operation: the buffer size and the mode
-            EXPECT_EQ(ticalcs_calc_isready(calc), 0);
+        // As TiLP does before each operation: RDY on the cable; the buffer size and the mode over USB.
+        EXPECT_EQ(ticalcs_calc_isready(calc), 0);
     }
     ~Tilp() { ticalcs_handle_del(calc), ticables_handle_del(cable); }
 };
 
-// Starts sorvel's link with `start` and runs it against `sim` until it ends; a silent
-// calculator makes the clock jump.
-std::unique_ptr<Link> Drive(SimCalc& sim, const std::function<void(Link&)>& start)
+// A run of sorvel's link: the link at its end, and the time it waited with no answer on its way
+// (the pauses it asked for).
+struct Driven {
+    std::unique_ptr<Link> link;
+    std::uint64_t idle = 0;
+};
+
+// Starts sorvel's link with `start` and runs it against `sim` as the hardware would: each write
+// completes once its bytes are out at the cable's 5 KB/s (libticables2's figure), the answer
+// comes after the calculator's delay and is read at that rate one USB packet at a time (32
+// bytes on the cable, 64 on the Titanium: link_usb1.cc reads max_ps), and the clock jumps when
+// nothing moves, as far as LinkNext says. The progress moves as writes complete, a write at most.
+Driven Drive(SimCalc& sim, const std::function<void(Link&)>& start)
 {
-    auto link = std::make_unique<Link>();
-    start(*link);
-    for (std::uint64_t now = 1000;;) {
+    Driven r = {std::make_unique<Link>()};
+    Link& link = *r.link;
+    start(link);
+    std::deque<std::pair<std::uint64_t, unsigned char>> in;  // each answer's byte and when it is out
+    for (std::uint64_t now = 1000, progress = 0;;) {
         bool zero_length = false;
-        for (std::span<const unsigned char> out; !(out = LinkTakeOutput(*link, now, zero_length)).empty();
-             sim.zero_length_writes += zero_length)
-            if (!sim.Take(out.data(), out.size()) && LinkStateOf(*link) == LinkState::running)
-                LinkDeviceGone(*link);
-        if (LinkStateOf(*link) != LinkState::running)
-            return link;
-        const Bytes in = std::exchange(sim.out, {});
-        now += in.empty() ? kLinkTimeoutMs : 1;
-        for (unsigned char b : in)  // a byte at a time: every way of splitting an answer
-            LinkFeed(*link, {&b, 1}, now);
-        if (in.empty())
-            LinkFeed(*link, {}, now);
+        if (const std::span<const unsigned char> out = LinkTakeOutput(link, zero_length); !out.empty()) {
+            EXPECT_EQ(LinkMachineOf(link).progress, progress);  // counted once written
+            now += (out.size() + 4) / 5;
+            if (!sim.Take(out.data(), out.size()))
+                LinkFault(link, LinkFaultKind::gone);
+            sim.zero_length_writes += zero_length;
+            LinkWritten(link, now);
+            EXPECT_LE(LinkMachineOf(link).progress - progress, 1024u);
+            progress = LinkMachineOf(link).progress;
+            for (std::size_t i = 0; i < sim.out.size(); ++i)
+                in.push_back({now + (i >= sim.held_ ? sim.answer_delay : 0), sim.out[i]});
+            sim.out.clear(), sim.held_ = SIZE_MAX;
+            continue;
+        }
+        if (LinkStateOf(link) != LinkState::running)
+            return r;
+        Bytes read;
+        for (; !in.empty() && in.front().first <= now && read.size() < (sim.usb ? 64u : 32u); in.pop_front())
+            read.push_back(in.front().second);
+        const std::uint64_t wait = read.empty() ? std::min(LinkNext(link, now), in.empty() ? UINT64_MAX : in.front().first - now) : 0;
+        r.idle += in.empty() ? wait : 0;
+        now += wait + (read.size() + 4) / 5;
+        LinkFeed(link, read, now);
     }
 }
 
@@ -147,32 +175,22 @@ void ExpectSameBytes(const SimCalc& sorvel, const SimCalc& tilp)
     EXPECT_EQ(sorvel.zero_length_writes, tilp.zero_length_writes);
 }
 
-// The calculator holds each variable as the file does; archived but on the TI-92 (no archive).
-void ExpectStored(const SimCalc& sim, const std::vector<Item>& c)
-{
-    std::set<std::tuple<std::string, std::string, int, int, Bytes>> want, got;
-    for (const Item& it : c)
-        want.insert({it.folder, it.name, kTextType, sim.model == LinkModel::ti92 ? 0 : it.attribute, Stored(it.data)});
-    for (const SimVar& v : sim.vars)
-        got.insert({v.folder, v.name, v.type, v.attribute, v.stored});
-    EXPECT_TRUE(got == want);
-}
-
 class Send : public testing::TestWithParam<std::tuple<int, int>> {};
 
 // Each model, each file: libticalcs2 and sorvel send the same bytes, and the calculator stores
-// each variable as the file holds it; over USB, also when the calculator asks for time.
+// each variable as the file holds it, at the cable's rate, with the progress in steps of a
+// write and the pauses libticalcs2 needs between variables over USB.
 TEST_P(Send, SameBytesAsTilp)
 {
     const auto [row, kase] = GetParam();
     const ModelRow& m = kRows[row];
-    const std::vector<Item>& c = kCases[kase].second;
+    const std::vector<SimVar>& c = kCases[kase].second;
     // The variable file, and its entries as the core's reader gives them.
     std::vector<Variable> vars, entries;
-    for (const Item& it : c) {
-        vars.push_back({{}, {}, kTextType, it.attribute, it.data});
-        std::snprintf(vars.back().folder, 9, "%s", it.folder);
-        std::snprintf(vars.back().name, 9, "%s", it.name);
+    for (const SimVar& v : c) {
+        vars.push_back({{}, {}, v.type, v.attribute, std::span(v.stored).subspan(2)});
+        std::snprintf(vars.back().folder, 9, "%s", v.folder.c_str());
+        std::snprintf(vars.back().name, 9, "%s", v.name.c_str());
     }
     std::uint32_t size = 0;
     ImageFailure failure;
@@ -189,35 +207,39 @@ TEST_P(Send, SameBytesAsTilp)
     std::remove(path.c_str());
     EXPECT_EQ(ticalcs_calc_send_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content), 0);
     tifiles_content_delete_regular(content);
-    ExpectStored(tilp_sim, c);
+    // The calculator holds each variable as the file does; archived but on the TI-92 (no archive).
+    const auto held = [&](const SimVar& v) { return std::tuple(v.folder, v.name, v.type, m.link == LinkModel::ti92 ? 0 : v.attribute, v.stored); };
+    EXPECT_TRUE(std::ranges::is_permutation(tilp_sim.vars, c, {}, held, held));
 
-    const auto link = Drive(sorvel_sim, [&](Link& l) { LinkStartSend(l, m.link, m.usb, entries, 0); });
-    EXPECT_EQ(LinkStateOf(*link), LinkState::done) << LinkFailure(*link);
-    EXPECT_EQ(LinkAcknowledged(*link), LinkTotal(*link));
-    ExpectStored(sorvel_sim, c);
+    const Driven r = Drive(sorvel_sim, [&](Link& l) { LinkStartSend(l, Product(m), m.link, entries, 0); });
+    const LinkMachine& done = LinkMachineOf(*r.link);
+    EXPECT_EQ(done.state, LinkState::done) << done.failure;
+    EXPECT_TRUE(done.acknowledged == done.total && done.progress == done.total);
+    EXPECT_EQ(r.idle, (m.usb ? 50 : 0) * (c.size() - 1));
     ExpectSameBytes(sorvel_sim, tilp_sim);
-    EXPECT_EQ(tilp_sim.zero_length_writes, m.usb && kase == 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRowCount), testing::Range(0, 7)), [](const auto& p) {
+INSTANTIATE_TEST_SUITE_P(Link, Send, testing::Combine(testing::Range(0, kRowCount), testing::Range(0, kCaseCount)), [](const auto& p) {
     return std::string(kRows[std::get<0>(p.param)].label) + "_" + kCases[std::get<1>(p.param)].first;
 });
 
-// The calculator holding the group's variables and an archived one.
+// The calculator holding the group's variables (docs\b made on it: a text of type 0x0B) and an
+// archived one.
 SimCalc Holding(const ModelRow& m)
 {
     SimCalc sim = Sim(m);
-    for (const Item& it : kCases[4].second)
-        sim.vars.push_back({it.folder, it.name, kTextType, it.attribute, Stored(it.data)});
+    sim.vars = kCases[kGroup].second;
+    sim.vars[1].type = 0x0B;
     // A name of 8 bytes, a size past 256.
-    sim.vars.push_back({"main", "archived", kTextType, kArchived, Stored(Text(std::string(300, 'k')))});
+    sim.vars.push_back(Var("main", "archived", std::string(300, 'k'), kArchived));
     return sim;
 }
 
 class Fetch : public testing::TestWithParam<int> {};
 
-// The list, then a variable received: libticalcs2's folders and variables (name, type,
-// attribute, size) and the variable's data, the same bytes sent.
+// The list, then the text made on the calculator (type 0x0B) received: libticalcs2's folders and
+// variables (name, type, attribute, size) and the variable's data, the same bytes sent; on the
+// cable, the pause libticalcs2 needs after a receive.
 TEST_P(Fetch, ListAndReceiveAsTilp)
 {
     const ModelRow& m = kRows[GetParam()];
@@ -237,97 +259,110 @@ TEST_P(Fetch, ListAndReceiveAsTilp)
     ticalcs_dirlist_destroy(&apps);
     FileContent* content = tifiles_content_create_regular(m.tilp);
     // Its size as TiLP knows it from the list.
-    VarEntry request = {.folder = "docs", .name = "b", .type = kTextType, .size = static_cast<uint32_t>(Stored(Text("second")).size())};
+    const Bytes& second = kCases[kGroup].second[1].stored;
+    VarEntry request = {.folder = "docs", .name = "b", .type = 0x0B, .size = static_cast<uint32_t>(second.size())};
     ASSERT_EQ(ticalcs_calc_recv_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content, &request), 0);
     const Bytes tilp_data(content->entries[0]->data, content->entries[0]->data + content->entries[0]->size);
     tifiles_content_delete_regular(content);
-    EXPECT_EQ(tilp_data, Stored(Text("second")));
+    EXPECT_EQ(tilp_data, second);
 
     LinkEntry entries[16];
-    const auto list = Drive(sorvel_sim, [&](Link& l) { LinkStartList(l, m.link, m.usb, entries, 0); });
-    ASSERT_EQ(LinkStateOf(*list), LinkState::done) << LinkFailure(*list);
-    for (const LinkEntry& e : std::span(entries, LinkListCount(*list)))
+    const Driven list = Drive(sorvel_sim, [&](Link& l) { LinkStartList(l, Product(m), m.link, entries, 0); });
+    ASSERT_EQ(LinkStateOf(*list.link), LinkState::done) << LinkFailure(*list.link);
+    for (const LinkEntry& e : std::span(entries, LinkListCount(*list.link)))
         sorvel_list.insert({e.folder, e.name, e.type, e.type == 0x1F ? 0 : e.attribute, e.type == 0x1F ? 0 : e.size});
     EXPECT_EQ(sorvel_list, tilp_list);
     EXPECT_EQ(sorvel_list.size(), 7u);  // main, docs and five variables
-    const auto receive = Drive(sorvel_sim, [&](Link& l) { LinkStartReceive(l, m.link, m.usb, "docs", "b", kTextType, 0); });
-    ASSERT_EQ(LinkStateOf(*receive), LinkState::done) << LinkFailure(*receive);
+    const Driven receive = Drive(sorvel_sim, [&](Link& l) { LinkStartReceive(l, Product(m), m.link, "docs", "b", 0x0B, 0); });
+    ASSERT_EQ(LinkStateOf(*receive.link), LinkState::done) << LinkFailure(*receive.link);
+    EXPECT_EQ(receive.idle, m.usb ? 0u : 250u);
     ExpectSameBytes(sorvel_sim, tilp_sim);
-    // The core's writer turns the variable into a file its reader takes back.
-    const Variable got = LinkReceived(*receive);
-    std::uint32_t size = 0;
-    ImageFailure failure;
-    const Image file(DataBuffer2OTHBuffer(got.name, got.data, size, failure, m.file, got.folder), &std::free);
-    Variable back[1];
-    ASSERT_EQ(ParseVarFile({file.get(), size}, back), nullptr);
-    EXPECT_EQ(std::string(back[0].folder) + "\\" + back[0].name, "docs\\b");
-    EXPECT_EQ(Stored(Bytes(back[0].data.begin(), back[0].data.end())), tilp_data);
+    const Variable got = LinkReceived(*receive.link);
+    EXPECT_EQ(std::string(got.folder) + "\\" + got.name + char(got.type), "docs\\b\x0B");
+    EXPECT_TRUE(std::ranges::equal(got.data, std::span(second).subspan(2)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, Fetch, testing::Range(0, kRowCount), [](const auto& p) { return std::string(kRows[p.param].label); });
 
-// Each way the calculator fails: sorvel ends with its line (and why, where the protocol tells),
-// never with success, and counts no data the calculator did not acknowledge.
+// Each way the calculator fails: sorvel ends with its line and code (the TI-92 refuses without
+// a reason), never with success, and counts no data the calculator did not acknowledge.
 struct FailureRow {
     const char* label;
     void (*set)(SimCalc&);
     bool receive;
     const char* line;
-    const char* why;                  // where the protocol tells why: not on the TI-92
-    const char* cable_why = nullptr;  // on the cable, where it tells otherwise
+    const char* codes[3];  // over USB, on the cable, to the TI-92
 };
 const FailureRow kFailures[] = {
-    {"locked", [](SimCalc& s) { s.vars.push_back({"main", "notes", kTextType, kArchived, {}}); }, false, "refused main\\notes", "locked"},
-    {"name", [](SimCalc& s) { s.refusal = s.usb ? 0x000D : 0x25; }, false, "refused main\\notes", "does not take that name"},
-    // The cable's protocol names no code for it: the line gives the code.
-    {"memory", [](SimCalc& s) { s.refusal = s.usb ? 0x000C : 0x99; }, false, "refused main\\notes", "memory is full", "(its code 0x99)"},
-    {"silent", [](SimCalc& s) { s.silent = true; }, false, "did not answer within 10 seconds", ""},
-    {"gone", [](SimCalc& s) { s.gone_after = 30; }, false, "went away", ""},
-    {"out_of_turn", [](SimCalc& s) { s.out_of_turn = true; }, false, "unexpected packet", ""},
-    {"missing", [](SimCalc&) {}, true, "has no variable main\\none", ""},
-    {"damaged", [](SimCalc& s) { s.damaged = true, s.vars.push_back({"main", "none", kTextType, 0, Stored(Text("x"))}); }, true, "does not match", ""},
-    {"silent_receive", [](SimCalc& s) { s.silent = true; }, true, "did not answer", ""},
+    {"locked", [](SimCalc& s) { s.vars.push_back({"main", "notes", kTextType, kArchived, {}}); }, false, "refused main\\notes",
+     {"locked", "locked_or_archived", "refused"}},
+    {"name", [](SimCalc& s) { s.refusal = s.usb ? 0x000D : 0x25; }, false, "refused main\\notes", {"name", "name", "refused"}},
+    {"memory", [](SimCalc& s) { s.refusal = s.usb ? 0x000C : 0x03; }, false, "refused main\\notes", {"memory", "memory", "refused"}},
+    {"other_code", [](SimCalc& s) { s.refusal = 0x99; }, false, "refused main\\notes", {"refused", "refused", "refused"}},
+    {"busy", [](SimCalc& s) { s.busy = true; }, false, "busy", {"busy", "busy", "busy"}},
+    {"silent", [](SimCalc& s) { s.silent = true; }, false, "did not answer within 10 seconds", {"silent", "silent", "silent"}},
+    {"gone", [](SimCalc& s) { s.gone_after = 30; }, false, "went away", {"gone", "gone", "gone"}},
+    {"out_of_turn", [](SimCalc& s) { s.out_of_turn = true; }, false, "unexpected packet", {"unexpected", "unexpected", "unexpected"}},
+    // The acknowledgement of the data lost.
+    {"missing_ack", [](SimCalc& s) { s.missing_ack = s.usb ? 2 : 3; }, false, "did not answer", {"silent", "silent", "silent"}},
+    {"missing", [](SimCalc&) {}, true, "has no variable main\\none", {"missing", "missing", "missing"}},
+    {"damaged", [](SimCalc& s) { s.damaged = true, s.vars.push_back(Var("main", "none", "x")); }, true,
+     "does not match", {"unexpected", "damaged", "damaged"}},
 };
 
 class Failure : public testing::TestWithParam<std::tuple<int, int>> {};
 
-TEST_P(Failure, EndsWithItsLine)
+TEST_P(Failure, EndsWithItsLineAndCode)
 {
     const ModelRow& m = kRows[std::get<0>(GetParam())];
     const FailureRow& row = kFailures[std::get<1>(GetParam())];
     SimCalc sim = Sim(m);
     row.set(sim);
-    const Variable entries[] = {{"main", "notes", kTextType, 0, kCases[0].second[0].data}};
-    const auto link = Drive(sim, [&](Link& l) {
-        row.receive ? LinkStartReceive(l, m.link, m.usb, "main", "none", kTextType, 0) : LinkStartSend(l, m.link, m.usb, entries, 0);
+    const Variable entries[] = {{"main", "notes", kTextType, 0, std::span(kCases[0].second[0].stored).subspan(2)}};
+    const Driven r = Drive(sim, [&](Link& l) {
+        row.receive ? LinkStartReceive(l, Product(m), m.link, "main", "none", kTextType, 0) : LinkStartSend(l, Product(m), m.link, entries, 0);
     });
-    ASSERT_EQ(LinkStateOf(*link), LinkState::failed);
-    const std::string line = LinkFailure(*link);
-    EXPECT_NE(line.find(row.line), std::string::npos) << line;
-    EXPECT_EQ(line.find('\n'), std::string::npos);
-    if (m.link != LinkModel::ti92)
-        EXPECT_NE(line.find(m.usb || !row.cable_why ? row.why : row.cable_why), std::string::npos) << line;
-    if (!row.receive)
-        EXPECT_EQ(LinkAcknowledged(*link), 0u);
+    const LinkMachine& failed = LinkMachineOf(*r.link);
+    ASSERT_EQ(failed.state, LinkState::failed);
+    EXPECT_TRUE(std::strstr(failed.failure, row.line) && !std::strchr(failed.failure, '\n')) << failed.failure;
+    EXPECT_STREQ(LinkErrorName(failed.error), row.codes[m.usb ? 0 : m.link == LinkModel::ti92 ? 2 : 1]) << failed.failure;
+    EXPECT_EQ(failed.acknowledged, row.receive ? failed.acknowledged : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Failure, testing::Combine(testing::Range(0, kRowCount), testing::Range(0, 9)), [](const auto& p) {
-    return std::string(kRows[std::get<0>(p.param)].label) + "_" + kFailures[std::get<1>(p.param)].label;
-});
+INSTANTIATE_TEST_SUITE_P(Link, Failure, testing::Combine(testing::Range(0, kRowCount), testing::Range(0, int(std::size(kFailures)))),
+                         [](const auto& p) { return std::string(kRows[std::get<0>(p.param)].label) + "_" + kFailures[std::get<1>(p.param)].label; });
 
-// The bulk endpoints of interface 0 and the IN packet size; an interrupt endpoint, another
-// interface's and a descriptor cut short are passed over.
-TEST(UsbFraming, FindsBulkEndpoints)
+// Over the cable the calculator says which it is, and wins over the model told: a TI-92 answers
+// only its own machine ID, so the ready check asks again; the ID does not tell a TI-92 Plus from
+// a Voyage 200 (the model told is kept), whose list entries then do not fit.
+// The model told, the calculator's, what it says it is, its option, the failure's code.
+const std::tuple<LinkModel, LinkModel, const char*, const char*, const char*> kFound[] = {
+    {LinkModel::ti89, LinkModel::ti92, "TI-92", "92", ""},
+    {LinkModel::ti92, LinkModel::ti92p, "TI-92 Plus or Voyage 200", "92p", ""},
+    {LinkModel::v200, LinkModel::ti89, "TI-89 or TI-89 Titanium", "89", ""},
+    {LinkModel::ti92p, LinkModel::v200, "TI-92 Plus or Voyage 200", "92p", "model"},
+    {LinkModel::v200, LinkModel::ti92p, "TI-92 Plus or Voyage 200", "v200", "model"},
+};
+
+TEST(Link, CalculatorSaysWhichItIs)
 {
-    const unsigned char d[] = {9, 2, 46, 0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 3, 0xFF, 0, 0, 0,
-                               7, 5, 0x83, 3, 8, 0, 10,     // interrupt IN
-                               7, 5, 0x81, 2, 0x40, 0, 0,   // bulk IN, 64 bytes
-                               7, 5, 0x02, 2, 0x40, 0, 0,   // bulk OUT
-                               9, 4, 1, 0, 1, 0xFF, 0, 0, 0, 7, 5, 0x84, 2, 0, 2, 0};
-    const UsbEndpoints e = FindBulkEndpoints(d);
-    EXPECT_TRUE(e.in == 0x81 && e.out == 0x02 && e.max_packet == 64);
-    EXPECT_EQ(WholePacketRead(e, 65), 128u);
-    EXPECT_EQ(FindBulkEndpoints(std::span(d).first(30)).in, 0);
+    for (const auto& [told, is, found, option, code] : kFound) {
+        SimCalc sim = Holding({is, CALC_NONE, kModels[0], ""});
+        LinkEntry entries[16];
+        const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, told, entries, 0); });
+        EXPECT_STREQ(LinkErrorName(LinkErrorOf(*r.link)), code) << LinkFailure(*r.link);
+        EXPECT_EQ(LinkListCount(*r.link), *code ? 0u : 7u);
+        EXPECT_STREQ(LinkFound(*r.link), found);
+        EXPECT_STREQ(LinkFoundOption(*r.link), option);
+    }
+    // A TI-92's stale acknowledgement answers the ready check: the TI-89's own replies then come
+    // from another machine ID.
+    SimCalc sim = {LinkModel::ti89, false};
+    sim.out = {0x89, 0x56, 0, 0};
+    LinkEntry entries[16];
+    const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, LinkModel::ti89, entries, 0); });
+    EXPECT_TRUE(std::strstr(LinkFailure(*r.link), "machine ID 0x98")) << LinkFailure(*r.link);
+    EXPECT_EQ(LinkWriteLimit(65536), 10000u + 32768u);  // 10 s and the bytes at 2 KB/s
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace {
 SimCalc* g_sim;
@@ -18,12 +20,29 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void sim_new(int model, int usb, unsigned refusal, int silent, double gone_after)
 {
     delete g_sim;
-    g_sim = new SimCalc{static_cast<LinkModel>(model), static_cast<bool>(usb), false};
+    g_sim = new SimCalc{static_cast<LinkModel>(model), usb != 0};
     g_sim->refusal = refusal;
     g_sim->silent = silent;
     g_sim->gone_after = gone_after < 0 ? SIZE_MAX : static_cast<std::size_t>(gone_after);
 }
-// Adds variable folder\name of `type` and `attribute`, held as `stored` (its big-endian size, then its data).
+// Sets the strictness option `name` (a field of SimCalc, where each says what real behaviour it
+// stands for: "model" a LinkModel number, "refusal", "busy", "ack_status", "missing_ack", "allot",
+// "delays", "damaged", "out_of_turn") to `value`; 0 for a name it does not know.
+EMSCRIPTEN_KEEPALIVE int sim_option(const char* name, double value)
+{
+    SimCalc& s = *g_sim;
+    const std::pair<const char*, unsigned*> options[] = {
+        {"refusal", &s.refusal}, {"busy", &s.busy}, {"ack_status", &s.ack_status}, {"missing_ack", &s.missing_ack},
+        {"allot", &s.allot}, {"delays", &s.delays}, {"damaged", &s.damaged}, {"out_of_turn", &s.out_of_turn}};
+    for (const auto& [option, field] : options)
+        if (!std::strcmp(name, option))
+            return *field = static_cast<unsigned>(value), 1;
+    if (std::strcmp(name, "model"))
+        return 0;
+    s.model = static_cast<LinkModel>(value);
+    return 1;
+}
+// Adds variable folder\name of `type` (0x0B a text made on the calculator, 0x0C one sent) and `attribute`, held as `stored` (its big-endian size, then its data).
 EMSCRIPTEN_KEEPALIVE void sim_add(const char* folder, const char* name, int type, int attribute,
                                   const unsigned char* stored, std::size_t n)
 {

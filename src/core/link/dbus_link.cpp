@@ -3,80 +3,101 @@
 #include "core/bytes.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 // Commands.
-constexpr unsigned char kVar = 0x06, kCts = 0x09, kXdp = 0x15, kSkp = 0x36, kAck = 0x56,
-                        kErr = 0x5A, kCnt = 0x78, kEot = 0x92, kReq = 0xA2, kRts = 0xC9;
+constexpr unsigned char kVar = 0x06, kCts = 0x09, kXdp = 0x15, kSkp = 0x36, kAck = 0x56, kErr = 0x5A,
+                        kRdy = 0x68, kCnt = 0x78, kEot = 0x92, kReq = 0xA2, kRts = 0xC9;
 
-// The types a listing asks for, and the attributes that replace a variable's type in RTS.
-constexpr unsigned char kFolderType = 0x1F, kLocalFolder = 0x1B, kRequestList89 = 0x1A,
-                        kRequestList92 = 0x19, kLockedType = 0x26, kArchivedType = 0x27;
+// Machine IDs: the computer's to the TI-92 and to the others; each calculator's own.
+constexpr unsigned char kToTi92 = 0x09, kToOthers = 0x08, kTi89 = 0x98, kTi92Plus = 0x88, kTi92 = 0x89;
 
-enum Operation : unsigned char { kSendOp, kListOp, kReceiveOp };
+// The types a listing asks for, and the types that stand for a variable's attribute in RTS.
+constexpr unsigned char kLocalFolder = 0x1B, kRequestList89 = 0x1A, kRequestList92 = 0x19,
+                        kLockedType = 0x26, kArchivedType = 0x27;
 
-// Each operation is a script of steps: the sends run at once, each wait holds until the
-// calculator's packet comes.
-enum Step : unsigned char {
-    kSendRts, kSendReq, kSendAck, kSendCts, kSendXdp, kSendEot,
-    kWaitAck, kWaitDataAck, kWaitReqAck, kWaitCts, kWaitVar, kWaitXdp, kWaitEot, kWaitCntOrEot,
-    kEnd
+// The pause libticalcs2 needs after a variable received, before the next transfer.
+constexpr std::uint32_t kAfterReceiveMs = 250;
+
+// The codes of SKP, its third data byte, as cmd68k.cc's err_code reads them and error.cc and
+// dbus_pkt.h's rejection codes name them (for 3, dbus_pkt.h's "memory"; error.cc says an
+// application could not be deleted, which a variable sent does not ask).
+constexpr LinkRefusal kRefusals[] = {
+    {0x01, LinkError::refused, "it ended the transfer"},
+    {0x02, LinkError::refused, "it skipped the variable"},
+    {0x03, LinkError::memory, "its memory is full"},
+    {0x04, LinkError::refused, "its version does not take the variable"},
+    {0x07, LinkError::refused, "it refused a FLASH application for another model"},
+    {0x08, LinkError::refused, "it refused a FLASH application whose signature does not match"},
+    {0x1E, LinkError::locked_or_archived, "one of that name is locked or archived"},
+    {0x21, LinkError::locked_or_archived, "one of that name is locked or archived"},
+    {0x24, LinkError::refused, "its version does not take the request"},
+    {0x25, LinkError::name, "it does not take that name"},
 };
-constexpr unsigned char kSendScript[] = {kSendRts, kWaitAck, kWaitCts,
-                                         kSendAck, kSendXdp, kWaitDataAck, kSendEot, kWaitAck, kEnd};
-constexpr unsigned char kFetchScript[] = {kSendReq, kWaitReqAck, kWaitVar, kSendAck, kSendCts, kWaitAck,
-                                          kWaitXdp, kSendAck, kWaitEot, kSendAck, kEnd};
-// The TI-92 lists one entry per XDP, each followed by CNT, and the last by EOT.
-constexpr unsigned char kList92Script[] = {kSendReq, kWaitAck, kWaitVar, kSendAck, kSendCts, kWaitAck,
-                                           kWaitXdp, kSendAck, kWaitCntOrEot, kSendAck, kEnd};
-constexpr std::size_t kList92Loop = 3;
 
+// What the computer waits for; each packet that comes names the next.
+enum Wait : unsigned char {
+    kReadyAck,                              // the acknowledgement of the ready check
+    kRtsAck, kCtsWait, kDataAck, kEotAck,   // sending a variable
+    kReqAck, kVarHeader, kCtsAck, kData, kEnd, kNextOrEnd,  // asking for a list or a variable
+    kPaused                                 // the pause after a receive
+};
 const char* const kAwaited[] = {
-    "an acknowledgement", "an acknowledgement of the data", "an acknowledgement of the request",
-    "leave to send", "the variable's header", "the data", "the end of the transfer",
-    "the next entry or the end"};
+    "the acknowledgement of the ready check", "an acknowledgement", "leave to send", "an acknowledgement of the data",
+    "an acknowledgement", "an acknowledgement of the request", "the variable's header", "an acknowledgement",
+    "the data", "the end of the transfer", "the next entry or the end", "nothing"};
 
-bool IsWait(unsigned char step) { return step >= kWaitAck && step < kEnd; }
-bool Is92(const DbusLink& l) { return l.model == LinkModel::ti92; }
-unsigned char MachineId(const DbusLink& l) { return Is92(l) ? 0x09 : 0x08; }
+LinkMachine& Machine(DbusLink& link) { return link.machine; }
+bool Is92(const DbusLink& link) { return link.machine.model == LinkModel::ti92; }
+unsigned char ToCalculator(const DbusLink& link) { return Is92(link) ? kToTi92 : kToOthers; }
+unsigned char FromCalculator(LinkModel model)
+{
+    return model == LinkModel::ti92 ? kTi92 : model == LinkModel::ti92p || model == LinkModel::v200 ? kTi92Plus : kTi89;
+}
 bool CarriesData(unsigned char cmd)
 {
     return cmd == kVar || cmd == kXdp || cmd == kSkp || cmd == kReq || cmd == kRts;
 }
-
-__attribute__((format(printf, 2, 3))) void Fail(DbusLink& l, const char* format, ...)
+bool KnownCommand(unsigned char cmd)
 {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(l.failure, sizeof l.failure, format, args);
-    va_end(args);
-    l.state = LinkState::failed;
-    l.awaited = nullptr;
+    return CarriesData(cmd) || cmd == kCts || cmd == kAck || cmd == kErr || cmd == kCnt || cmd == kEot;
+}
+
+// Room for `n` more bytes of output (the output all taken is forgotten); fails when none.
+unsigned char* Room(DbusLink& link, std::size_t n)
+{
+    if (link.out_taken == link.out_size)
+        link.out_taken = link.out_size = link.packet_at = 0;
+    if (link.out_size + n <= sizeof link.out)
+        return link.out + link.out_size;
+    LinkFailAhead(Machine(link));
+    return nullptr;
 }
 
 // Puts a packet of command `cmd` after the pending output: `data`, with its sum, when the
-// command carries data, else the 16-bit `length` alone.
-void Put(DbusLink& l, unsigned char cmd, std::span<const unsigned char> data = {})
+// command carries data, else the length 0 alone.
+void Put(DbusLink& link, unsigned char cmd, std::span<const unsigned char> data = {})
 {
-    unsigned char* at = l.out + l.out_size;
-    at[0] = MachineId(l);
+    unsigned char* at = Room(link, 6 + data.size());
+    if (!at)
+        return;
+    at[0] = ToCalculator(link);
     at[1] = cmd;
-    PutLE16(at + 2, CarriesData(cmd) ? data.size() : 0);
-    l.out_size += 4;
+    PutLE16(at + 2, data.size());
+    link.out_size += 4;
     if (!CarriesData(cmd))
         return;
     std::memcpy(at + 4, data.data(), data.size());
     PutLE16(at + 4 + data.size(), DbusChecksum(data));
-    l.out_size += data.size() + 2;
+    link.out_size += data.size() + 2;
 }
 
-// The header of RTS or REQ: the 32-bit size, the type, the name's length and the name.
-void PutHeader(DbusLink& l, unsigned char cmd, std::uint32_t size, unsigned char type,
-               const char* name, bool trailing_zero)
+// The header of RTS, VAR or REQ: the 32-bit size, the type, the name's length and the name.
+void PutHeader(DbusLink& link, unsigned char cmd, std::uint32_t size, unsigned char type, const char* name,
+               bool trailing_zero)
 {
     unsigned char h[6 + 17 + 1];
     const std::size_t n = std::strlen(name);
@@ -85,242 +106,267 @@ void PutHeader(DbusLink& l, unsigned char cmd, std::uint32_t size, unsigned char
     h[5] = static_cast<unsigned char>(n);
     std::memcpy(h + 6, name, n);
     h[6 + n] = 0;
-    Put(l, cmd, {h, 6 + n + trailing_zero});
+    Put(link, cmd, {h, 6 + n + trailing_zero});
 }
 
-const Variable& Current(const DbusLink& l) { return l.variables[l.current]; }
-
-// folder\name, or the name alone without a folder.
-void FullName(char (&out)[18], const char* folder, const char* name)
+// XDP with four zero bytes, then the current variable as stored: built in place.
+void PutData(DbusLink& link)
 {
-    std::snprintf(out, sizeof out, *folder ? "%.8s\\%.8s" : "%.0s%.8s", folder, name);
+    const Variable& v = LinkCurrent(Machine(link));
+    const std::size_t n = 4 + 2 + v.data.size();
+    unsigned char* at = Room(link, n + 6);
+    if (!at)
+        return;
+    at[0] = ToCalculator(link);
+    at[1] = kXdp;
+    PutLE16(at + 2, n);
+    std::memset(at + 4, 0, 4);
+    PutBE16(at + 8, v.data.size());
+    std::memcpy(at + 10, v.data.data(), v.data.size());
+    PutLE16(at + 4 + n, DbusChecksum({at + 4, n}));
+    link.out_size += n + 6;
 }
 
-void RunSends(DbusLink& l, std::uint64_t now);
-
-// Moves to the next variable to send or folder to list, or ends.
-void NextItem(DbusLink& l, std::uint64_t now)
+// The variables' bytes in out[from, to): those of the XDP packets after their four zero bytes,
+// but the sum.
+std::uint64_t DataBytes(DbusLink& link, std::size_t from, std::size_t to)
 {
-    if (l.operation == kSendOp) {
-        while (++l.current < l.variables.size() && Current(l).type == kFolderType) {}
-        if (l.current < l.variables.size()) {
-            l.step = 0;
-            return RunSends(l, now);
-        }
-    } else if (l.operation == kListOp && !Is92(l)) {
-        // The first listing gave the folders; each is then listed in turn.
-        for (; l.folder_cursor < l.entry_count; ++l.folder_cursor) {
-            const LinkEntry& e = l.entries[l.folder_cursor];
-            if (e.type != kFolderType || e.folder[0])
-                continue;
-            std::snprintf(l.request, sizeof l.request, "%s", e.name);
-            l.request_type = kLocalFolder;
-            ++l.folder_cursor;
-            l.step = 0;
-            return RunSends(l, now);
-        }
+    std::uint64_t n = 0;
+    while (link.packet_at < to) {
+        const unsigned char* p = link.out + link.packet_at;
+        const std::size_t size = 4 + (CarriesData(p[1]) ? GetLE16(p + 2) + 2 : 0);
+        const std::size_t data = std::max(link.packet_at + 8, from), end = std::min(link.packet_at + size - 2, to);
+        n += p[1] == kXdp && end > data ? end - data : 0;
+        if (link.packet_at + size > to)
+            break;
+        link.packet_at += size;
     }
-    l.state = LinkState::done;
-    l.awaited = nullptr;
+    return n;
 }
 
-void RunSends(DbusLink& l, std::uint64_t now)
+void Await(DbusLink& link, Wait wait) { link.wait = wait; }
+
+// The ready check, with the machine ID of the model told.
+void AskReady(DbusLink& link)
 {
-    for (;; ++l.step) {
-        const unsigned char step = l.script[l.step];
-        if (IsWait(step)) {
-            l.awaited = kAwaited[step - kWaitAck];
-            l.deadline = now + kLinkTimeoutMs;
-            return;
-        }
-        switch (step) {
-        case kSendRts: {
-            const Variable& v = Current(l);
-            char name[18];
-            FullName(name, v.folder, v.name);
-            // The TI-92 has no archive: its variables go as they are.
-            const unsigned char type = Is92(l) ? v.type
-                                     : v.attribute == 1 ? kLockedType
-                                     : v.attribute == 2 || v.attribute == kArchived ? kArchivedType
-                                                                                    : v.type;
-            PutHeader(l, Is92(l) ? kVar : kRts, v.data.size() + 2, type, name, !Is92(l));
-            break;
-        }
-        case kSendReq:
-            if (l.request_type == kLocalFolder)  // the folder's name where the size's top byte says so
-                PutHeader(l, kReq, std::uint32_t{kLocalFolder} << 24, kRequestList89, l.request, false);
-            else if (l.operation == kListOp)
-                PutHeader(l, kReq, Is92(l) ? 0 : std::uint32_t{kFolderType} << 24,
-                          Is92(l) ? kRequestList92 : kRequestList89, "", false);
-            else
-                PutHeader(l, kReq, 0, l.request_type, l.request, false);
-            break;
-        case kSendAck: Put(l, kAck); break;
-        case kSendCts: Put(l, kCts); break;
-        case kSendEot: Put(l, kEot); break;
-        case kSendXdp: {
-            const Variable& v = Current(l);
-            unsigned char* const at = l.out + l.out_size;
-            // Four zero bytes, the big-endian size, the data: built in place, then framed.
-            unsigned char* const data = at + 4;
-            std::memset(data, 0, 4);
-            PutBE16(data + 4, v.data.size());
-            std::memcpy(data + 6, v.data.data(), v.data.size());
-            const std::size_t n = v.data.size() + 6;
-            at[0] = MachineId(l);
-            at[1] = kXdp;
-            PutLE16(at + 2, n);
-            PutLE16(data + n, DbusChecksum({data, n}));
-            l.out_size += n + 6;
-            break;
-        }
-        default:
-            return NextItem(l, now);
-        }
+    Put(link, kRdy);
+    Await(link, kReadyAck);
+}
+
+// Asks leave to send the current variable: the TI-92 has no archive, its variables go as they are.
+void SendHeader(DbusLink& link)
+{
+    const Variable& v = LinkCurrent(Machine(link));
+    char name[18];
+    LinkWhat(Machine(link), name);
+    const unsigned char type = Is92(link) ? v.type
+                             : v.attribute == kLockedAttribute ? kLockedType
+                             : v.attribute == kProtectedAttribute || v.attribute == kArchived ? kArchivedType
+                                                                                               : v.type;
+    PutHeader(link, Is92(link) ? kVar : kRts, v.data.size() + 2, type, name, !Is92(link));
+    Await(link, kRtsAck);
+}
+
+// Asks for the variable, the list of folders (every entry on the TI-92) or one folder's list.
+void SendRequest(DbusLink& link)
+{
+    if (link.listing_folder)  // the folder's name, where the size's top byte says so
+        PutHeader(link, kReq, std::uint32_t{kLocalFolder} << 24, kRequestList89, link.request, false);
+    else if (Machine(link).operation == LinkOperation::list)
+        PutHeader(link, kReq, Is92(link) ? 0 : std::uint32_t{kFolderType} << 24, Is92(link) ? kRequestList92 : kRequestList89, "", false);
+    else
+        PutHeader(link, kReq, 0, Machine(link).request_type, link.request, false);
+    Await(link, kReqAck);
+}
+
+void Done(DbusLink& link) { Machine(link).state = LinkState::done; }
+
+// After the list of folders, each folder's own list in turn; then the end.
+void NextFolder(DbusLink& link)
+{
+    for (; link.folder_cursor < Machine(link).entry_count; ++link.folder_cursor) {
+        const LinkEntry& e = Machine(link).entries[link.folder_cursor];
+        if (e.type != kFolderType || e.folder[0])
+            continue;
+        std::snprintf(link.request, sizeof link.request, "%s", e.name);
+        link.listing_folder = true;
+        ++link.folder_cursor;
+        return SendRequest(link);
     }
+    Done(link);
 }
 
-// Adds a listing entry, its name the first 8 bytes at `at`, to the list.
-void AddEntry(DbusLink& l, const unsigned char* at, const char* folder, std::uint32_t size)
+// The model whose calculators answer with machine ID `id`, kept as told where the ID does not
+// tell it apart; false, failing, for another family.
+bool Found(DbusLink& link, unsigned char id, LinkModel told)
 {
-    if (l.entry_count == l.entries.size())
-        return Fail(l, "the calculator lists more variables than room for them");
-    LinkEntry& e = l.entries[l.entry_count];
-    std::memcpy(e.name, at, 8);
-    e.name[8] = '\0';
-    std::snprintf(e.folder, sizeof e.folder, "%s", folder);
-    e.type = at[8];
-    e.attribute = at[9];
-    e.size = size;
-    // The calculator's own statistics variables stay out of the list.
-    const bool own = !std::strcmp(folder, "main") && (!std::strcmp(e.name, "regcoef") || !std::strcmp(e.name, "regeq"));
-    l.entry_count += !own;
+    LinkMachine& m = Machine(link);
+    if (id != kTi89 && id != kTi92Plus && id != kTi92) {
+        LinkFail(m, LinkError::model, "a calculator of another family answered (its machine ID 0x%02X)", id);
+        return false;
+    }
+    m.model = id == kTi92 ? LinkModel::ti92
+            : id == kTi92Plus ? (told == LinkModel::v200 ? LinkModel::v200 : LinkModel::ti92p)
+            : told == LinkModel::ti89t ? LinkModel::ti89t : LinkModel::ti89;
+    m.found = true;
+    m.answer_within = kLinkTimeoutMs;
+    return true;
+}
+
+// Adds the entries of a listing's XDP data (n bytes).
+void TakeList(DbusLink& link, const unsigned char* data, std::size_t n)
+{
+    LinkMachine& m = Machine(link);
+    LinkEntry e = {};
+    if (Is92(link)) {  // one entry, each folder before its variables
+        if (n < 18)
+            return LinkFail(m, LinkError::unexpected, "the calculator sent a list entry too short to hold one");
+        std::memcpy(e.name, data + 4, 8);
+        e.type = data[12];
+        e.attribute = data[13];
+        e.size = GetLE32(data + 14);
+        std::size_t last_folder = m.entry_count;
+        while (last_folder > 0 && m.entries[last_folder - 1].type != kFolderType)
+            --last_folder;
+        if (e.type != kFolderType && last_folder > 0)
+            std::memcpy(e.folder, m.entries[last_folder - 1].name, sizeof e.folder);
+        return LinkAddEntry(m, e);
+    }
+    // 14-byte entries (22 on the Voyage 200, which the machine ID does not tell from the TI-92
+    // Plus); a folder's own list opens with an entry for the folder.
+    const std::size_t size = m.model == LinkModel::v200 ? 22 : 14;
+    if (n < 4 || (n - 4) % size)
+        return LinkFail(m, LinkError::model, "the calculator's list does not fit a %s's entries: is it a %s?",
+                        size == 22 ? "Voyage 200" : "TI-92 Plus or TI-89", size == 22 ? "TI-92 Plus" : "Voyage 200");
+    for (std::size_t j = link.listing_folder ? 4 + size : 4; j < n && m.state == LinkState::running; j += size) {
+        if (!link.listing_folder && data[j + 8] != kFolderType)
+            continue;
+        std::memcpy(e.name, data + j, 8);
+        std::snprintf(e.folder, sizeof e.folder, "%.8s", link.listing_folder ? link.request : "");
+        e.type = data[j + 8];
+        e.attribute = data[j + 9];
+        e.size = data[j + 10] | data[j + 11] << 8 | data[j + 12] << 16;
+        LinkAddEntry(m, e);
+    }
 }
 
 // Takes an XDP's data: a listing's entries or the variable received.
-void TakeXdp(DbusLink& l, const unsigned char* data, std::size_t n)
+void TakeData(DbusLink& link, const unsigned char* data, std::size_t n)
 {
-    if (n < 4)
-        return Fail(l, "the calculator sent a data packet too short to hold anything");
-    if (l.operation == kReceiveOp) {
-        if (n - 4 != l.total || n < 6 || GetBE16(data + 4) != n - 6)
-            return Fail(l, "the calculator sent %s with a size that disagrees with its header", l.request);
-        l.received_size = n - 4;
-        std::memcpy(l.received, data + 4, n - 4);
-        l.acknowledged = n - 4;
-        return;
-    }
-    if (Is92(l)) {
-        if (n < 18)
-            return Fail(l, "the calculator sent a data packet too short to hold anything");
-        const bool is_folder = data[12] == kFolderType;
-        // The TI-92 names each folder in an entry of its own, before its variables.
-        std::size_t last_folder = l.entry_count;
-        while (last_folder > 0 && l.entries[last_folder - 1].type != kFolderType)
-            --last_folder;
-        const char* in = is_folder || last_folder == 0 ? "" : l.entries[last_folder - 1].name;
-        return AddEntry(l, data + 4, in, GetLE32(data + 14));
-    }
-    // TI-89 family: 14-byte entries (22 on the Voyage 200); a folder's own listing opens with
-    // an entry for the folder.
-    const std::size_t size = l.model == LinkModel::v200 ? 22 : 14;
-    const bool root = l.request_type != kLocalFolder;
-    for (std::size_t j = root ? 4 : 4 + size; j + 14 <= n && l.state == LinkState::running; j += size) {
-        if (root && data[j + 8] != kFolderType)
-            continue;
-        const std::uint32_t s = data[j + 10] | data[j + 11] << 8 | data[j + 12] << 16;
-        AddEntry(l, data + j, root ? "" : l.request, s);
-    }
+    LinkMachine& m = Machine(link);
+    if (m.operation == LinkOperation::list)
+        return TakeList(link, data, n);
+    if (n != 4 + m.total || GetBE16(data + 4) != n - 6)
+        return LinkFail(m, LinkError::unexpected, "the calculator sent %s with a size that disagrees with its header", link.request);
+    link.received_size = n - 4;
+    std::memcpy(link.received, data + 4, n - 4);
+    m.acknowledged = n - 4;
 }
 
 // Reacts to the calculator's packet of command `cmd` with `data` (n bytes; for a packet
-// without data, n is its length field) while at a wait step.
-void TakePacket(DbusLink& l, unsigned char cmd, const unsigned char* data, std::size_t n, std::uint64_t now)
+// without data, n is its length field).
+void TakePacket(DbusLink& link, unsigned char cmd, const unsigned char* data, std::size_t n, std::uint64_t now)
 {
-    const unsigned char step = l.script[l.step];
-    char name[18];
-    if (l.operation == kSendOp)
-        FullName(name, Current(l).folder, Current(l).name);
-    else
-        std::snprintf(name, sizeof name, "%s", l.request);
-    const bool fetching = l.operation == kReceiveOp && (step == kWaitReqAck || step == kWaitVar);
+    LinkMachine& m = Machine(link);
+    char what[18];
+    std::snprintf(what, sizeof what, "%s", link.request);
+    if (m.operation == LinkOperation::send && link.wait != kReadyAck)
+        LinkWhat(m, what);
+    const bool fetching = m.operation == LinkOperation::receive && (link.wait == kReqAck || link.wait == kVarHeader);
     if (cmd == kErr)
-        return Fail(l, "the calculator reports that a packet arrived damaged");
-    if (cmd == kSkp || (fetching && (cmd == kEot || (cmd == kAck && n != 0)))) {
-        if (fetching)
-            return Fail(l, "the calculator has no variable %s", name);
-        if (Is92(l) || n < 3)
-            return Fail(l, "the calculator refused %s", name);
-        switch (data[2]) {
-        case 0x1E: return Fail(l, "the calculator refused %s: one of that name is locked or archived", name);
-        case 0x25: return Fail(l, "the calculator refused %s: it does not take that name", name);
-        default: return Fail(l, "the calculator refused %s (its code 0x%02X)", name, data[2]);
+        return LinkFail(m, LinkError::damaged, "the calculator reports that a packet arrived damaged");
+    // A variable asked for that the calculator lacks: SKP, EOT, or ACK with a status word.
+    if (fetching && (cmd == kSkp || cmd == kEot || (cmd == kAck && n != 0)))
+        return LinkFail(m, LinkError::missing, "the calculator has no variable %s", what);
+    if (cmd == kSkp && (Is92(link) || n < 3))  // the TI-92 says no more
+        return LinkFail(m, LinkError::refused, "the calculator refused %s", m.operation == LinkOperation::list ? "to list its variables" : what);
+    if (cmd == kSkp)
+        return LinkRefuse(m, kRefusals, data[2], 2);
+    const bool ack = cmd == kAck && n == 0;
+    switch (link.wait) {
+    case kReadyAck:
+        if (cmd != kAck)
+            break;
+        if (n >> 8 & 1)  // the status word's "not ready" bit
+            return LinkFail(m, LinkError::busy, "the calculator is busy (is it at its home screen?)");
+        return m.operation == LinkOperation::send ? SendHeader(link) : SendRequest(link);
+    case kRtsAck:
+        if (ack)
+            return Await(link, kCtsWait);
+        break;
+    case kCtsWait:
+        if (cmd != kCts)
+            break;
+        Put(link, kAck);
+        PutData(link);
+        return Await(link, kDataAck);
+    case kDataAck:  // its length field may hold a status word
+        if (cmd != kAck)
+            break;
+        m.acknowledged += LinkCurrent(m).data.size() + 2;
+        Put(link, kEot);
+        return Await(link, kEotAck);
+    case kEotAck:
+        if (!ack)
+            break;
+        return LinkNextVariable(m, m.current + 1) ? SendHeader(link) : Done(link);
+    case kReqAck:
+        if (ack)
+            return Await(link, kVarHeader);
+        break;
+    case kVarHeader:
+        if (cmd != kVar || n < 6 || 6u + data[5] > n)
+            break;
+        if (m.operation == LinkOperation::receive) {
+            m.total = GetLE32(data);
+            link.received_type = data[4];
+            if (m.total < 2 || m.total > 65535 - 4)
+                return LinkFail(m, LinkError::unexpected, "the calculator announced %s with a size no variable has", what);
         }
-    }
-    bool expected = false;
-    switch (step) {
-    case kWaitAck:
-    case kWaitReqAck: expected = cmd == kAck && n == 0; break;
-    case kWaitDataAck:
-        expected = cmd == kAck && n == 0;
-        l.acknowledged += expected ? Current(l).data.size() + 2 : 0;
+        Put(link, kAck);
+        Put(link, kCts);
+        return Await(link, kCtsAck);
+    case kCtsAck:
+        if (ack)
+            return Await(link, kData);
         break;
-    case kWaitCts: expected = cmd == kCts; break;
-    case kWaitVar:
-        expected = cmd == kVar && n >= 6 && 6u + data[5] <= n;
-        if (expected && l.operation == kReceiveOp) {
-            l.total = GetLE32(data);
-            l.received_type = data[4];
-            if (l.total < 2 || l.total > 65535 - 4)
-                return Fail(l, "the calculator announced %s with a size no variable has", name);
-        }
-        break;
-    case kWaitXdp:
-        expected = cmd == kXdp;
-        if (expected)
-            TakeXdp(l, data, n);
-        break;
-    case kWaitEot: expected = cmd == kEot; break;
-    case kWaitCntOrEot:
+    case kData:
+        if (cmd != kXdp)
+            break;
+        TakeData(link, data, n);
+        Put(link, kAck);
+        return Await(link, m.operation == LinkOperation::list && Is92(link) ? kNextOrEnd : kEnd);
+    case kNextOrEnd:
         if (cmd == kCnt) {
-            l.step = kList92Loop;
-            return RunSends(l, now);
+            Put(link, kAck);
+            Put(link, kCts);
+            return Await(link, kCtsAck);
         }
-        expected = cmd == kEot;
-        break;
+        [[fallthrough]];
+    case kEnd:
+        if (cmd != kEot)
+            break;
+        Put(link, kAck);
+        if (m.operation != LinkOperation::receive)
+            return Is92(link) ? Done(link) : NextFolder(link);
+        LinkPause(m, kAfterReceiveMs, true, now);
+        return Await(link, kPaused);
     }
-    if (!expected)
-        return Fail(l, "the calculator sent an unexpected packet (command 0x%02X) while this computer waited for %s",
-                    cmd, l.awaited);
-    if (l.state != LinkState::running)
-        return;
-    ++l.step;
-    RunSends(l, now);
+    LinkFail(m, LinkError::unexpected,
+             "the calculator sent an unexpected packet (command 0x%02X) while this computer waited for %s", cmd,
+             kAwaited[link.wait]);
 }
 
-bool KnownCommand(unsigned char cmd)
+void Start(DbusLink& link, LinkModel model, LinkOperation operation, std::uint64_t now)
 {
-    return CarriesData(cmd) || cmd == kCts || cmd == kAck || cmd == kErr || cmd == kCnt || cmd == kEot;
-}
-
-void Start(DbusLink& l, LinkModel model, unsigned char operation, const unsigned char* script)
-{
-    l.model = model;
-    l.operation = operation;
-    l.state = LinkState::running;
-    l.awaited = nullptr;
-    l.acknowledged = l.total = 0;
-    l.failure[0] = '\0';
-    l.script = script;
-    l.step = 0;
-    l.variables = {};
-    l.current = 0;
-    l.entries = {};
-    l.entry_count = l.folder_cursor = 0;
-    l.request[0] = '\0';
-    l.request_type = 0;
-    l.in_size = l.out_size = l.received_size = 0;
-    l.received_type = 0;
+    LinkBegin(link.machine, model, operation, now);
+    link.machine.answer_within = kDbusReadyWaitMs;
+    link.asked_again = link.listing_folder = false;
+    link.folder_cursor = 0;
+    link.request[0] = '\0';
+    link.in_size = link.out_size = link.out_taken = link.packet_at = link.received_size = 0;
+    link.received_type = 0;
+    AskReady(link);
 }
 
 } // namespace
@@ -333,95 +379,104 @@ std::uint16_t DbusChecksum(std::span<const unsigned char> data)
     return sum & 0xFFFF;
 }
 
-void DbusStartSend(DbusLink& l, LinkModel model, std::span<const Variable> variables, std::uint64_t now)
+void DbusStartSend(DbusLink& link, LinkModel model, std::span<const Variable> variables, std::uint64_t now)
 {
-    Start(l, model, kSendOp, kSendScript);
-    l.variables = variables;
+    Start(link, model, LinkOperation::send, now);
+    LinkMachine& m = link.machine;
+    m.variables = variables;
     for (const Variable& v : variables)
-        l.total += v.type == kFolderType ? 0 : v.data.size() + 2;
-    l.current = 0;
-    while (l.current < variables.size() && variables[l.current].type == kFolderType)
-        ++l.current;
-    if (l.current == variables.size()) {
-        l.state = LinkState::done;
-        return;
+        m.total += v.type == kFolderType ? 0 : v.data.size() + 2;
+    if (!LinkNextVariable(m, 0)) {
+        link.out_size = 0;
+        Done(link);
     }
-    RunSends(l, now);
 }
 
-void DbusStartList(DbusLink& l, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now)
+void DbusStartList(DbusLink& link, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now)
 {
-    Start(l, model, kListOp, model == LinkModel::ti92 ? kList92Script : kFetchScript);
-    l.entries = entries;
-    RunSends(l, now);
+    Start(link, model, LinkOperation::list, now);
+    link.machine.entries = entries;
 }
 
-void DbusStartReceive(DbusLink& l, LinkModel model, const char* folder, const char* name,
-                      unsigned char type, std::uint64_t now)
+void DbusStartReceive(DbusLink& link, LinkModel model, const char* folder, const char* name, unsigned char type,
+                      std::uint64_t now)
 {
-    Start(l, model, kReceiveOp, kFetchScript);
-    FullName(l.request, folder, name);
-    l.request_type = type;
-    RunSends(l, now);
+    Start(link, model, LinkOperation::receive, now);
+    LinkMachine& m = link.machine;
+    std::snprintf(m.folder, sizeof m.folder, "%s", folder);
+    std::snprintf(m.name, sizeof m.name, "%s", name);
+    LinkWhat(m, link.request);
+    m.request_type = type;
 }
 
-std::span<const unsigned char> DbusTakeOutput(DbusLink& l, std::uint64_t now)
+std::span<const unsigned char> DbusTakeOutput(DbusLink& link)
 {
-    const std::size_t n = l.out_size;
-    l.out_size = 0;
-    if (n && l.state == LinkState::running)
-        l.deadline = now + kLinkTimeoutMs;
-    return {l.out, n};
+    const std::size_t at = link.out_taken, n = std::min(kDbusPiece, link.out_size - at);
+    link.out_taken += n;
+    if (n)
+        LinkTaken(link.machine, DataBytes(link, at, at + n));
+    return {link.out + at, n};
 }
 
-void DbusFeed(DbusLink& l, std::span<const unsigned char> bytes, std::uint64_t now)
+void DbusWritten(DbusLink& link, std::uint64_t now)
 {
+    LinkWrittenAt(link.machine, now, link.out_taken < link.out_size);
+}
+
+void DbusFeed(DbusLink& link, std::span<const unsigned char> bytes, std::uint64_t now)
+{
+    LinkMachine& m = link.machine;
+    if (LinkPauseOver(m, now))
+        Done(link);
     std::size_t i = 0;
-    while (l.state == LinkState::running) {
-        if (l.in_size >= 2 && !KnownCommand(l.in[1]))
-            return Fail(l, "the calculator sent an unknown packet (command 0x%02X)", l.in[1]);
+    while (m.state == LinkState::running && !LinkSpokeInPause(m, i < bytes.size())) {
+        if (link.in_size >= 2 && !KnownCommand(link.in[1]))
+            return LinkFail(m, LinkError::unexpected, "the calculator sent an unknown packet (command 0x%02X)", link.in[1]);
         std::size_t need = 4;
-        if (l.in_size >= 4 && CarriesData(l.in[1]))
-            need += GetLE16(l.in + 2) + 2;
-        if (l.in_size < need) {
+        if (link.in_size >= 4 && CarriesData(link.in[1]))
+            need += GetLE16(link.in + 2) + 2;
+        if (link.in_size < need) {
             if (i == bytes.size())
                 break;
-            const std::size_t take = std::min(need - l.in_size, bytes.size() - i);
-            std::memcpy(l.in + l.in_size, bytes.data() + i, take);
-            l.in_size += take;
+            const std::size_t take = std::min(need - link.in_size, bytes.size() - i);
+            std::memcpy(link.in + link.in_size, bytes.data() + i, take);
+            link.in_size += take;
             i += take;
-            l.deadline = now + kLinkTimeoutMs;
+            LinkHeard(m, now);
             continue;
         }
-        l.in_size = 0;
-        if (need == 4) {
-            TakePacket(l, l.in[1], nullptr, GetLE16(l.in + 2), now);
-            continue;
+        link.in_size = 0;
+        // Every packet comes from the calculator the ready check found.
+        if (link.wait == kReadyAck ? !Found(link, link.in[0], m.model) : link.in[0] != FromCalculator(m.model)) {
+            if (m.state == LinkState::running)
+                LinkFail(m, LinkError::unexpected, "a packet came from machine ID 0x%02X, not from the calculator (0x%02X)",
+                         link.in[0], FromCalculator(m.model));
+            return;
         }
         const std::size_t n = need - 6;
-        if (GetLE16(l.in + 4 + n) != DbusChecksum({l.in + 4, n}))
-            return Fail(l, "the calculator sent a packet whose checksum does not match");
-        TakePacket(l, l.in[1], l.in + 4, n, now);
+        if (need > 4 && GetLE16(link.in + 4 + n) != DbusChecksum({link.in + 4, n}))
+            return LinkFail(m, LinkError::damaged, "the calculator sent a packet whose checksum does not match");
+        TakePacket(link, link.in[1], link.in + 4, need > 4 ? n : GetLE16(link.in + 2), now);
     }
-    if (l.state == LinkState::running && now >= l.deadline)
-        Fail(l, kSilentLine, static_cast<unsigned>(kLinkTimeoutMs / 1000));
+    if (!LinkSilent(m, now))
+        return;
+    if (link.wait != kReadyAck || link.asked_again)
+        return LinkFailSilent(m);
+    // Silent at the first ready check: a TI-92 answers only its own machine ID, the others
+    // perhaps only theirs.
+    link.asked_again = true;
+    m.model = Is92(link) ? LinkModel::ti89 : LinkModel::ti92;
+    m.answer_within = kLinkTimeoutMs;
+    AskReady(link);
 }
 
-void DbusDeviceGone(DbusLink& l)
-{
-    if (l.state == LinkState::running)
-        Fail(l, "%s", kGoneLine);
-}
-
-Variable DbusReceived(const DbusLink& l)
+Variable DbusReceived(const DbusLink& link)
 {
     Variable v = {};
-    const char* slash = std::strchr(l.request, '\\');
-    if (slash)
-        std::snprintf(v.folder, sizeof v.folder, "%.*s", static_cast<int>(slash - l.request), l.request);
-    std::snprintf(v.name, sizeof v.name, "%.8s", slash ? slash + 1 : l.request);
-    v.type = l.received_type;
-    if (l.received_size >= 2)
-        v.data = {l.received + 2, l.received_size - 2};
+    std::memcpy(v.folder, link.machine.folder, sizeof v.folder);
+    std::memcpy(v.name, link.machine.name, sizeof v.name);
+    v.type = link.received_type;
+    if (link.received_size >= 2)
+        v.data = {link.received + 2, link.received_size - 2};
     return v;
 }

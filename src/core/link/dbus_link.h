@@ -1,18 +1,19 @@
 #pragma once
 
 // The family's classic link protocol, as the TI-GRAPH LINK USB cable (SilverLink) carries it,
-// as a state machine over byte buffers: the caller feeds in what the calculator sent and the
-// time, takes what to send next, and reads what is awaited, the progress and, at the end,
-// success or one line saying why not.
+// as a state machine over byte buffers: the front end takes what to send, says when each write
+// completed, and feeds in what the calculator sent, with the time.
 //
 // A packet is a machine ID, a command, a 16-bit little-endian length and, for the commands that
-// carry data, the data and their 16-bit little-endian sum. The computer sends a variable as
-// RTS (VAR to the TI-92); the calculator answers ACK and CTS (or SKP, refusing it); the computer sends ACK, then
-// XDP holding four zero bytes and the variable's data; the calculator answers ACK; EOT and ACK
-// close it.
+// carry data, the data and their 16-bit little-endian sum. Every transfer opens with the ready
+// check (RDY), whose acknowledgement's machine ID says which calculator answers: 0x98 a TI-89
+// or TI-89 Titanium, 0x88 a TI-92 Plus or Voyage 200, 0x89 a TI-92 (which answers only a packet
+// addressed to it, 0x09; the others take 0x08). The computer sends a variable as RTS (VAR to
+// the TI-92); the calculator answers ACK and CTS (or SKP, refusing it); the computer sends ACK,
+// then XDP holding four zero bytes and the variable as stored; the calculator answers ACK,
+// whose length field may carry a status word; EOT and ACK close it.
 
-#include "core/link/link_types.h"
-#include "core/var_file.h"
+#include "core/link/link_machine.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,31 +21,22 @@
 
 // The largest packet either side sends: header, 65,535 data bytes and the sum.
 inline constexpr std::size_t kDbusMaxPacket = 4 + 65535 + 2;
+// The most bytes one write takes, so that the progress moves within a large variable.
+inline constexpr std::size_t kDbusPiece = 1024;
+// How long the first ready check waits before asking again with the other machine ID: the
+// cable's own default time-out (libticables2), after which TiLP's probe asks the TI-92.
+inline constexpr std::uint32_t kDbusReadyWaitMs = 1500;
 
-// What the machine waits for (a short lowercase phrase), or null when it waits for nothing.
 struct DbusLink {
-    LinkModel model;
-    unsigned char operation;  // send, list or receive
-    LinkState state;
-    const char* awaited;
-    std::uint64_t acknowledged;  // of the data bytes that the calculator has confirmed
-    std::uint64_t total;         // of the data bytes to transfer, when known
-    char failure[128];           // the line saying why, when state is failed
-
-    // Internals.
-    const unsigned char* script;
-    std::size_t step;
-    std::span<const Variable> variables;
-    std::size_t current;
-    std::span<LinkEntry> entries;
-    std::size_t entry_count;
-    std::size_t folder_cursor;
-    char request[18];
-    unsigned char request_type;
-    std::uint64_t deadline;
+    LinkMachine machine;
+    unsigned char wait;         // the packet awaited (a step of dbus_link.cpp)
+    bool asked_again;           // the ready check went with the other machine ID
+    bool listing_folder;        // the list asked for is one folder's, named in `request`
+    std::size_t folder_cursor;  // the next folder entry to list
+    char request[18];           // folder\name asked for, or the folder listed
     std::size_t in_size;
-    std::size_t out_size;
-    std::size_t out_taken;
+    std::size_t out_size, out_taken;
+    std::size_t packet_at;      // the packet of `out` the next write begins in, for the progress
     std::size_t received_size;
     unsigned char received_type;
     unsigned char in[kDbusMaxPacket];
@@ -60,23 +52,21 @@ void DbusStartSend(DbusLink& link, LinkModel model, std::span<const Variable> va
 // variables; those past its room are dropped and the list ends failed).
 void DbusStartList(DbusLink& link, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now);
 
-// Starts receiving variable `name` of `type` from `folder`.
+// Starts receiving variable `name` of `type` (as listed) from `folder`.
 void DbusStartReceive(DbusLink& link, LinkModel model, const char* folder, const char* name,
                       unsigned char type, std::uint64_t now);
 
-// The bytes to send now (empty when none); taking them starts the calculator's time to answer.
-// When the transfer has ended, they may still hold the last acknowledgement: send it too.
-std::span<const unsigned char> DbusTakeOutput(DbusLink& link, std::uint64_t now);
+// The bytes to write now, at most kDbusPiece (empty when none). When the transfer has ended,
+// they may still hold the last acknowledgement: send it too.
+std::span<const unsigned char> DbusTakeOutput(DbusLink& link);
+
+// The write last taken completed at `now`.
+void DbusWritten(DbusLink& link, std::uint64_t now);
 
 // Takes `bytes` that the calculator sent at time `now` (milliseconds, any origin), or none,
-// and moves on; past the deadline with the awaited packet incomplete, the transfer fails.
+// and moves on; past the calculator's time with the awaited packet incomplete, the transfer
+// fails.
 void DbusFeed(DbusLink& link, std::span<const unsigned char> bytes, std::uint64_t now);
-
-// Ends the transfer as failed because the cable or calculator is no longer there.
-void DbusDeviceGone(DbusLink& link);
-
-// The number of entries a finished list holds.
-inline std::size_t DbusListCount(const DbusLink& link) { return link.entry_count; }
 
 // The received variable (its folder and name as requested), valid while `link` lives.
 Variable DbusReceived(const DbusLink& link);

@@ -1,96 +1,99 @@
 #include "core/link/dusb_link.h"
 
+#include "core/bytes.h"
+
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <utility>
 
 namespace {
 
-// Raw packet types.
-constexpr unsigned char kBufSizeRequest = 1, kBufSizeAlloc = 2, kVirtData = 3, kVirtDataLast = 4,
-                        kRawAck = 5;
 // Virtual packet types.
 constexpr std::uint16_t kPing = 0x0001, kDirRequest = 0x0009, kVarHeader = 0x000A, kRts = 0x000B,
-                        kVarRequest = 0x000C, kVarContent = 0x000D, kModeSet = 0x0012,
-                        kDataAck = 0xAA00, kDelayAck = 0xBB00, kEotPacket = 0xDD00, kError = 0xEE00;
+                        kVarRequest = 0x000C, kVarContent = 0x000D, kModeSet = 0x0012, kDataAck = 0xAA00,
+                        kDelayAck = 0xBB00, kEotPacket = 0xDD00, kError = 0xEE00;
 // Attributes.
 constexpr std::uint16_t kAttrSize = 0x01, kAttrType = 0x02, kAttrArchived = 0x03, kAttrAppVar = 0x05,
                         kAttrVersion = 0x08, kAttrType2 = 0x11, kAttrLocked = 0x41, kAttrUnknown42 = 0x42;
-constexpr unsigned char kFolderType = 0x1F;
+// The type attribute's value: this family's mark, then the variable's type.
+constexpr std::uint32_t kTypeMark = 0xF00C0000;
+// The mode set by the ping: normal (3), its version 1, and a time-out of 2,000 (libticalcs2's
+// DUSB_MODE_NORMAL).
+constexpr std::uint16_t kNormalMode[] = {3, 1, 0, 0, 2000};
+// The smallest buffer asked for an odd-size variable's data (TI Connect's 0x3A).
+constexpr std::uint32_t kSmallestBuffer = 0x3A;
+// The pause libticalcs2 needs after a variable's EOT before the next variable.
+constexpr std::uint32_t kBetweenVariablesMs = 50;
 
-enum Operation : unsigned char { kSendOp, kListOp, kReceiveOp };
-
-enum Step : unsigned char {
-    kAskBuffer, kAskSmallBuffer, kSendPing, kSendRts, kSendContent, kSendEot, kSendDirRequest,
-    kSendVarRequest,
-    kWaitBuffer, kWaitMode, kWaitDataAck, kWaitContentAck, kWaitHeaders, kWaitHeader, kWaitContent,
-    kNextVariable, kEnd
+// The error codes of libticalcs2's dusb_cmd.cc, each as its error.cc says (0x0034 is the usual
+// one: not at the home screen).
+constexpr LinkRefusal kRefusals[] = {
+    {0x0004, LinkError::name, "it does not take that name"},
+    {0x0006, LinkError::archived, "one of that name is archived"},
+    {0x0008, LinkError::damaged, "a packet arrived damaged"},
+    {0x0009, LinkError::refused, "it is in its boot mode"},
+    {0x000C, LinkError::memory, "its memory is full"},
+    {0x000D, LinkError::name, "it does not take that name"},
+    {0x000E, LinkError::name, "it does not take that name"},
+    {0x0011, LinkError::busy, "it is busy"},
+    {0x0012, LinkError::locked, "one of that name is locked"},
+    {0x001B, LinkError::too_large, "the variable is too large"},
+    {0x001C, LinkError::refused, "the mode asked for is too small"},
+    {0x001D, LinkError::refused, "the mode asked for is too large"},
+    {0x0021, LinkError::refused, "a parameter has the wrong size"},
+    {0x0022, LinkError::refused, "a parameter's ID is not one it knows"},
+    {0x0023, LinkError::refused, "a parameter is read-only"},
+    {0x0027, LinkError::refused, "it does not take that change"},
+    {0x0029, LinkError::refused, "it is under remote control"},
+    {0x002B, LinkError::refused, "its batteries are low"},
+    {0x002C, LinkError::refused, "it refused a FLASH application"},
+    {0x002D, LinkError::refused, "it refused a FLASH application"},
+    {0x002E, LinkError::refused, "it refused a FLASH application whose signature does not match"},
+    {0x002F, LinkError::refused, "it refused a FLASH application"},
+    {0x0030, LinkError::refused, "it refused a FLASH application"},
+    {0x0034, LinkError::busy, "it is busy: not at its home screen"},
 };
-// Every operation opens by asking for a buffer and setting the calculator's mode.
-#define READY kAskBuffer, kWaitBuffer, kSendPing, kWaitMode
-constexpr unsigned char kOpenScript[] = {READY, kNextVariable};
-// A variable of even size: the same again first; of odd size, a smaller buffer for its data.
-constexpr unsigned char kEvenScript[] = {READY, kSendRts, kWaitDataAck, kSendContent, kWaitContentAck,
-                                         kSendEot, kNextVariable};
-constexpr unsigned char kOddScript[] = {kSendRts, kWaitDataAck, kAskSmallBuffer, kWaitBuffer,
-                                        kSendContent, kWaitContentAck, kSendEot, kNextVariable};
-constexpr unsigned char kListScript[] = {READY, kSendDirRequest, kWaitHeaders, kEnd};
-constexpr unsigned char kReceiveScript[] = {READY, kSendVarRequest, kWaitHeader, kWaitContent, kEnd};
-#undef READY
 
-const char* const kAwaited[] = {"a buffer size", "the mode's acknowledgement", "leave to send the data",
-                                "the data's acknowledgement", "the list", "the variable's header",
-                                "the variable"};
+// What the conversation waits for; each answer names the next.
+enum Step : unsigned char {
+    kReadyBuffer,  // the buffer asked for by the ready check
+    kReadyMode,    // the mode's acknowledgement
+    kLeave,        // leave to send the variable
+    kSmallBuffer,  // a smaller buffer, for an odd-size variable's data
+    kContentAck,   // the data's acknowledgement
+    kEot,          // the variable's EOT going out
+    kPaused,       // the pause before the next variable
+    kList,         // variable headers until the list's EOT
+    kHeader,       // the variable's header
+    kContent       // the variable
+};
+const char* const kAwaited[] = {"a buffer size", "the mode's acknowledgement", "leave to send the data", "a buffer size",
+                                "the data's acknowledgement", "an acknowledgement", "nothing", "the list",
+                                "the variable's header", "the variable"};
 
-void PutBE32(unsigned char* at, std::uint32_t v)
-{
-    at[0] = v >> 24, at[1] = v >> 16 & 0xFF, at[2] = v >> 8 & 0xFF, at[3] = v & 0xFF;
-}
-std::uint32_t GetBE32(const unsigned char* at)
-{
-    return std::uint32_t{at[0]} << 24 | at[1] << 16 | at[2] << 8 | at[3];
-}
+LinkMachine& Machine(DusbLink& link) { return link.machine; }
+unsigned char* Data(DusbLink& link) { return link.framing.vout + 6; }  // where a virtual packet's data go
 
-__attribute__((format(printf, 2, 3))) void Fail(DusbLink& l, const char* format, ...)
+void Send(DusbLink& link, std::uint16_t type, std::size_t n, Step next, bool counts = false)
 {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(l.failure, sizeof l.failure, format, args);
-    va_end(args);
-    l.state = LinkState::failed;
-    l.awaited = nullptr;
+    DusbSendVirtual(link.framing, Machine(link), type, n, counts);
+    link.step = next;
 }
 
-void PutRaw(DusbLink& l, unsigned char type, const unsigned char* data, std::size_t n)
+// The ready check: a buffer of 1,024 bytes asked for, then the mode.
+void Ready(DusbLink& link)
 {
-    unsigned char* const at = l.out + l.out_size;
-    PutBE32(at, n);
-    at[4] = type;
-    std::memcpy(at + 5, data, n);
-    l.out_size += 5 + n;
+    DusbAskBuffer(link.framing, Machine(link), kDusbAskedBuffer);
+    link.step = kReadyBuffer;
 }
-
-// Sends the next raw packet of the virtual packet in vout.
-void SendNextRaw(DusbLink& l)
+void SetMode(DusbLink& link)
 {
-    const std::size_t left = l.vout_size - l.vout_sent;
-    const std::size_t n = std::min<std::size_t>(left, l.raw_max);
-    // After the first, the last raw packet is the one shorter than the buffer: an empty one
-    // when the data fill those before exactly, as libticalcs2 sends them.
-    l.vout_last = l.vout_sent == 0 ? left <= l.raw_max : left < l.raw_max;
-    PutRaw(l, l.vout_last ? kVirtDataLast : kVirtData, l.vout + l.vout_sent, n);
-    l.vout_sent += n;
-}
-
-// Starts sending a virtual packet of `type` whose data are already at vout + 6.
-void SendVirtual(DusbLink& l, std::uint16_t type, std::size_t n)
-{
-    PutBE32(l.vout, n);
-    l.vout[4] = type >> 8, l.vout[5] = type & 0xFF;
-    l.vout_size = n + 6;
-    l.vout_sent = 0;
-    SendNextRaw(l);
+    for (std::size_t i = 0; i < std::size(kNormalMode); ++i)
+        PutBE16(Data(link) + 2 * i, kNormalMode[i]);
+    Send(link, kPing, 2 * std::size(kNormalMode), kReadyMode);
 }
 
 // Puts a name as the protocol gives it: its length, then its bytes and a NUL (the length 0
@@ -99,164 +102,116 @@ std::size_t PutName(unsigned char* at, const char* name)
 {
     const std::size_t n = std::strlen(name);
     at[0] = static_cast<unsigned char>(n);
-    if (n)
-        std::memcpy(at + 1, name, n + 1);
+    std::memcpy(at + 1, name, n + 1);
     return n ? n + 2 : 1;
 }
 
 // Puts an attribute: its ID, its size and `value`'s bytes, big-endian.
 std::size_t PutAttribute(unsigned char* at, std::uint16_t id, std::uint32_t value, std::size_t size)
 {
-    at[0] = id >> 8, at[1] = id & 0xFF, at[2] = 0, at[3] = static_cast<unsigned char>(size);
+    PutBE16(at, id);
+    PutBE16(at + 2, size);
     for (std::size_t i = 0; i < size; ++i)
         at[4 + i] = value >> 8 * (size - 1 - i) & 0xFF;
     return 4 + size;
 }
 
-const Variable& Current(const DusbLink& l) { return l.variables[l.current]; }
-
-bool IsWait(unsigned char step) { return step >= kWaitBuffer && step <= kWaitContent; }
-
-void Run(DusbLink& l, std::uint64_t now);
-
-// Steps on once the virtual packet being sent has gone whole.
-void Advance(DusbLink& l, std::uint64_t now)
+// Puts the attribute IDs asked for.
+std::size_t PutIds(unsigned char* at, std::initializer_list<std::uint16_t> ids)
 {
-    ++l.step;
-    Run(l, now);
+    for (std::uint16_t id : ids) {
+        PutBE16(at, id);
+        at += 2;
+    }
+    return 2 * ids.size();
 }
 
-// Runs the steps that send, up to the next wait or packet in flight.
-void Run(DusbLink& l, std::uint64_t now)
+// Asks leave to send the current variable: its folder, name, size, and type, archived, version
+// and locked attributes. Before a variable of even size, the ready check again (as
+// libticalcs2's send_var).
+void SendVariable(DusbLink& link)
 {
-    l.deadline = now + kLinkTimeoutMs;
-    for (;;) {
-        const unsigned char step = l.script[l.step];
-        if (IsWait(step)) {
-            l.awaited = kAwaited[step - kWaitBuffer];
-            return;
-        }
-        unsigned char* d = l.vout + 6;
-        std::size_t n = 0;
-        switch (step) {
-        case kAskBuffer:
-        case kAskSmallBuffer: {
-            // For a variable of odd size, the calculator takes its data only in smaller packets
-            // of an even size: a tenth of it, at least 58 bytes.
-            unsigned char b[4];
-            PutBE32(b, step == kAskBuffer ? kDusbAskedBuffer
-                                          : std::max<std::uint32_t>((Current(l).data.size() + 2) / 10 & ~1u, 0x3A));
-            PutRaw(l, kBufSizeRequest, b, 4);
-            ++l.step;
-            continue;
-        }
-        case kSendPing: {
-            static const unsigned char normal_mode[] = {0, 3, 0, 1, 0, 0, 0, 0, 0x07, 0xD0};
-            std::memcpy(d, normal_mode, sizeof normal_mode);
-            SendVirtual(l, kPing, sizeof normal_mode);
-            break;
-        }
-        case kSendRts: {
-            const Variable& v = Current(l);
-            n = PutName(d, v.folder);
-            n += PutName(d + n, v.name);
-            PutBE32(d + n, v.data.size() + 2);
-            d[n + 4] = 0x01;
-            d[n + 5] = 0, d[n + 6] = 4;
-            n += 7;
-            n += PutAttribute(d + n, kAttrType, 0xF00C0000u | v.type, 4);
-            n += PutAttribute(d + n, kAttrArchived, v.attribute == kArchived, 1);
-            n += PutAttribute(d + n, kAttrVersion, 0, 4);
-            n += PutAttribute(d + n, kAttrLocked, v.attribute == 1, 1);
-            SendVirtual(l, kRts, n);
-            break;
-        }
-        case kSendContent: {
-            const Variable& v = Current(l);
-            d[0] = v.data.size() >> 8 & 0xFF, d[1] = v.data.size() & 0xFF;
-            std::memcpy(d + 2, v.data.data(), v.data.size());
-            SendVirtual(l, kVarContent, v.data.size() + 2);
-            break;
-        }
-        case kSendEot: SendVirtual(l, kEotPacket, 0); break;
-        case kSendDirRequest: {
-            static const unsigned char request[] = {0, 0, 0, 6, 0, kAttrType, 0, kAttrArchived, 0, kAttrAppVar,
-                                                    0, kAttrSize, 0, kAttrLocked, 0, kAttrUnknown42,
-                                                    0, 1, 0, 1, 0, 1, 1};
-            std::memcpy(d, request, sizeof request);
-            SendVirtual(l, kDirRequest, sizeof request);
-            break;
-        }
-        case kSendVarRequest: {
-            n = PutName(d, l.folder);
-            n += PutName(d + n, l.name);
-            static const unsigned char middle[] = {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0, 3, 0, kAttrArchived,
-                                                   0, kAttrVersion, 0, kAttrLocked, 0, 1};
-            std::memcpy(d + n, middle, sizeof middle);
-            n += sizeof middle;
-            n += PutAttribute(d + n, kAttrType2, 0xF00C0000u | l.request_type, 4);
-            d[n++] = 0, d[n++] = 0;
-            SendVirtual(l, kVarRequest, n);
-            break;
-        }
-        case kNextVariable:
-            if (l.script != kOpenScript)
-                ++l.current;
-            while (l.current < l.variables.size() && Current(l).type == kFolderType)
-                ++l.current;
-            if (l.current < l.variables.size()) {
-                l.script = (Current(l).data.size() + 2) % 2 ? kOddScript : kEvenScript;
-                l.step = 0;
-                continue;
-            }
-            [[fallthrough]];
-        default:
-            l.state = LinkState::done;
-            l.awaited = nullptr;
-            return;
-        }
-        l.awaited = "an acknowledgement";
-        return;  // a virtual packet in flight
+    const Variable& v = LinkCurrent(Machine(link));
+    if ((v.data.size() + 2) % 2 == 0 && !std::exchange(link.variable_ready, true))
+        return Ready(link);
+    link.variable_ready = false;
+    unsigned char* d = Data(link);
+    std::size_t n = PutName(d, v.folder);
+    n += PutName(d + n, v.name);
+    PutBE32(d + n, v.data.size() + 2);
+    d[n + 4] = 0x01;  // the mode libticalcs2's dusb_cmd_s_rts gives
+    PutBE16(d + n + 5, 4);
+    n += 7;
+    n += PutAttribute(d + n, kAttrType, kTypeMark | v.type, 4);
+    n += PutAttribute(d + n, kAttrArchived, v.attribute == kArchived, 1);
+    n += PutAttribute(d + n, kAttrVersion, 0, 4);
+    n += PutAttribute(d + n, kAttrLocked, v.attribute == kLockedAttribute, 1);
+    Send(link, kRts, n, kLeave);
+}
+
+// The current variable as stored: its big-endian size, then its data.
+void SendContent(DusbLink& link)
+{
+    const Variable& v = LinkCurrent(Machine(link));
+    PutBE16(Data(link), v.data.size());
+    std::memcpy(Data(link) + 2, v.data.data(), v.data.size());
+    Send(link, kVarContent, v.data.size() + 2, kContentAck, true);
+}
+
+// Once the calculator is ready: the operation's first request.
+void AfterReady(DusbLink& link)
+{
+    unsigned char* d = Data(link);
+    std::size_t n = 0;
+    switch (Machine(link).operation) {
+    case LinkOperation::send: return SendVariable(link);
+    case LinkOperation::list:  // the six attributes of each entry, then three fields libticalcs2 sends as they are
+        PutBE32(d, 6);
+        n = 4 + PutIds(d + 4, {kAttrType, kAttrArchived, kAttrAppVar, kAttrSize, kAttrLocked, kAttrUnknown42});
+        for (unsigned char b : {0, 1, 0, 1, 0, 1, 1})
+            d[n++] = b;
+        return Send(link, kDirRequest, n, kList);
+    case LinkOperation::receive:  // the name, then three attributes asked for and the type given
+        n = PutName(d, Machine(link).folder);
+        n += PutName(d + n, Machine(link).name);
+        d[n++] = 0x01;
+        PutBE32(d + n, 0xFFFFFFFF);
+        PutBE16(d + n + 4, 3);
+        n += 6 + PutIds(d + n + 6, {kAttrArchived, kAttrVersion, kAttrLocked});
+        PutBE16(d + n, 1);
+        n += 2 + PutAttribute(d + n + 2, kAttrType2, kTypeMark | Machine(link).request_type, 4);
+        PutBE16(d + n, 0);
+        return Send(link, kVarRequest, n + 2, kHeader);
     }
 }
 
-// Reads a name as the protocol gives it at `at` of `d` (n bytes) into `out`; false when it
-// does not fit.
-bool GetName(const unsigned char* d, std::size_t n, std::size_t& at, char (&out)[9])
-{
-    if (at >= n)
-        return false;
-    const std::size_t len = d[at++];
-    out[0] = '\0';
-    if (len == 0)
-        return true;
-    if (len > 8 || at + len + 1 > n)
-        return false;
-    std::memcpy(out, d + at, len);
-    out[len] = '\0';
-    at += len + 1;
-    return true;
-}
-
-// Takes a variable header: the folder, the name and the attributes asked for.
-bool TakeHeader(DusbLink& l, const unsigned char* d, std::size_t n)
+// Takes a variable header: the folder, the name and each attribute (ID, 0 when present, size,
+// value); on a list, the entry. False when it does not hold together.
+bool TakeHeader(DusbLink& link, const unsigned char* d, std::size_t n)
 {
     LinkEntry e = {};
     std::size_t at = 0;
-    if (!GetName(d, n, at, e.folder) || !GetName(d, n, at, e.name) || at + 2 > n)
+    for (char* name : {e.folder, e.name}) {
+        const std::size_t len = at < n ? d[at++] : 9;
+        if (len > 8 || (len && at + len + 1 > n))
+            return false;
+        std::memcpy(name, d + at, len);
+        at += len ? len + 1 : 0;
+    }
+    if (at + 2 > n)
         return false;
-    std::size_t count = d[at] << 8 | d[at + 1];
+    std::size_t count = GetBE16(d + at);
     for (at += 2; count--;) {
         if (at + 3 > n)
             return false;
-        const std::uint16_t id = d[at] << 8 | d[at + 1];
+        const std::uint16_t id = GetBE16(d + at);
         const bool present = d[at + 2] == 0;
         at += 3;
         if (!present)
             continue;
-        if (at + 2 > n || at + 2 + (d[at] << 8 | d[at + 1]) > n)
+        if (at + 2 > n || at + 2 + GetBE16(d + at) > n)
             return false;
-        const std::size_t size = d[at] << 8 | d[at + 1];
+        const std::size_t size = GetBE16(d + at);
         const unsigned char* v = d + at + 2;
         at += 2 + size;
         if (id == kAttrType && size == 4)
@@ -266,264 +221,167 @@ bool TakeHeader(DusbLink& l, const unsigned char* d, std::size_t n)
         else if (id == kAttrArchived && size >= 1 && v[0])
             e.attribute = kArchived;
         else if (id == kAttrLocked && size >= 1 && v[0] && !e.attribute)
-            e.attribute = 1;
+            e.attribute = kLockedAttribute;
     }
-    if (l.operation != kListOp)
+    if (Machine(link).operation != LinkOperation::list)
         return true;
     if (e.type == kFolderType) {  // a folder comes named as the folder of no variable
         std::memcpy(e.name, e.folder, sizeof e.name);
         e.folder[0] = '\0';
     }
-    if (!std::strcmp(e.folder, "main") && (!std::strcmp(e.name, "regcoef") || !std::strcmp(e.name, "regeq")))
-        return true;
-    if (l.entry_count == l.entries.size()) {
-        Fail(l, "the calculator lists more variables than room for them");
-        return true;
-    }
-    l.entries[l.entry_count++] = e;
+    LinkAddEntry(Machine(link), e);
     return true;
 }
 
-// The line for the calculator's error `code` about `what`.
-void FailWithCode(DusbLink& l, unsigned code)
+// The EOT of a variable went: after a pause, the next variable; or the end.
+void AfterVariable(DusbLink& link, std::uint64_t now)
 {
-    char what[18];
-    const char* folder = l.operation == kSendOp ? Current(l).folder : l.folder;
-    const char* name = l.operation == kSendOp ? Current(l).name : l.name;
-    std::snprintf(what, sizeof what, *folder ? "%.8s\\%.8s" : "%.0s%.8s", folder, name);
-    if (l.operation == kReceiveOp)
-        return Fail(l, "the calculator has no variable %s (its code 0x%04X)", what, code);
-    if (l.operation == kListOp)
-        return Fail(l, "the calculator refused to list its variables (its code 0x%04X)", code);
-    switch (code) {
-    case 0x0012: return Fail(l, "the calculator refused %s: one of that name is locked", what);
-    case 0x0006: return Fail(l, "the calculator refused %s: one of that name is archived", what);
-    case 0x000C: return Fail(l, "the calculator refused %s: its memory is full", what);
-    case 0x001B: return Fail(l, "the calculator refused %s: the variable is too large", what);
-    case 0x0004:
-    case 0x000D:
-    case 0x000E: return Fail(l, "the calculator refused %s: it does not take that name", what);
-    case 0x0011: return Fail(l, "the calculator refused %s: it is busy", what);
-    default: return Fail(l, "the calculator refused %s (its code 0x%04X)", what, code);
+    if (!LinkNextVariable(Machine(link), Machine(link).current + 1)) {
+        Machine(link).state = LinkState::done;
+        return;
     }
+    LinkPause(Machine(link), kBetweenVariablesMs, false, now);
+    link.step = kPaused;
 }
 
-// Reacts to a whole virtual packet from the calculator.
-void TakeVirtual(DusbLink& l, std::uint16_t type, const unsigned char* d, std::size_t n, std::uint64_t now)
+// Reacts to a whole virtual packet of `type` from the calculator.
+void TakeVirtual(DusbLink& link, std::uint16_t type, const unsigned char* d, std::size_t n, std::uint64_t now)
 {
-    const unsigned char step = l.script[l.step];
+    LinkMachine& m = Machine(link);
     if (type == kDelayAck) {  // the calculator asks for time, in microseconds (a few seconds at most)
-        l.deadline = now + kLinkTimeoutMs + (n >= 4 ? std::min<std::uint32_t>(GetBE32(d), 4000000) / 1000 : 0);
+        m.deadline = now + m.answer_within + (n >= 4 ? std::min<std::uint32_t>(GetBE32(d), 4000000) / 1000 : 0);
         return;
     }
     if (type == kError)
-        return FailWithCode(l, n >= 2 ? d[0] << 8 | d[1] : 0);
-    bool expected = false;
-    switch (step) {
-    case kWaitMode: expected = type == kModeSet; break;
-    case kWaitDataAck: expected = type == kDataAck; break;
-    case kWaitContentAck:
-        expected = type == kDataAck;
-        l.acknowledged += expected ? Current(l).data.size() + 2 : 0;
+        return LinkRefuse(m, kRefusals, n >= 2 ? GetBE16(d) : 0, 4);
+    switch (link.step) {
+    case kReadyMode:
+        if (type == kModeSet)
+            return AfterReady(link);
         break;
-    case kWaitHeaders:
+    case kLeave:
+        if (type != kDataAck)
+            break;
+        if ((LinkCurrent(m).data.size() + 2) % 2 == 0)
+            return SendContent(link);
+        // For a variable of odd size, the calculator takes its data only in smaller packets of
+        // an even size: a tenth of it, at least 58 bytes.
+        DusbAskBuffer(link.framing, m, std::max<std::uint32_t>((LinkCurrent(m).data.size() + 2) / 10 & ~1u, kSmallestBuffer));
+        link.step = kSmallBuffer;
+        return;
+    case kContentAck:
+        if (type != kDataAck)
+            break;
+        m.acknowledged += LinkCurrent(m).data.size() + 2;
+        return Send(link, kEotPacket, 0, kEot);
+    case kList:
         if (type == kVarHeader) {
-            if (!TakeHeader(l, d, n))
-                return Fail(l, "the calculator sent a variable header that does not hold together");
+            if (!TakeHeader(link, d, n))
+                LinkFail(m, LinkError::unexpected, "the calculator sent a variable header that does not hold together");
             return;
         }
-        expected = type == kEotPacket;
-        break;
-    case kWaitHeader:
-        expected = type == kVarHeader && TakeHeader(l, d, n);
-        break;
-    case kWaitContent:
-        expected = type == kVarContent && n >= 2 && (d[0] << 8 | d[1]) + 2u == n;
-        if (expected) {
-            std::memmove(l.vin, d, n);  // d is vin + 6: the data move to the front
-            l.received_size = n;
-            l.acknowledged = l.total = n;
-        }
-        break;
-    }
-    if (l.state != LinkState::running)
+        if (type != kEotPacket)
+            break;
+        m.state = LinkState::done;
         return;
-    if (!expected)
-        return Fail(l, "the calculator sent an unexpected packet (type 0x%04X) while this computer waited for %s",
-                    type, l.awaited);
-    Advance(l, now);
+    case kHeader:
+        if (type != kVarHeader || !TakeHeader(link, d, n))
+            break;
+        link.step = kContent;
+        return;
+    case kContent:
+        if (type != kVarContent || n < 2 || GetBE16(d) + 2u != n)
+            break;
+        link.received_size = n;
+        m.acknowledged = m.total = n;
+        m.state = LinkState::done;
+        return;
+    }
+    LinkFail(m, LinkError::unexpected,
+             "the calculator sent an unexpected packet (type 0x%04X) while this computer waited for %s", type,
+             kAwaited[link.step]);
 }
 
-// Reacts to a whole raw packet from the calculator.
-void TakeRaw(DusbLink& l, unsigned char type, const unsigned char* d, std::size_t n, std::uint64_t now)
+void Start(DusbLink& link, LinkOperation operation, std::uint64_t now)
 {
-    const bool in_flight = l.vout_size != 0;
-    const unsigned char step = l.script[l.step];
-    if (in_flight) {
-        if (type == kBufSizeRequest && n == 4) {  // the calculator asks for another size
-            l.raw_max = std::min<std::uint32_t>(GetBE32(d), kDusbMaxRaw);
-            unsigned char b[4];
-            PutBE32(b, l.raw_max);
-            return PutRaw(l, kBufSizeAlloc, b, 4);
-        }
-        if (type != kRawAck || n != 2 || d[0] != 0xE0 || d[1] != 0x00)
-            return Fail(l, "the calculator sent an unexpected packet (raw type %u) while this computer waited for an acknowledgement", type);
-        if (!l.vout_last)
-            return SendNextRaw(l);
-        l.vout_size = 0;
-        return Advance(l, now);
-    }
-    if (step == kWaitBuffer) {
-        if (type != kBufSizeAlloc || n != 4)
-            return Fail(l, "the calculator sent an unexpected packet (raw type %u) while this computer waited for a buffer size", type);
-        l.raw_max = std::min<std::uint32_t>(GetBE32(d), kDusbMaxRaw);
-        if (l.raw_max < 7)
-            return Fail(l, "the calculator allotted a buffer of %u bytes, too small to use", l.raw_max);
-        return Advance(l, now);
-    }
-    if (type != kVirtData && type != kVirtDataLast)
-        return Fail(l, "the calculator sent an unexpected packet (raw type %u) while this computer waited for %s", type, l.awaited);
-    if (l.vin_size + n > sizeof l.vin)
-        return Fail(l, "the calculator sent a packet larger than any it sends");
-    std::memcpy(l.vin + l.vin_size, d, n);
-    l.vin_size += n;
-    static const unsigned char ack[] = {0xE0, 0x00};
-    PutRaw(l, kRawAck, ack, 2);
-    if (type == kVirtData)
-        return;
-    const std::size_t size = l.vin_size;
-    l.vin_size = 0;
-    if (size < 6 || GetBE32(l.vin) != size - 6)
-        return Fail(l, "the calculator sent a packet whose size does not match its data");
-    TakeVirtual(l, l.vin[4] << 8 | l.vin[5], l.vin + 6, size - 6, now);
-}
-
-void Start(DusbLink& l, unsigned char operation, const unsigned char* script, std::uint64_t now)
-{
-    l.zero_length_after = false;
-    l.vout_last = false;
-    l.state = LinkState::running;
-    l.awaited = nullptr;
-    l.acknowledged = l.total = 0;
-    l.failure[0] = '\0';
-    l.operation = operation;
-    l.script = script;
-    l.step = 0;
-    l.variables = {};
-    l.current = 0;
-    l.entries = {};
-    l.entry_count = 0;
-    l.folder[0] = l.name[0] = '\0';
-    l.request_type = 0;
-    l.raw_max = 0;
-    l.vout_size = l.vout_sent = l.in_size = l.vin_size = l.out_size = l.out_taken = 0;
-    l.received_size = 0;
-    l.received_type = 0;
-    l.deadline = now + kLinkTimeoutMs;
+    LinkBegin(link.machine, LinkModel::ti89t, operation, now);
+    DusbFramingReset(link.framing);
+    link.variable_ready = link.zero_length_after = false;
+    link.received_size = 0;
 }
 
 } // namespace
 
-void DusbStartSend(DusbLink& l, std::span<const Variable> variables, std::uint64_t now)
+void DusbStartSend(DusbLink& link, std::span<const Variable> variables, std::uint64_t now)
 {
-    l.variables = variables;
-    std::uint64_t total = 0;
+    Start(link, LinkOperation::send, now);
+    LinkMachine& m = link.machine;
+    m.variables = variables;
     for (const Variable& v : variables)
-        total += v.type == kFolderType ? 0 : v.data.size() + 2;
-    l.current = 0;
-    while (l.current < variables.size() && variables[l.current].type == kFolderType)
-        ++l.current;
-    if (l.current == variables.size()) {
-        l.state = LinkState::done;
-        l.awaited = nullptr;
-        l.out_size = l.out_taken = 0;
-        return;
+        m.total += v.type == kFolderType ? 0 : v.data.size() + 2;
+    if (LinkNextVariable(m, 0))
+        Ready(link);
+    else
+        m.state = LinkState::done;
+}
+
+void DusbStartList(DusbLink& link, std::span<LinkEntry> entries, std::uint64_t now)
+{
+    Start(link, LinkOperation::list, now);
+    link.machine.entries = entries;
+    Ready(link);
+}
+
+void DusbStartReceive(DusbLink& link, const char* folder, const char* name, unsigned char type, std::uint64_t now)
+{
+    Start(link, LinkOperation::receive, now);
+    std::snprintf(link.machine.folder, sizeof link.machine.folder, "%s", folder);
+    std::snprintf(link.machine.name, sizeof link.machine.name, "%s", name);
+    link.machine.request_type = type;
+    Ready(link);
+}
+
+std::span<const unsigned char> DusbTakeOutput(DusbLink& link)
+{
+    std::uint64_t data = 0;
+    const std::span<const unsigned char> out = DusbTakeRaw(link.framing, link.zero_length_after, data);
+    if (!out.empty())
+        LinkTaken(link.machine, data);
+    return out;
+}
+
+void DusbWritten(DusbLink& link, std::uint64_t now)
+{
+    LinkWrittenAt(link.machine, now, link.framing.out_taken < link.framing.out_size);
+}
+
+void DusbFeed(DusbLink& link, std::span<const unsigned char> bytes, std::uint64_t now)
+{
+    LinkMachine& m = link.machine;
+    if (LinkPauseOver(m, now))
+        SendVariable(link);
+    for (std::size_t at = 0; m.state == LinkState::running && !LinkSpokeInPause(m, at < bytes.size());) {
+        const DusbEvent e = DusbTakeBytes(link.framing, m, bytes, at, now);
+        if (e == DusbEvent::none)
+            break;
+        if (e == DusbEvent::allotted)
+            link.step == kReadyBuffer ? SetMode(link) : SendContent(link);
+        else if (e == DusbEvent::sent && link.step == kEot)
+            AfterVariable(link, now);
+        else if (e == DusbEvent::received)
+            TakeVirtual(link, GetBE16(link.framing.vin + 4), link.framing.vin + 6, link.framing.vin_whole - 6, now);
     }
-    const std::size_t first = l.current;
-    Start(l, kSendOp, kOpenScript, now);
-    l.variables = variables;
-    l.current = first;
-    l.total = total;
-    Run(l, now);
+    if (LinkSilent(m, now))
+        LinkFailSilent(m);
 }
 
-void DusbStartList(DusbLink& l, std::span<LinkEntry> entries, std::uint64_t now)
-{
-    Start(l, kListOp, kListScript, now);
-    l.entries = entries;
-    Run(l, now);
-}
-
-void DusbStartReceive(DusbLink& l, const char* folder, const char* name, unsigned char type, std::uint64_t now)
-{
-    Start(l, kReceiveOp, kReceiveScript, now);
-    std::snprintf(l.folder, sizeof l.folder, "%s", folder);
-    std::snprintf(l.name, sizeof l.name, "%s", name);
-    l.request_type = type;
-    l.received_type = type;
-    Run(l, now);
-}
-
-std::span<const unsigned char> DusbTakeOutput(DusbLink& l, std::uint64_t now)
-{
-    l.zero_length_after = false;
-    if (l.out_taken == l.out_size) {
-        l.out_taken = l.out_size = 0;
-        return {};
-    }
-    const unsigned char* const at = l.out + l.out_taken;
-    const std::size_t n = 5 + GetBE32(at);
-    l.out_taken += n;
-    l.zero_length_after = n % 64 == 0 && l.vout_size > 6 + 1076 && (at[4] == kVirtData || at[4] == kVirtDataLast);
-    if (l.state == LinkState::running)
-        l.deadline = now + kLinkTimeoutMs;
-    return {at, n};
-}
-
-void DusbFeed(DusbLink& l, std::span<const unsigned char> bytes, std::uint64_t now)
-{
-    // What the calculator answers goes after what is still to take.
-    if (l.out_taken == l.out_size)
-        l.out_taken = l.out_size = 0;
-    std::size_t i = 0;
-    while (l.state == LinkState::running) {
-        std::size_t need = 5;
-        if (l.in_size >= 5) {
-            const std::uint32_t size = GetBE32(l.in);
-            if (size > kDusbMaxRaw)
-                return Fail(l, "the calculator sent a raw packet of %u bytes, more than any it sends", size);
-            need += size;
-        }
-        if (l.in_size < need) {
-            if (i == bytes.size())
-                break;
-            const std::size_t take = std::min(need - l.in_size, bytes.size() - i);
-            std::memcpy(l.in + l.in_size, bytes.data() + i, take);
-            l.in_size += take;
-            i += take;
-            l.deadline = now + kLinkTimeoutMs;
-            continue;
-        }
-        l.in_size = 0;
-        TakeRaw(l, l.in[4], l.in + 5, need - 5, now);
-    }
-    if (l.state == LinkState::running && now >= l.deadline)
-        Fail(l, kSilentLine, static_cast<unsigned>(kLinkTimeoutMs / 1000));
-}
-
-void DusbDeviceGone(DusbLink& l)
-{
-    if (l.state == LinkState::running)
-        Fail(l, "%s", kGoneLine);
-}
-
-Variable DusbReceived(const DusbLink& l)
+Variable DusbReceived(const DusbLink& link)
 {
     Variable v = {};
-    std::memcpy(v.folder, l.folder, sizeof v.folder);
-    std::memcpy(v.name, l.name, sizeof v.name);
-    v.type = l.received_type;
-    if (l.received_size >= 2)
-        v.data = {l.vin + 2, l.received_size - 2};
+    std::memcpy(v.folder, link.machine.folder, sizeof v.folder);
+    std::memcpy(v.name, link.machine.name, sizeof v.name);
+    v.type = link.machine.request_type;
+    if (link.received_size >= 2)
+        v.data = {link.framing.vin + 6 + 2, link.received_size - 2};
     return v;
 }

@@ -1,37 +1,55 @@
 #pragma once
 
-// One transfer with a calculator of the family over either way of plugging it into USB: the
-// TI-GRAPH LINK cable's classic protocol (any model) or the TI-89 Titanium's own USB protocol.
-// A front end allocates one Link (it is large: it holds the largest packets both ways) and
-// drives it: start an operation, then send what LinkTakeOutput gives and feed in what the
-// calculator sends, with the time, until the state is no longer running.
+// One transfer with a calculator of the family over either way of plugging it into USB, the
+// protocol chosen by the USB product: the TI-GRAPH LINK USB cable (SilverLink) carries the
+// classic protocol to any model; the TI-89 Titanium's own port, its own protocol. A front end
+// allocates one Link (it is large: it holds the largest packets both ways) and drives it: start
+// an operation, then write what LinkTakeOutput gives, say when each write completed, and feed
+// in what the calculator sends, with the time, until the state is no longer running.
 
 #include "core/link/dbus_link.h"
 #include "core/link/dusb_link.h"
 
+inline constexpr std::uint16_t kTiVendor = 0x0451;
+inline constexpr std::uint16_t kCableProduct = 0xE001;     // the TI-GRAPH LINK USB cable
+inline constexpr std::uint16_t kTitaniumProduct = 0xE004;  // the TI-89 Titanium's own port
+
 struct Link {
-    bool usb;
+    bool titanium;  // over the TI-89 Titanium's own port
     DbusLink dbus;
     DusbLink dusb;
 };
 
-void LinkStartSend(Link& link, LinkModel model, bool usb, std::span<const Variable> variables, std::uint64_t now);
-void LinkStartList(Link& link, LinkModel model, bool usb, std::span<LinkEntry> entries, std::uint64_t now);
-void LinkStartReceive(Link& link, LinkModel model, bool usb, const char* folder, const char* name,
+// Start an operation with the calculator behind USB `product`, said to be `model` (over the
+// cable, the calculator then says which it is; over the Titanium's port it is one). False,
+// starting nothing, for another product.
+bool LinkStartSend(Link& link, std::uint16_t product, LinkModel model, std::span<const Variable> variables,
+                   std::uint64_t now);
+bool LinkStartList(Link& link, std::uint16_t product, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now);
+bool LinkStartReceive(Link& link, std::uint16_t product, LinkModel model, const char* folder, const char* name,
                       unsigned char type, std::uint64_t now);
 
 // The next bytes to send as one write (empty when none; call again until empty); when
 // `zero_length_after` comes back set, a zero-length write must follow them.
-std::span<const unsigned char> LinkTakeOutput(Link& link, std::uint64_t now, bool& zero_length_after);
+std::span<const unsigned char> LinkTakeOutput(Link& link, bool& zero_length_after);
+// The write last taken (with its zero-length write) completed at `now`: the calculator's time to
+// answer starts.
+void LinkWritten(Link& link, std::uint64_t now);
 void LinkFeed(Link& link, std::span<const unsigned char> bytes, std::uint64_t now);
-void LinkDeviceGone(Link& link);
+// Ends a running transfer for what the front end saw on the device.
+void LinkFault(Link& link, LinkFaultKind fault);
 
-LinkState LinkStateOf(const Link& link);
-// The line saying why, once the state is failed.
-const char* LinkFailure(const Link& link);
-// What the transfer waits for, or null.
-const char* LinkAwaited(const Link& link);
-std::uint64_t LinkAcknowledged(const Link& link);
-std::uint64_t LinkTotal(const Link& link);
-std::size_t LinkListCount(const Link& link);
+const LinkMachine& LinkMachineOf(const Link& link);
+inline LinkState LinkStateOf(const Link& link) { return LinkMachineOf(link).state; }
+// The line saying why, and its code, once the state is failed.
+inline const char* LinkFailure(const Link& link) { return LinkMachineOf(link).failure; }
+inline LinkError LinkErrorOf(const Link& link) { return LinkMachineOf(link).error; }
+// In how many ms the link next wants to be called with no input (at most 100).
+inline std::uint64_t LinkNext(const Link& link, std::uint64_t now) { return LinkNextCall(LinkMachineOf(link), now); }
+inline std::size_t LinkListCount(const Link& link) { return LinkMachineOf(link).entry_count; }
 Variable LinkReceived(const Link& link);
+
+// What the calculator behind the cable said it is ("" when it did not, or over the Titanium's
+// port), and the -m option for it.
+const char* LinkFound(const Link& link);
+const char* LinkFoundOption(const Link& link);
