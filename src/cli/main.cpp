@@ -85,17 +85,30 @@ Message NoArchive(const Model& model)
     return m;
 }
 
+// The argument of `argv` in which getopt, reading the short options `known` in order, finds the
+// unknown option letter `letter` (C libraries leave optind in different places then), or null.
+const char* Holding(int letter, int argc, char** argv, const char* known)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--"); ++i)
+        for (const char* c = argv[i] + 1; argv[i][0] == '-' && argv[i][1] != '-' && *c; ++c) {
+            const char* const option = *c == ':' ? nullptr : std::strchr(known, *c);
+            if (!option)
+                return *c == letter ? argv[i] : nullptr;
+            // The rest, or the next argument, is the option's value.
+            if (option[1] == ':') {
+                i += !c[1];
+                break;
+            }
+        }
+    return nullptr;
+}
+
 // The refusal of the unknown option letter `letter`, with what its next step needs: the argument
 // that holds it, and whether that looks like a file's name (1) or a long option given one dash (2).
-Message UnknownOption(int letter, int argc, char** argv, const option* longs)
+Message UnknownOption(int letter, int argc, char** argv, const char* known, const option* longs)
 {
     Message m = Numbered(MessageCode::unknown_option, letter);
-    // getopt is within that argument, or has just left it.
-    for (const int i : {optind, optind - 1})
-        if (i > 0 && i < argc && argv[i][0] == '-' && argv[i][1] != '-' && std::strchr(argv[i] + 1, letter)) {
-            m.path = argv[i];
-            break;
-        }
+    m.path = Holding(letter, argc, argv, known);
     if (!m.path)
         return m;
     bool file = std::strpbrk(m.path, "./\\");
@@ -161,7 +174,8 @@ int Run(int argc, char** argv)
     Options options;
     char writing = 0;  // the first of -f, -a, -g, -s and -e, which go only with making a file
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:urxFhVf:ag:sev", kLong, nullptr)) != -1;) {
+    const char* const kShort = ":m:urxFhVf:ag:sev";
+    for (int c; (c = getopt_long(argc, argv, kShort, kLong, nullptr)) != -1;) {
         // A command line with options, right or wrong, is told what to do after a refusal.
         GiveNextSteps(options);
         switch (c) {
@@ -228,7 +242,7 @@ int Run(int argc, char** argv)
             if (c == ':')
                 return Report(Say(MessageCode::long_needs_value, arg));
             if (optopt)
-                return Report(UnknownOption(optopt, argc, argv, kLong));
+                return Report(UnknownOption(optopt, argc, argv, kShort, kLong));
             return Report(Say(MessageCode::unknown_long_option, arg));
         }
         }
