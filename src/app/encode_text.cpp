@@ -72,8 +72,11 @@ Message RefuseVariableFile(std::span<const unsigned char> text, const char* show
     return HasSignature(text) ? Say(MessageCode::variable_file, shown) : Message{};
 }
 
-Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
-                   const char* shown, DataBuffer& buffer, EncodedText& out)
+namespace {
+
+// EncodeText, but for what a refused text looks like.
+Message Encode(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+               const char* shown, DataBuffer& buffer, EncodedText& out)
 {
     if (Message refused = RefuseVariableFile(text, shown))
         return refused;
@@ -141,6 +144,17 @@ Message EncodeText(std::span<const unsigned char> text, bool failed, const TextM
     }
     out.data = {out.block.get(), size};
     return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
+}
+
+} // namespace
+
+Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+                   const char* shown, DataBuffer& buffer, EncodedText& out)
+{
+    Message m = Encode(text, failed, mode, most_parts, shown, buffer, out);
+    if (m.code == MessageCode::character)
+        m.looks_like = DetectEncoding(text, text.size() >= TextBytesRead(mode, most_parts));
+    return m;
 }
 
 Message ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,

@@ -60,7 +60,8 @@ Message RefuseVariableFile(std::span<const unsigned char> text, const char* show
 // failed before its end), after RefuseVariableFile, as the data of at most `most_parts`
 // variables, each but the last cut after the last line break that lets it fit: one variable's
 // data in `buffer`, several in a block of their own. Returns nothing, or why not, in the one
-// order of failures: too big, a refused character (unless the read failed), a failed read.
+// order of failures: too big, a refused character (unless the read failed, and with the
+// encoding the text looks like), a failed read.
 Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
                    const char* shown, DataBuffer& buffer, EncodedText& out);
 

@@ -36,7 +36,7 @@ ExitStatus StatusOf(MessageCode code)
     case usage_convert: case usage_group: case usage_each: case usage_extract: case unknown_option:
     case unknown_long_option: case needs_value: case long_needs_value: case takes_no_value:
     case options_clash: case force_without_extract: case folder_needs_name: case unknown_model:
-    case group_extension: case several_texts: case unknown_encoding: case encoding_clash:
+    case group_extension: case several_texts: case unknown_encoding: case encoding_clash: case no_archive:
         return kUsage;
     case cannot_open: case cannot_read:
         return kCannotRead;
@@ -45,7 +45,7 @@ ExitStatus StatusOf(MessageCode code)
     case out_of_memory: case data_too_long: case no_image_memory: case too_many_variables:
         return kNoImage;
     case cannot_create: case no_temporary: case cut_short: case cannot_write: case exists:
-    case exists_in_group: case standard_output:
+    case exists_in_group: case standard_output: case replaces_variable_file: case output_is_input:
         return kCannotWrite;
     case variable_name: case folder_name: case character: case variable_file: case same_name_in_folders:
     case same_name: case same_file_name: case unknown_signature: case file_too_large: case file_refused:
@@ -93,6 +93,9 @@ int MessageLine(const Message& m, char* line, std::size_t size)
         if (n1)
             return std::snprintf(line, size, "ERROR: -%c does not go with --encoding=%s", c0, path);
         return std::snprintf(line, size, "ERROR: --encoding=%s does not go with -%c", path, c0);
+    case no_archive:
+        return std::snprintf(line, size, "ERROR: the %s has no archive: -a does not go with -m %s", m.model->name,
+                             m.model->option);
     case cannot_open: return std::snprintf(line, size, "ERROR: unable to open %s", path);
     case cannot_read: return std::snprintf(line, size, "ERROR: unable to read %s", path);
     case text_too_big:
@@ -117,6 +120,10 @@ int MessageLine(const Message& m, char* line, std::size_t size)
     case exists_in_group:
         return std::snprintf(line, size, "ERROR: %s exists; give --force to replace it", ShownName(path, shown, m.utf8));
     case standard_output: return std::snprintf(line, size, "ERROR: unable to write to standard output");
+    case replaces_variable_file:
+        return std::snprintf(line, size, "ERROR: %s is a variable file, which -x never replaces", path);
+    case output_is_input:
+        return std::snprintf(line, size, "ERROR: %s is the variable file being read, which -x never replaces", path);
     case variable_name:
     case folder_name: {
         // Why the calculator cannot store the name, found again.
