@@ -2,8 +2,9 @@
 
 #include "app/status.h"
 #include "core/byte_encoder.h"
-#include "core/text_parts.h"
+#include "core/charset.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,16 +22,6 @@ int TextFailure(EncodeStatus status, bool failed, const TextMode& mode, const ch
         return Fail(kRefused, "ERROR: %s:%u:%u: %s\n", shown, static_cast<unsigned>(problem.line),
                     static_cast<unsigned>(problem.column), problem.what);
     return failed ? Fail(kCannotRead, "ERROR: unable to read %s\n", shown) : kSuccess;
-}
-
-// Makes `where`, a line and a column in the part of UTF-8 text `text` from `start`, the line and
-// column in the whole text.
-void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem& where)
-{
-    Utf8Problem at;
-    Utf8Locate(text, start, at);
-    where.column = where.line == 1 ? at.column + where.column - 1 : where.column;
-    where.line = at.line + where.line - 1;
 }
 
 } // namespace
@@ -64,41 +55,33 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
         failed = failed && before_ctrl_z.size() == text.size();
         text = before_ctrl_z;
     }
-    const auto encode = [&](std::span<const unsigned char> part, Utf8Replacements* replaced) {
-        EncodeResult result = mode.utf8 ? Utf8File2DataBuffer(part, buffer, out.problem, mode.replace ? replaced : nullptr)
-                                        : TextFile2DataBuffer(part, breaks, buffer);
-        if (result.status == EncodeStatus::ok && mode.in_parts && result.length > kMaxUserDataSize)
-            result.status = EncodeStatus::too_big;
-        return result;
+    ReplacementTally replaced;
+    const auto encode = [&](std::size_t from) {
+        return mode.utf8 ? Utf8File2DataBuffer(text, buffer, out.problem, mode.replace ? &replaced : nullptr, from)
+                         : TextFile2DataBuffer(text, breaks, buffer, from, mode.in_parts ? kMaxStoredText : kMaxTextSize);
     };
 
     // One variable: the whole text at once.
     if (most_parts == 1) {
-        const EncodeResult result = encode(text, &out.replaced);
+        const EncodeResult result = encode(0);
         if (result.status != EncodeStatus::ok)
             return TextFailure(result.status, failed, mode, shown, out.problem);
         out.data = std::span(buffer).first(result.length);
         out.lengths[0] = result.length;
         out.parts = 1;
+        if (mode.replace)
+            SummarizeReplacements(replaced, out.replaced);
         return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
     }
 
+    // Each part as much of the rest as one variable holds, where the encoder says it ends.
     std::size_t size = 0;
     for (std::size_t start = 0; out.parts == 0 || start < text.size(); ++out.parts) {
         if (out.parts == most_parts)
             return TextFailure(EncodeStatus::too_big, failed, mode, shown, out.problem);
-        const std::size_t end = TextPartEnd(text, start, mode.utf8, breaks, mode.replace);
-        Utf8Replacements replaced;
-        const EncodeResult result = encode(text.subspan(start, end - start), &replaced);
-        if (result.status != EncodeStatus::ok) {
-            InText(text, start, out.problem);
-            return TextFailure(result.status, failed, mode, shown, out.problem);
-        }
-        if (replaced.count && !out.replaced.count) {
-            out.replaced.first = replaced.first;
-            InText(text, start, out.replaced.first);
-        }
-        out.replaced.count += replaced.count;
+        const EncodeResult result = encode(start);
+        if (result.status == EncodeStatus::refused || (result.status == EncodeStatus::too_big && result.end == start))
+            return TextFailure(result.status, failed, mode, shown, out.problem);  // refused, or not one character fits
         auto* more = static_cast<unsigned char*>(std::realloc(out.block.get(), size + result.length));
         if (!more)
             return Fail(kNoImage, "ERROR: out of memory\n");
@@ -106,9 +89,11 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
         out.block.reset(more);
         std::memcpy(more + size, buffer.data(), result.length);
         size += out.lengths[out.parts] = result.length;
-        start = end;
+        start = result.end;
     }
     out.data = {out.block.get(), size};
+    if (mode.replace)
+        SummarizeReplacements(replaced, out.replaced);
     return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
 }
 
@@ -155,9 +140,20 @@ int GroupImageOf(std::span<const Variable> variables, const Model& model, const 
 
 void NoteReplacements(const Utf8Replacements& replaced, const char* shown)
 {
-    if (replaced.count)
-        Note("%s: %u character%s replaced, %sat %u:%u: %s\n", shown, static_cast<unsigned>(replaced.count),
-             replaced.count == 1 ? "" : "s", replaced.count == 1 ? "" : "the first ",
-             static_cast<unsigned>(replaced.first.line), static_cast<unsigned>(replaced.first.column),
-             replaced.first.what);
+    if (!replaced.count)
+        return;
+    // "47 replaced: 40 ═ as =, 3 ½ as 1/2, …": the kinds most frequent first, each calculator
+    // byte as its UTF-8 form; a mark or format character dropped, by its code point.
+    char line[1024];  // more than the longest: 3 kinds of 24 bytes each way, 8 of UTF-8 a byte
+    int n = std::snprintf(line, sizeof line, "%u replaced:", static_cast<unsigned>(replaced.count));
+    for (std::size_t k = 0; k < kNamedKinds && replaced.most[k].count; ++k) {
+        const ReplacedKind& kind = replaced.most[k];
+        n += std::snprintf(line + n, sizeof line - n, "%s %u %.*s %s", k ? "," : "", static_cast<unsigned>(kind.count),
+                           kind.from_size, kind.from, kind.to_size ? "as " : "dropped");
+        for (std::size_t i = 0; i < kind.to_size; ++i) {
+            const std::string_view shown_as = CalcByte2Utf8(kind.to[i]);
+            n += std::snprintf(line + n, sizeof line - n, "%.*s", static_cast<int>(shown_as.size()), shown_as.data());
+        }
+    }
+    Note("%s: %s%s\n", shown, line, replaced.kinds > kNamedKinds ? ", \xE2\x80\xA6" : "");
 }

@@ -19,7 +19,7 @@ std::span<const Utf8Kernel> Utf8Kernels();
 
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                                  std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 Utf8Replacements* replaced, Utf8Kernel kernel);
+                                 ReplacementTally* replaced, std::size_t from, Utf8Kernel kernel);
 
 // Text positions and data positions as a UTF-8 text is stored.
 struct Utf8Cursor {
