@@ -72,6 +72,6 @@ int ImageOf(const char* name, std::span<const unsigned char> data, const Model& 
 int GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
                  Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
-// Reports, on standard error, how many characters -r replaced in the text named `shown` and
-// where the first was, if any.
+// Reports, on standard error, what -r replaced in the text named `shown`, if anything: how many
+// replacements, and the kinds met most often.
 void NoteReplacements(const Utf8Replacements& replaced, const char* shown);

@@ -39,7 +39,7 @@ enum class EncodeStatus { ok, too_big, refused };
 struct EncodeResult {
     EncodeStatus status;
     std::uint32_t length;  // bytes of the data filled, closed, unless status is refused
-    std::size_t end;       // where that data's text ends
+    std::size_t end;       // where that data's text ends; refused, where the character refused is
 };
 
 // True when `data` is a text variable's data: at least 4 bytes, ending in 0x00 0xE0.

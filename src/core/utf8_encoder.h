@@ -39,7 +39,7 @@ inline constexpr std::size_t kNamedKinds = 3;
 // first (the first met first among equals).
 struct Utf8Replacements {
     std::uint32_t count = 0;
-    std::uint32_t kinds = 0;  // kinds of replacement; `most` holds the first of them
+    std::uint32_t kinds = 0;  // kinds of replacement; `most` holds the most frequent of them
     ReplacedKind most[kNamedKinds];
 };
 
