@@ -99,7 +99,7 @@ void CheckParts(const std::string& text, bool utf8, bool replace = false)
     ReplacementTally tally, scratch;
     const auto encode = [&](std::span<const unsigned char> part, std::size_t start, Utf8Problem& problem, ReplacementTally& t) {
         return utf8 ? Utf8File2DataBuffer(part, buffer, problem, replace ? &t : nullptr, start, kernel)
-                    : TextFile2DataBuffer(part, LineBreaks::crlf_or_lf, buffer, start, kMaxStoredText);
+                    : TextPart2DataBuffer(part, LineBreaks::crlf_or_lf, buffer, start);
     };
     std::uint32_t alone = 0;  // what the parts replace alone
     for (std::size_t start = 0, end = 0, once = 1; once || end < text.size(); start = end, once = 0) {

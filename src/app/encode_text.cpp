@@ -57,8 +57,9 @@ int EncodeText(std::span<const unsigned char> text, bool failed, const TextMode&
     }
     ReplacementTally replaced;
     const auto encode = [&](std::size_t from) {
-        return mode.utf8 ? Utf8File2DataBuffer(text, buffer, out.problem, mode.replace ? &replaced : nullptr, from)
-                         : TextFile2DataBuffer(text, breaks, buffer, from, mode.in_parts ? kMaxStoredText : kMaxTextSize);
+        if (mode.utf8)
+            return Utf8File2DataBuffer(text, buffer, out.problem, mode.replace ? &replaced : nullptr, from);
+        return mode.in_parts ? TextPart2DataBuffer(text, breaks, buffer, from) : TextFile2DataBuffer(text, breaks, buffer);
     };
 
     // One variable: the whole text at once.

@@ -215,6 +215,8 @@ void Commit(ReplacementTally& tally)
 // The kind of replacement in `tally` whose `from` is the `size` bytes `from`, or tally.kinds.
 std::uint32_t KindOf(ReplacementTally& tally, const char* from, std::size_t size)
 {
+    if (tally.kinds == 0)
+        return 0;
     const auto same = [&](std::uint32_t k) {
         const ReplacedKind& kind = tally.kind[k];
         if (kind.from_size != size || kind.from[0] != from[0])
@@ -272,6 +274,8 @@ void Count(ReplacementTally& tally, const unsigned char* b, std::size_t from, st
             return;
         }
         if (k == tally.kinds) {
+            if (k == 0)
+                std::memset(tally.recent, 0, sizeof tally.recent);
             tally.kind[k] = kind;
             tally.kind_pending[k] = 0;
             ++tally.kinds;
@@ -317,7 +321,7 @@ bool OneExponent(const unsigned char* s, std::size_t n)
 // Stores at `at` what stands for the character matched as `m`, which the calculator lacks, and
 // counts it in `tally`; a superscript with those stored just before it, from `begin` on, and
 // those after it. False when that does not fit: `at` is then where it begins.
-bool StoreReplacement(const unsigned char* b, std::size_t begin, std::size_t end, unsigned char* d,
+[[gnu::noinline]] bool StoreReplacement(const unsigned char* b, std::size_t begin, std::size_t end, unsigned char* d,
                       Utf8Cursor& at, const CharMatch& m, ReplacementTally& tally)
 {
     std::size_t from = at.pos, next = at.pos + m.length;
@@ -367,7 +371,7 @@ bool StoreReplacement(const unsigned char* b, std::size_t begin, std::size_t end
 // The part of text `b` from `from` that one variable holds, its data stored up to `at` where
 // the encoder stopped for want of room: after its last line break, or at `at` when it has none;
 // closes its data, and counts in `tally` what it replaced.
-EncodeResult PartThatFits(const unsigned char* b, std::size_t from, unsigned char* d, Utf8Cursor at,
+[[gnu::noinline]] EncodeResult PartThatFits(const unsigned char* b, std::size_t from, unsigned char* d, Utf8Cursor at,
                           ReplacementTally* tally)
 {
     std::size_t end = at.pos;
@@ -432,8 +436,6 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
     const std::size_t end = text.size();
     const std::size_t start = ByteOrderMarkSize(text), begin = std::max(start, from);
     std::size_t pos = begin;
-    if (replaced)
-        replaced->mark = begin;
     while (pos < end) {
         // The AVX2 kernel looks one byte back: the general path takes the text's first character.
         if (kernel == Utf8Kernel::words || (kernel == Utf8Kernel::avx2 && pos > 0)) {
@@ -509,12 +511,6 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
     return {EncodeStatus::ok, static_cast<std::uint32_t>(p + sizeof kDataClose), end};
 }
 
-EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
-                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 ReplacementTally* replaced, std::size_t from)
-{
-    return Utf8File2DataBuffer(text, data, problem, replaced, from, Utf8Kernels().back());
-}
 
 bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& used,
                       char (&what)[kUtf8WhatSize])

@@ -55,7 +55,8 @@ struct ReplacementTally {
     std::uint32_t kinds = 0;  // in `kind`
     bool more_kinds = false;  // a kind not in `kind`
     std::size_t mark = 0;     // where the last replacement ended
-    std::uint8_t recent[kTalliedKinds] = {};  // by a hash of `from`, the kind last met of it
+    std::uint8_t recent[kTalliedKinds];  // by a hash of `from`, the kind last met of it, once
+                                         // there is one
     ReplacedKind kind[kTalliedKinds];
     std::uint32_t kind_pending[kTalliedKinds];
 };
@@ -80,6 +81,15 @@ inline std::size_t ByteOrderMarkSize(std::span<const unsigned char> text)
 // before `at` are well-formed.
 void Utf8Locate(std::span<const unsigned char> text, std::size_t at, Utf8Problem& where);
 
+// The encoder's kernels: one_at_a_time takes every character through the exact, general path,
+// counting lines and columns as it goes; words takes runs of plain text, line breaks and common
+// characters a word at a time, avx2 32 bytes at a time, each handing the rest to the general
+// path. All give the same data or refusal; tests run each.
+enum class Utf8Kernel { one_at_a_time, words, avx2 };
+
+// The kernels this build has and this machine runs, the fastest last.
+std::span<const Utf8Kernel> Utf8Kernels();
+
 // Encodes UTF-8 text `text` from byte `from` (0, or the end of a part before) as a text
 // variable's whole data: a byte order mark at the start is skipped; CR LF, LF and a lone CR are
 // each a line break, and a form feed opening a line (or the part) makes it a page break; every
@@ -91,10 +101,11 @@ void Utf8Locate(std::span<const unsigned char> text, std::size_t at, Utf8Problem
 // lacks is stored as ReplacementOf has it instead, a vulgar fraction after a digit with a +
 // before it, and a run of superscripts one of which it lacks as ^ and their plain characters
 // (in parentheses unless they are one character, a number or a parenthesis), each counted in
-// `replaced` as far as that part goes.
+// `replaced` as far as that part goes. By `kernel`, the fastest unless a test picks one.
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                                  std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 ReplacementTally* replaced = nullptr, std::size_t from = 0);
+                                 ReplacementTally* replaced = nullptr, std::size_t from = 0,
+                                 Utf8Kernel kernel = Utf8Kernels().back());
 
 // Maps the UTF-8 variable name `name` to calculator bytes in `var_name`, NUL-terminated, keeping
 // its first 8 calculator characters (what follows is not read); `used` gets the number of bytes of
