@@ -75,6 +75,6 @@ Message ImageOf(const char* name, std::span<const unsigned char> data, const Mod
 Message GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
                      Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
-// The note that says how many characters -r replaced in the text named `shown` and where the
-// first was; nothing when none was.
+// The note that says what -r replaced in the text named `shown` (`replaced`, which it points
+// to): how many replacements, and the kinds met most often; nothing when none was.
 Message ReplacementsNote(const Utf8Replacements& replaced, const char* shown);

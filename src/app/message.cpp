@@ -1,6 +1,7 @@
 #include "app/message.h"
 
 #include "app/shown_name.h"
+#include "core/charset.h"
 #include "core/text_data.h"
 #include "core/var_file.h"
 
@@ -22,6 +23,24 @@ void ModelOptions(char (&out)[64])
         const char* const before = i == 0 ? "" : i + 1 == count ? " or " : ", ";
         at += std::snprintf(out + at, sizeof out - at, "%s%s", before, m.option);
         ++i;
+    }
+}
+
+// The kinds of replacement `replaced` names, most frequent first, as "40 ═ as =, 3 ½ as 1/2":
+// each calculator byte as its UTF-8 form, a mark or format character dropped, by its code point.
+void ReplacedKinds(const Utf8Replacements& replaced, char (&out)[1024])
+{
+    // 1024 is more than the longest: 3 kinds of 24 bytes each way, 8 of UTF-8 a calculator byte.
+    std::size_t n = 0;
+    out[0] = '\0';
+    for (std::size_t k = 0; k < kNamedKinds && replaced.most[k].count; ++k) {
+        const ReplacedKind& kind = replaced.most[k];
+        n += std::snprintf(out + n, sizeof out - n, "%s %u %.*s %s", k ? "," : "", static_cast<unsigned>(kind.count),
+                           static_cast<int>(kind.from_size), kind.from, kind.to_size ? "as " : "dropped");
+        for (std::size_t i = 0; i < kind.to_size; ++i) {
+            const std::string_view shown_as = CalcByte2Utf8(kind.to[i]);
+            n += std::snprintf(out + n, sizeof out - n, "%.*s", static_cast<int>(shown_as.size()), shown_as.data());
+        }
     }
 }
 
@@ -59,7 +78,7 @@ int MessageLine(const Message& m, char* line, std::size_t size)
 {
     using enum MessageCode;
     const char* const path = m.path;
-    const unsigned n0 = m.numbers[0], n1 = m.numbers[1], n2 = m.numbers[2];
+    const unsigned n0 = m.numbers[0], n1 = m.numbers[1];
     const char c0 = static_cast<char>(n0), c1 = static_cast<char>(n1);
     char shown[kShownNameSize], other[kShownNameSize], third[kShownNameSize];
     switch (m.code) {
@@ -156,9 +175,13 @@ int MessageLine(const Message& m, char* line, std::size_t size)
                              ShownCalcName(m.names[0], m.utf8, shown));
     case not_text: return std::snprintf(line, size, "ERROR: %s: not stored: not a UTF-8 or single-byte text", path);
     case no_variable_file: return std::snprintf(line, size, "ERROR: %s: no variable file", path);
-    case replaced:
-        return std::snprintf(line, size, "%s: %u character%s replaced, %sat %u:%u: %s", path, n0, n0 == 1 ? "" : "s",
-                             n0 == 1 ? "" : "the first ", n1, n2, m.detail);
+    case replaced: {
+        // "47 replaced: 40 ═ as =, 3 ½ as 1/2, …"
+        char kinds[1024];
+        ReplacedKinds(*m.replacements, kinds);
+        return std::snprintf(line, size, "%s: %u replaced:%s%s", path, static_cast<unsigned>(m.replacements->count),
+                             kinds, m.replacements->kinds > kNamedKinds ? ", \xE2\x80\xA6" : "");
+    }
     case ram:
         return std::snprintf(line, size, "%s: %u variables of %u bytes in all, more than the %u KB of RAM a %s leaves free; %s",
                              path, n0, n1, m.model->ram_kb, m.model->name,

@@ -86,7 +86,7 @@ enum class MessageCode : unsigned char {
     not_text,                 // path: a file that is no text (the page's own check)
     no_variable_file,         // path (the page's own check)
     // Notes after success, on standard error
-    replaced,                 // path; numbers: count, line, column of the first; detail: it
+    replaced,                 // path; replacements
     ram,                      // path; numbers[0], numbers[1]: variables and bytes; model
     reserved_passed_over,     // path: the text; other: the name passed over; detail: the name given
     reserved_given,           // path: the output; other: the name given, numbers[0] bytes of it
@@ -98,14 +98,15 @@ struct [[nodiscard]] Message {
     MessageCode code = MessageCode::none;
     bool utf8 = false;
     Utf8Refusal refusal = Utf8Refusal::none;
+    // The encoding a refused text looks like (DetectEncoding), whatever it was read in.
+    Encoding looks_like = Encoding::calculator;
     std::uint32_t numbers[3] = {};
     const char* path = nullptr;
     const char* other = nullptr;
     const char* names[3] = {};      // calculator names: NUL-terminated, at most 8 bytes
     const char* detail = nullptr;   // the precise reason, as the core gives it
     const Model* model = nullptr;
-    // The encoding a refused text looks like (DetectEncoding), whatever it was read in.
-    Encoding looks_like = Encoding::calculator;
+    const Utf8Replacements* replacements = nullptr;  // what -r replaced, for its note
 
     explicit operator bool() const { return code != MessageCode::none; }
 };
