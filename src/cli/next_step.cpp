@@ -159,10 +159,10 @@ int NextStep(const Message& m, const Options& options, char* line, std::size_t s
     case file_refused: step = "the file is damaged: take it from the calculator, or from where it came, again"; break;
     case no_text_variable: step = "-x takes text variables alone: send the file to the calculator as it is"; break;
     case replaces_variable_file:
-        step = "give out.txt a text file's name; for several variable files, run sorvel -x on each";
+        step = "name a text file to write, or none; for several variable files, run sorvel -x on each";
         break;
     case output_is_input:
-        return std::snprintf(line, size, "give out.txt a text file's name, such as %.*s.txt", Stem(m.other), m.other);
+        return std::snprintf(line, size, "name another file to write, such as %.*s.txt", Stem(m.other), m.other);
     case none: case unknown_model: case unknown_encoding: case cannot_open: case cannot_read: case out_of_memory:
     case no_image_memory: case exists: case exists_in_group: case standard_output: case unsafe_name: case not_text:
     case no_variable_file: case replaced: case ram: case reserved_passed_over: case reserved_given:
