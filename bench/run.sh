@@ -62,3 +62,7 @@ echo "sorvel -x of a group of 65,535 empty text variables (1.9 MB), peak memory 
 python3 "$root/bench/empty_group.py" 65535 many.89g
 mkdir many && cd many
 /usr/bin/time -f "peak %M KiB resident, %e s wall, %U s user, %S s system" "$SORVEL" -x ../many.89g
+
+echo
+echo "many texts at once: peak memory of --each, -g and -s; --each of 1,000 new small texts against cp:"
+python3 "$root/bench/each.py" "$SORVEL" 21

@@ -5,7 +5,8 @@
 //             2: arbitrary bytes as UTF-8 text and as a variable name, and as UTF-16;
 //             3: arbitrary bytes as a variable file.
 //   bits 2-5  mode 0: the variable name's length, its bytes taken first from the rest (the low
-//             two bits also pick the model); mode 1: the line break ("\n", "\r\n", "\r").
+//             two bits also pick the model); mode 1: the line break ("\n", "\r\n", "\r"), and
+//             with bit 5, -r: a 0x00 byte and the next one as one of kSpecials.
 //   bit 7     stretches what follows by repeating it to 65,300 to 65,810 bytes, doubled by
 //             bit 6, so that runs reach the size limits.
 #include "core/charset.h"
@@ -14,7 +15,6 @@
 #include "core/byte_encoder_kernels.h"
 #include "core/text_decoder.h"
 #include "core/text_encoding.h"
-#include "core/text_parts.h"
 #include "require.h"
 
 #include <algorithm>
@@ -22,7 +22,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -53,22 +56,24 @@ Bytes operator+(Bytes a, const Bytes& b)
 }
 
 // The data that the text encoder as the Linux program runs it, or with `utf8` the UTF-8 one by
-// `kernel` (with `replace`, replacing, and then followed by what it replaced), makes of `text`;
-// when its status is not ok, one byte holding that status, then where and why refused.
+// `kernel` (with `replace`, replacing, then how many replacements, kinds, and the kinds named),
+// makes of `text`; when its status is not ok, one byte holding that status, then where and why
+// refused.
 Bytes Encode(const std::string& text, bool utf8, Utf8Kernel kernel = Utf8Kernels().back(), bool replace = false)
 {
     static DataBuffer buffer;
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     Utf8Problem problem;
-    Utf8Replacements r;
-    const EncodeResult result = utf8 ? Utf8File2DataBuffer(bytes, buffer, problem, replace ? &r : nullptr, kernel)
+    ReplacementTally tally;
+    const EncodeResult result = utf8 ? Utf8File2DataBuffer(bytes, buffer, problem, replace ? &tally : nullptr, 0, kernel)
                                      : TextFile2DataBuffer(TextUpToCtrlZ(bytes), LineBreaks::crlf_or_lf, buffer);
-    const std::string replaced = std::to_string(r.count) + ":" + std::to_string(r.first.line) + ":" +
-                                 std::to_string(r.first.column) + r.first.what;
-    if (result.status == EncodeStatus::ok && replace)
-        return Bytes(buffer.begin(), buffer.begin() + result.length) + Bytes(replaced.begin(), replaced.end());
+    Utf8Replacements r;
+    SummarizeReplacements(tally, r);
+    std::string note = replace ? std::to_string(r.count) + " replaced, " + std::to_string(r.kinds) + " kinds:" : "";
+    for (const ReplacedKind& k : r.most)
+        note += k.count ? " " + std::to_string(k.count) + " " + std::string(k.from, k.from_size) + " as " + std::string(k.to, k.to + k.to_size) : "";
     if (result.status == EncodeStatus::ok)
-        return Bytes(buffer.begin(), buffer.begin() + result.length);
+        return Bytes(buffer.begin(), buffer.begin() + result.length) + Bytes(note.begin(), note.end());
     const std::string why = std::to_string(problem.line) + ":" + std::to_string(problem.column) + problem.what;
     Bytes failed = {static_cast<unsigned char>(result.status)};
     if (result.status == EncodeStatus::refused)
@@ -84,24 +89,107 @@ std::string Text(std::span<const unsigned char> data, bool utf8, const char* lin
     return std::string(out.begin(), out.begin() + DataBuffer2Text(data, utf8, line_break, out.data()));
 }
 
-// `text` cut by TextPartEnd: each part stores in one variable (or is refused, which ends the
-// text), and one cut at a line break could not hold the next line too.
-void CheckParts(const std::string& text, bool utf8)
+// `text` cut into parts where its encoder (a UTF-8 kernel picked by its size) says one variable
+// is full: each part gives the data it gives alone, and one cut at a line break could not hold
+// the next line too; with `replace`, each replacement counted once.
+void CheckParts(const std::string& text, bool utf8, bool replace = false)
 {
-    const auto stored = [&](std::size_t start, std::size_t end) {  // 0: too big, 1: fits, 2: refused
-        const Bytes data = Encode(text.substr(start, end - start), utf8);
-        return data == kTooBig ? 0 : data[0] != 0 ? 2 : int(data.size() <= kMaxUserDataSize);
+    static DataBuffer buffer;
+    const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    const Utf8Kernel kernel = Utf8Kernels()[text.size() % Utf8Kernels().size()];
+    ReplacementTally tally, scratch;
+    const auto encode = [&](std::span<const unsigned char> part, std::size_t start, Utf8Problem& problem, ReplacementTally& t) {
+        return utf8 ? Utf8File2DataBuffer(part, buffer, problem, replace ? &t : nullptr, start, kernel)
+                    : TextPart2DataBuffer(part, LineBreaks::crlf_or_lf, buffer, start);
     };
-    for (std::size_t start = 0, end; start < text.size(); start = end) {
-        end = TextPartEnd({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, start, utf8, LineBreaks::crlf_or_lf);
-        const int part = stored(start, end);
+    std::uint32_t alone = 0;  // what the parts replace alone
+    for (std::size_t start = 0, end = 0, once = 1; once || end < text.size(); start = end, once = 0) {
+        Utf8Problem problem;
+        const EncodeResult result = encode(bytes, start, problem, tally);
+        end = result.end;
+        if (result.status == EncodeStatus::refused || (end == start && start < text.size()))
+            return;  // or a run of superscripts longer than a variable
+        const Bytes data = Encode(text.substr(start, end - start), utf8, kernel, replace);
+        const auto note = std::mismatch(data.begin(), data.end(), buffer.begin(), buffer.begin() + result.length);
+        Require((end > start || text.empty()) && result.length <= kMaxUserDataSize && note.second == buffer.begin() + result.length,
+                "each part fits in a variable, and gives the data it gives alone");
+        alone += note.first == data.end() ? 0 : std::stoul(std::string(note.first, data.end()));
         const std::size_t next = std::min(text.find_first_of(utf8 ? "\r\n" : "\n", end), text.size());
         const bool at_break = end < text.size() && (text[end - 1] == '\n' || (utf8 && text[end - 1] == '\r'));
-        Require(end > start && end <= text.size() && part > 0, "each part fits in a variable");
-        Require(part == 2 || !at_break || !stored(start, next + (next < text.size()) + !text.compare(next, 2, "\r\n")), "a part cut at a line break cannot hold the next line");
-        if (part == 2)
-            return;
+        const auto with_next = bytes.subspan(start, next + (next < text.size()) + !text.compare(next, 2, "\r\n") - start);
+        Require(!at_break || encode(with_next, 0, problem, scratch).status == EncodeStatus::too_big,
+                "a part cut at a line break cannot hold the next line");
     }
+    Require(tally.count == alone, "the parts count each replacement once");
+}
+
+// Characters that -r stores otherwise than as themselves, by hand: as written, as stored, and
+// what they are: ^ a superscript the calculator lacks, / a vulgar fraction, . any other.
+constexpr const char* kSpecials[][3] = {
+    {"⁰", "0", "^"}, {"⁴", "4", "^"}, {"⁷", "7", "^"}, {"⁻", "-", "^"}, {"⁽", "(", "^"}, {"⁾", ")", "^"},
+    {"ⁿ", "n", "^"}, {"ˣ", "x", "^"}, {"₀", "0", "."}, {"₋", "-", "."}, {"½", "1/2", "/"}, {"⅒", "1/10", "/"},
+    {"⅟", "1/", "/"}, {"€", "?", "."}, {"\u200B", "", "."}, {"ř", "r", "."}, {"═", "=", "."}, {"ĳ", "ij", "."}};
+
+// A character of a text made of calculator characters and kSpecials: as written, as -u stores it
+// (a superscript: its plain form too), and what it is: b a line break, k a superscript the
+// calculator has, c any other of its characters, or a kSpecials kind.
+struct Char {
+    std::string utf8, stored, plain;
+    char kind;
+};
+
+// The data that -r makes of `chars`, and in `note` how many replacements, kinds (the first 64,
+// and whether there are more), and the kinds named.
+Bytes ReplacedModel(const std::vector<Char>& chars, std::string& note)
+{
+    Bytes data = {0x00, 0x01, 0x20};
+    std::vector<std::tuple<std::uint32_t, std::string, std::string>> kinds;  // how many, from, to; first met first
+    std::uint32_t total = 0, more = 0;
+    const auto count = [&](std::string from, const std::string& to) {
+        from = from == "\u200B" ? "U+200B" : from;
+        const auto k = std::find_if(kinds.begin(), kinds.end(), [&](const auto& t) { return std::get<1>(t) == from; });
+        ++total;
+        if (k != kinds.end())
+            ++std::get<0>(*k);
+        else if (kinds.size() < kTalliedKinds && from.size() <= kReplacedSize && to.size() <= kReplacedSize)
+            kinds.emplace_back(1, from, to);
+        else
+            more = 1;
+    };
+    for (std::size_t i = 0, line_start = 1; i < chars.size(); line_start = chars[i++].kind == 'b') {
+        std::string from, plain, stored = chars[i].stored;
+        bool lacking = false;
+        for (; i < chars.size() && (chars[i].kind == 'k' || chars[i].kind == '^'); lacking |= chars[i++].kind == '^') {
+            stored = from.empty() ? chars[i].stored : stored + chars[i].stored;  // a run of superscripts
+            from += chars[i].utf8;
+            plain += chars[i].plain;
+        }
+        if (!from.empty()) {
+            const std::size_t sign = plain.size() > 1 && (plain[0] == '-' || plain[0] == '+');
+            std::size_t closes = 0;  // where the parentheses open at the start first close
+            for (int k = 0, depth = 0; plain[0] == '(' && !closes && k < int(plain.size()); ++k)
+                closes = (depth += (plain[k] == '(') - (plain[k] == ')')) ? 0 : k + 1;
+            const bool one = plain.size() - sign == 1 || plain.find_first_not_of("0123456789", sign) == std::string::npos ||
+                             closes == plain.size();
+            stored = lacking ? "^" + (one ? plain : "(" + plain + ")") : stored;
+            if (lacking)
+                count(from, stored);
+            --i;
+        } else if (chars[i].utf8 == "\f" && line_start) {
+            stored = "";
+            data.back() = 0x0C;
+        } else if (chars[i].kind == '/' || chars[i].kind == '.') {
+            stored = (chars[i].kind == '/' && data.back() >= '0' && data.back() <= '9' ? "+" : "") + stored;
+            count(chars[i].utf8, chars[i].stored);
+        }
+        data.insert(data.end(), stored.begin(), stored.end());
+    }
+    data.insert(data.end(), {0x00, 0xE0});
+    note = std::to_string(total) + " replaced, " + std::to_string(kinds.size() + more) + " kinds:";
+    std::stable_sort(kinds.begin(), kinds.end(), [](const auto& a, const auto& b) { return std::get<0>(a) > std::get<0>(b); });
+    for (std::size_t k = 0; k < std::min(kinds.size(), kNamedKinds); ++k)
+        note += " " + std::to_string(std::get<0>(kinds[k])) + " " + std::get<1>(kinds[k]) + " as " + std::get<2>(kinds[k]);
+    return data;
 }
 
 }  // namespace
@@ -125,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             const Bytes expected = DataModel(raw, breaks == LineBreaks::crlf_or_lf, false);
             for (const ByteKernel kernel : ByteKernels()) {
                 std::memset(buffer.data() + 65532, 0xA5, 4);
-                const std::size_t stored = TextBytes2DataBuffer(raw, breaks, kernel, buffer);
+                const std::size_t stored = StoreText(raw, 0, breaks, kernel, buffer).p - 3;
                 Require(!std::memcmp(buffer.data() + 65532, "\xA5\xA5\xA5\xA5", 4) &&
                             (expected.size() > 65532 ? stored > kMaxTextSize
                                                      : stored == expected.size() - 5 &&
@@ -173,26 +261,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::free(image);
     } else if (mode == 1) {
         const char* const line_break = flags % 3 == 0 ? "\n" : flags % 3 == 1 ? "\r\n" : "\r";
-        std::string text;
-        Bytes expected = {0x00, 0x01, 0x20};
-        for (const unsigned char b : raw) {
-            if (b == 0x0D || b == 0x0A) {  // 0x0A's UTF-8 form is a line break too
-                text += line_break;
-                expected.insert(expected.end(), {0x0D, 0x20});
-            } else if (b == 0x0C && expected.back() == 0x20 && (expected.size() == 3 || expected.end()[-2] == 0x0D)) {
-                text += '\f';
-                expected.back() = 0x0C;
-            } else if (b != 0x00) {
-                text += CalcByte2Utf8(b);
-                expected.push_back(b);
-            }
+        const bool replace = flags & 8;
+        std::vector<Char> chars;
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            const unsigned char b = raw[i];
+            const char* const sup = b == 0xB9 ? "1" : b == 0xB2 ? "2" : b == 0xB3 ? "3" : b == 0xB8 ? "+" : b == 0xB4 ? "-1" : "";
+            if (b == 0x0D || b == 0x0A)  // 0x0A's UTF-8 form is a line break too
+                chars.push_back({line_break, "\r ", "", 'b'});
+            else if (b == 0x00 && replace && i + 1 < raw.size()) {
+                const auto& c = kSpecials[raw[++i] % std::size(kSpecials)];
+                if (c[1] == "-"s && c[2] == "^"s && i + 1 < raw.size() && raw[i + 1] == 0xB9)  // ⁻ and ¹, the inverse
+                    chars.push_back({c[0] + std::string(CalcByte2Utf8(raw[++i])), "\xB4", "-1", 'k'});
+                else
+                    chars.push_back({c[0], c[1], c[1], c[2][0]});
+            } else if (b != 0x00)
+                chars.push_back({b == 0x0C ? "\f" : std::string(CalcByte2Utf8(b)), std::string(1, char(b)), sup, *sup ? 'k' : 'c'});
         }
-        expected.insert(expected.end(), {0x00, 0xE0});
+        std::string text;
+        for (const Char& c : chars)
+            text += c.utf8;
+        std::string note;
+        const Bytes expected = ReplacedModel(chars, note);
         const bool too_big = expected.size() - 5 > 65507;  // stored bytes, each line break counting two
         for (const Utf8Kernel kernel : Utf8Kernels())
-            Require(Encode(text, true, kernel) == (too_big ? kTooBig : expected), "the UTF-8 text gives the bytes, or is too big");
-        Require(too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
-        CheckParts(text, true);
+            Require(Encode(text, true, kernel, replace) == (too_big ? kTooBig : replace ? expected + Bytes(note.begin(), note.end()) : expected),
+                    "the UTF-8 text gives the bytes, or is too big");
+        Require(replace || too_big || Text(expected, true, line_break) == text, "the bytes give the UTF-8 text back");
+        CheckParts(text, true, replace);
     } else if (mode == 2) {
         char var_name[9], what[kUtf8WhatSize];
         std::size_t used = 0;
@@ -208,8 +303,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const std::string why(replaced.begin() + 1, replaced.end());
         Require(replaced[0] != static_cast<unsigned char>(EncodeStatus::refused) || why.find("malformed UTF-8") != std::string::npos ||
                     why.find("NUL would") != std::string::npos, "with replacements, only malformed UTF-8 or a NUL is refused");
-        Require(!IsTextData(data) || replaced == data + Bytes{'0', ':', '0', ':', '0'},
+        const std::string none = "0 replaced, 0 kinds:";
+        Require(!IsTextData(data) || replaced == data + Bytes(none.begin(), none.end()),
                 "a text taken as it is is taken so with replacements, none made");
+        CheckParts(as_text, true, true);
         Require(!IsTextData(data) || Encode(Text(data, true, "\n"), true) == data,
                 "the stored data decode back to the same characters");
         const bool malformed = replaced[0] == 2 && why.find("malformed") != std::string::npos;

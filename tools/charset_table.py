@@ -2,8 +2,8 @@
 """Prints src/core/charset_table.inc, the calculator's character set as C++ tables, from the
 tab-separated table of its 256 bytes against Unicode and of the other characters it takes,
 data/ti68k.tsv, and from Unicode's own data (Python's unicodedata): the characters that are the
-calculator's canonically (a letter and a combining mark that make one, an ohm sign), and what
---replace stores for the others.
+calculator's canonically (a letter and a combining mark that make one, an ohm sign), what
+--replace stores for the others, and the superscripts it writes as exponents.
 
 Usage: tools/charset_table.py data/ti68k.tsv > src/core/charset_table.inc
 A test compares the committed table with what this prints.
@@ -60,6 +60,8 @@ def main(path):
             sequences[key] = byte
     assert sorted(canonical) == list(range(256))
     nearest = {}  # code point -> the bytes --replace stores it as
+    superscripts = {}  # code point -> its plain byte, for each superscript the calculator lacks
+    fractions = set()
     for char, data, kind, note in other_rows:
         cp, stored = sequence(char)[0], bytes.fromhex(data)
         if kind == "equivalent":
@@ -69,6 +71,23 @@ def main(path):
             assert not unicodedata.category(chr(cp)).startswith("L") or \
                 unicodedata.normalize("NFKC", chr(cp)) == unicodedata.normalize("NFKC", target), char
             sequences[(cp, 0)] = stored[0]
+        elif kind in ("superscript", "subscript"):
+            # Its plain character, the minus as the hyphen-minus.
+            tag = "<super>" if kind == "superscript" else "<sub>"
+            plain = unicodedata.normalize("NFKD", chr(cp))
+            assert unicodedata.decomposition(chr(cp)).startswith(tag) and len(stored) == 1 and \
+                (canonical[stored[0]] == [ord(plain)] or (plain == "\u2212" and stored == b"-")), char
+            assert (cp, 0) not in sequences and cp not in nearest, char
+            nearest[cp] = stored
+            if kind == "superscript":
+                superscripts[cp] = stored[0]
+        elif kind == "fraction":
+            numerator, slash, denominator = unicodedata.normalize("NFKD", chr(cp)).partition("\u2044")
+            assert unicodedata.decomposition(chr(cp)).startswith("<fraction>") and slash and \
+                stored == (numerator + "/" + denominator).encode("ascii"), char
+            assert (cp, 0) not in sequences and cp not in nearest, char
+            nearest[cp] = stored
+            fractions.add(cp)
         else:
             # A letter or a sign with no decomposition: the bytes closest to it.
             is_letter = unicodedata.category(chr(cp)).startswith("L")
@@ -105,6 +124,26 @@ def main(path):
     # kMaxUtf8TextSize holds while no character takes more than 5 bytes for a stored byte.
     assert max(len("".join(map(chr, [f] + [s] * bool(s))).encode()) for f, s in sequences) <= 5
 
+    # Every superscript and subscript of one character the calculator has, every vulgar fraction,
+    # has its line (the minus as the hyphen-minus): none is left to the rule below.
+    for cp in range(0x110000):
+        tag = unicodedata.decomposition(chr(cp)).split(" ")[0]
+        plain = unicodedata.normalize("NFKD", chr(cp))
+        if (cp, 0) not in sequences and (tag == "<fraction>" or (
+                tag in ("<super>", "<sub>") and len(plain) == 1 and
+                ((ord(plain), 0) in sequences or plain == "\u2212"))):
+            assert cp in nearest, "U+%04X needs a line" % cp
+    # The superscripts the calculator has that join a run of them: its superscript digits and
+    # signs (not ª, º, the radian mark nor the transpose, which are no exponents).
+    for (first, second), byte in sequences.items():
+        plain = unicodedata.normalize("NFKD", chr(first))
+        if not second and unicodedata.decomposition(chr(first)).startswith("<super>") and plain in "0123456789+-=()":
+            superscripts[first] = ord(plain)
+    # Rewriting a run of superscripts takes back the byte stored for each of these, or none for
+    # the minus of an inverse (⁻¹, one byte); a cut between parts finds line breaks as 0x0D.
+    assert all((cp, 0) in sequences for cp, plain in superscripts.items() if cp not in nearest) and \
+        (0x207B, 0xB9) in sequences and [k for k, b in sequences.items() if b == 0x0D] == [(0x0D, 0)]
+
     # What --replace stores for each character the calculator lacks: a letter or sign the table
     # lists as it says; a mark or format character as nothing; a character whose compatibility
     # decomposition, marks dropped, is one or two characters the calculator has, as those (ř is
@@ -128,6 +167,7 @@ def main(path):
             if 1 <= len(base) <= 2 and all(ord(c) in storable for c in base) and \
                     (category == "Zs" or not "".join(base).isspace()):
                 replacements[cp] = bytes(storable[ord(c)] for c in base)
+    assert not any(set(stored) & {0x00, 0x0A, 0x0D} or len(stored) > 4 for stored in replacements.values())
 
     out = ["// Generated by tools/charset_table.py from data/ti68k.tsv; do not edit.", "",
            "// The canonical UTF-8 form of each calculator byte.",
@@ -144,16 +184,24 @@ def main(path):
         out.append("    {0x%04X, 0x%04X, 0x%02X}," % (first, second, byte))
     out += ["};", "",
             "// What --replace stores for a character the calculator lacks, by code point, sorted: one",
-            "// byte (code point << 8 | byte), or two (code point, bytes); any character in neither and",
-            "// not dropped is \"?\".",
+            "// byte (code point << 9 | whether a superscript written as an exponent << 8 | byte), or",
+            "// more (code point, how many, whether a vulgar fraction, bytes); any character in neither",
+            "// and not dropped is \"?\".",
             "constexpr std::uint32_t kReplacedByOne[] = {"]
     for cp, stored in sorted(replacements.items()):
         if len(stored) == 1:
-            out.append("    0x%04X%02X," % (cp, stored[0]))
-    out += ["};", "", "constexpr ReplacedByTwo kReplacedByTwo[] = {"]
+            out.append("    0x%06X," % (cp << 9 | (cp in superscripts) << 8 | stored[0]))
+    out += ["};", "", "constexpr ReplacedByMore kReplacedByMore[] = {"]
     for cp, stored in sorted(replacements.items()):
-        if len(stored) == 2:
-            out.append("    {0x%04X, {0x%02X, 0x%02X}}," % (cp, stored[0], stored[1]))
+        if len(stored) > 1:
+            out.append("    {0x%04X, %d, %s, {%s}}," % (cp, len(stored), "true" if cp in fractions else "false",
+                                                     ", ".join("0x%02X" % b for b in stored)))
+    out += ["};", "",
+            "// The superscripts that make a run written after a ^ as an exponent when the calculator",
+            "// lacks one of them, by code point, sorted: code point << 8 | its plain byte.",
+            "constexpr std::uint32_t kSuperscripts[] = {"]
+    for cp, plain in sorted(superscripts.items()):
+        out.append("    0x%04X%02X," % (cp, plain))
     out += ["};", "",
             "// The code points --replace drops, marks and format characters, in sorted ranges: the",
             "// first << 8 | how many more.",

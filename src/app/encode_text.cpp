@@ -1,7 +1,6 @@
 #include "app/encode_text.h"
 
 #include "core/byte_encoder.h"
-#include "core/text_parts.h"
 
 #include <cstring>
 
@@ -22,16 +21,6 @@ Message TextFailure(EncodeStatus status, bool failed, const TextMode& mode, cons
         return refused;
     }
     return failed ? Say(MessageCode::cannot_read, shown) : Message{};
-}
-
-// Makes `where`, a line and a column in the part of UTF-8 text `text` from `start`, the line and
-// column in the whole text.
-void InText(std::span<const unsigned char> text, std::size_t start, Utf8Problem& where)
-{
-    Utf8Problem at;
-    Utf8Locate(text, start, at);
-    where.column = where.line == 1 ? at.column + where.column - 1 : where.column;
-    where.line = at.line + where.line - 1;
 }
 
 // Makes `utf8` hold `text` as UTF-8, its size in `size`, when `mode` reads it in another
@@ -72,8 +61,11 @@ Message RefuseVariableFile(std::span<const unsigned char> text, const char* show
     return HasSignature(text) ? Say(MessageCode::variable_file, shown) : Message{};
 }
 
-Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
-                   const char* shown, DataBuffer& buffer, EncodedText& out)
+namespace {
+
+// EncodeText, but for what a refused text looks like.
+Message Encode(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+               const char* shown, DataBuffer& buffer, EncodedText& out)
 {
     if (Message refused = RefuseVariableFile(text, shown))
         return refused;
@@ -96,11 +88,11 @@ Message EncodeText(std::span<const unsigned char> text, bool failed, const TextM
         failed = failed && before_ctrl_z.size() == text.size();
         text = before_ctrl_z;
     }
-    const auto encode = [&](std::span<const unsigned char> part, Utf8Replacements* replaced) {
-        EncodeResult result = mode.utf8 ? Utf8File2DataBuffer(part, buffer, out.problem, mode.replace ? replaced : nullptr)
-                                        : TextFile2DataBuffer(part, breaks, buffer);
-        if (result.status == EncodeStatus::ok && mode.in_parts && result.length > kMaxUserDataSize)
-            result.status = EncodeStatus::too_big;
+    ReplacementTally replaced;
+    const auto encode = [&](std::size_t from) {
+        EncodeResult result = mode.utf8 ? Utf8File2DataBuffer(text, buffer, out.problem, mode.replace ? &replaced : nullptr, from)
+                              : mode.in_parts ? TextPart2DataBuffer(text, breaks, buffer, from)
+                                              : TextFile2DataBuffer(text, breaks, buffer);
         if (result.status == EncodeStatus::refused && bad[0] && out.problem.kind == Utf8Refusal::malformed)
             std::memcpy(out.problem.what, bad, sizeof bad);
         return result;
@@ -108,39 +100,46 @@ Message EncodeText(std::span<const unsigned char> text, bool failed, const TextM
 
     // One variable: the whole text at once.
     if (most_parts == 1) {
-        const EncodeResult result = encode(text, &out.replaced);
+        const EncodeResult result = encode(0);
         if (result.status != EncodeStatus::ok)
             return TextFailure(result.status, failed, mode, shown, out.problem);
         out.data = std::span(buffer).first(result.length);
         out.lengths[0] = result.length;
         out.parts = 1;
+        if (mode.replace)
+            SummarizeReplacements(replaced, out.replaced);
         return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
     }
 
+    // Each part as much of the rest as one variable holds, where the encoder says it ends.
     std::size_t size = 0;
     for (std::size_t start = 0; out.parts == 0 || start < text.size(); ++out.parts) {
         if (out.parts == most_parts)
             return TextFailure(EncodeStatus::too_big, failed, mode, shown, out.problem);
-        const std::size_t end = TextPartEnd(text, start, mode.utf8, breaks, mode.replace);
-        Utf8Replacements replaced;
-        const EncodeResult result = encode(text.subspan(start, end - start), &replaced);
-        if (result.status != EncodeStatus::ok) {
-            InText(text, start, out.problem);
-            return TextFailure(result.status, failed, mode, shown, out.problem);
-        }
-        if (replaced.count && !out.replaced.count) {
-            out.replaced.first = replaced.first;
-            InText(text, start, out.replaced.first);
-        }
-        out.replaced.count += replaced.count;
+        const EncodeResult result = encode(start);
+        if (result.status == EncodeStatus::refused || (result.status == EncodeStatus::too_big && result.end == start))
+            return TextFailure(result.status, failed, mode, shown, out.problem);  // refused, or not one character fits
         if (!Grow(out.block, size + result.length))
             return Say(MessageCode::out_of_memory);
         std::memcpy(out.block.get() + size, buffer.data(), result.length);
         size += out.lengths[out.parts] = result.length;
-        start = end;
+        start = result.end;
     }
     out.data = {out.block.get(), size};
+    if (mode.replace)
+        SummarizeReplacements(replaced, out.replaced);
     return TextFailure(EncodeStatus::ok, failed, mode, shown, out.problem);
+}
+
+} // namespace
+
+Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
+                   const char* shown, DataBuffer& buffer, EncodedText& out)
+{
+    Message m = Encode(text, failed, mode, most_parts, shown, buffer, out);
+    if (m.code == MessageCode::character)
+        m.looks_like = DetectEncoding(text, text.size() >= TextBytesRead(mode, most_parts));
+    return m;
 }
 
 Message ImageOf(const char* name, std::span<const unsigned char> data, const Model& model, const char* folder,
@@ -180,9 +179,6 @@ Message ReplacementsNote(const Utf8Replacements& replaced, const char* shown)
     if (!replaced.count)
         return {};
     Message note = Say(MessageCode::replaced, shown);
-    note.numbers[0] = replaced.count;
-    note.numbers[1] = replaced.first.line;
-    note.numbers[2] = replaced.first.column;
-    note.detail = replaced.first.what;
+    note.replacements = &replaced;
     return note;
 }

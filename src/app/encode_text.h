@@ -60,7 +60,8 @@ Message RefuseVariableFile(std::span<const unsigned char> text, const char* show
 // failed before its end), after RefuseVariableFile, as the data of at most `most_parts`
 // variables, each but the last cut after the last line break that lets it fit: one variable's
 // data in `buffer`, several in a block of their own. Returns nothing, or why not, in the one
-// order of failures: too big, a refused character (unless the read failed), a failed read.
+// order of failures: too big, a refused character (unless the read failed, and with the
+// encoding the text looks like), a failed read.
 Message EncodeText(std::span<const unsigned char> text, bool failed, const TextMode& mode, std::size_t most_parts,
                    const char* shown, DataBuffer& buffer, EncodedText& out);
 
@@ -74,6 +75,6 @@ Message ImageOf(const char* name, std::span<const unsigned char> data, const Mod
 Message GroupImageOf(std::span<const Variable> variables, const Model& model, const char* shown,
                      Owned<unsigned char[]>& image, std::uint32_t& image_size);
 
-// The note that says how many characters -r replaced in the text named `shown` and where the
-// first was; nothing when none was.
+// The note that says what -r replaced in the text named `shown` (`replaced`, which it points
+// to): how many replacements, and the kinds met most often; nothing when none was.
 Message ReplacementsNote(const Utf8Replacements& replaced, const char* shown);

@@ -1,6 +1,7 @@
 #include "app/message.h"
 
 #include "app/shown_name.h"
+#include "core/charset.h"
 #include "core/text_data.h"
 #include "core/var_file.h"
 
@@ -25,6 +26,24 @@ void ModelOptions(char (&out)[64])
     }
 }
 
+// The kinds of replacement `replaced` names, most frequent first, as "40 ═ as =, 3 ½ as 1/2":
+// each calculator byte as its UTF-8 form, a mark or format character dropped, by its code point.
+void ReplacedKinds(const Utf8Replacements& replaced, char (&out)[1024])
+{
+    // 1024 is more than the longest: 3 kinds of 24 bytes each way, 8 of UTF-8 a calculator byte.
+    std::size_t n = 0;
+    out[0] = '\0';
+    for (std::size_t k = 0; k < kNamedKinds && replaced.most[k].count; ++k) {
+        const ReplacedKind& kind = replaced.most[k];
+        n += std::snprintf(out + n, sizeof out - n, "%s %u %.*s %s", k ? "," : "", static_cast<unsigned>(kind.count),
+                           static_cast<int>(kind.from_size), kind.from, kind.to_size ? "as " : "dropped");
+        for (std::size_t i = 0; i < kind.to_size; ++i) {
+            const std::string_view shown_as = CalcByte2Utf8(kind.to[i]);
+            n += std::snprintf(out + n, sizeof out - n, "%.*s", static_cast<int>(shown_as.size()), shown_as.data());
+        }
+    }
+}
+
 } // namespace
 
 ExitStatus StatusOf(MessageCode code)
@@ -36,7 +55,7 @@ ExitStatus StatusOf(MessageCode code)
     case usage_convert: case usage_group: case usage_each: case usage_extract: case unknown_option:
     case unknown_long_option: case needs_value: case long_needs_value: case takes_no_value:
     case options_clash: case force_without_extract: case folder_needs_name: case unknown_model:
-    case group_extension: case several_texts: case unknown_encoding: case encoding_clash:
+    case group_extension: case several_texts: case unknown_encoding: case encoding_clash: case no_archive:
         return kUsage;
     case cannot_open: case cannot_read:
         return kCannotRead;
@@ -45,7 +64,7 @@ ExitStatus StatusOf(MessageCode code)
     case out_of_memory: case data_too_long: case no_image_memory: case too_many_variables:
         return kNoImage;
     case cannot_create: case no_temporary: case cut_short: case cannot_write: case exists:
-    case exists_in_group: case standard_output:
+    case exists_in_group: case standard_output: case replaces_variable_file: case output_is_input:
         return kCannotWrite;
     case variable_name: case folder_name: case character: case variable_file: case same_name_in_folders:
     case same_name: case same_file_name: case unknown_signature: case file_too_large: case file_refused:
@@ -59,7 +78,7 @@ int MessageLine(const Message& m, char* line, std::size_t size)
 {
     using enum MessageCode;
     const char* const path = m.path;
-    const unsigned n0 = m.numbers[0], n1 = m.numbers[1], n2 = m.numbers[2];
+    const unsigned n0 = m.numbers[0], n1 = m.numbers[1];
     const char c0 = static_cast<char>(n0), c1 = static_cast<char>(n1);
     char shown[kShownNameSize], other[kShownNameSize], third[kShownNameSize];
     switch (m.code) {
@@ -93,6 +112,9 @@ int MessageLine(const Message& m, char* line, std::size_t size)
         if (n1)
             return std::snprintf(line, size, "ERROR: -%c does not go with --encoding=%s", c0, path);
         return std::snprintf(line, size, "ERROR: --encoding=%s does not go with -%c", path, c0);
+    case no_archive:
+        return std::snprintf(line, size, "ERROR: the %s has no archive: -a does not go with -m %s", m.model->name,
+                             m.model->option);
     case cannot_open: return std::snprintf(line, size, "ERROR: unable to open %s", path);
     case cannot_read: return std::snprintf(line, size, "ERROR: unable to read %s", path);
     case text_too_big:
@@ -117,6 +139,10 @@ int MessageLine(const Message& m, char* line, std::size_t size)
     case exists_in_group:
         return std::snprintf(line, size, "ERROR: %s exists; give --force to replace it", ShownName(path, shown, m.utf8));
     case standard_output: return std::snprintf(line, size, "ERROR: unable to write to standard output");
+    case replaces_variable_file:
+        return std::snprintf(line, size, "ERROR: %s is a variable file, which -x never replaces", path);
+    case output_is_input:
+        return std::snprintf(line, size, "ERROR: %s is the variable file being read, which -x never replaces", path);
     case variable_name:
     case folder_name: {
         // Why the calculator cannot store the name, found again.
@@ -149,9 +175,13 @@ int MessageLine(const Message& m, char* line, std::size_t size)
                              ShownCalcName(m.names[0], m.utf8, shown));
     case not_text: return std::snprintf(line, size, "ERROR: %s: not stored: not a UTF-8 or single-byte text", path);
     case no_variable_file: return std::snprintf(line, size, "ERROR: %s: no variable file", path);
-    case replaced:
-        return std::snprintf(line, size, "%s: %u character%s replaced, %sat %u:%u: %s", path, n0, n0 == 1 ? "" : "s",
-                             n0 == 1 ? "" : "the first ", n1, n2, m.detail);
+    case replaced: {
+        // "47 replaced: 40 ═ as =, 3 ½ as 1/2, …"
+        char kinds[1024];
+        ReplacedKinds(*m.replacements, kinds);
+        return std::snprintf(line, size, "%s: %u replaced:%s%s", path, static_cast<unsigned>(m.replacements->count),
+                             kinds, m.replacements->kinds > kNamedKinds ? ", \xE2\x80\xA6" : "");
+    }
     case ram:
         return std::snprintf(line, size, "%s: %u variables of %u bytes in all, more than the %u KB of RAM a %s leaves free; %s",
                              path, n0, n1, m.model->ram_kb, m.model->name,

@@ -5,6 +5,7 @@
 // this layer nor the core prints: the console program prints the lines, the page keeps them.
 
 #include "core/model.h"
+#include "core/text_encoding.h"
 #include "core/utf8_encoder.h"
 
 #include <cstddef>
@@ -30,7 +31,8 @@ enum class MessageCode : unsigned char {
     usage_group,
     usage_each,
     usage_extract,
-    unknown_option,           // numbers[0]: the option's letter
+    unknown_option,           // numbers[0]: the option's letter; path: the argument that holds it,
+                              // numbers[1]: 1 when it looks like a file's name, 2 like a long option
     unknown_long_option,      // path: the argument
     needs_value,              // numbers[0]: the option's letter
     long_needs_value,         // path: the argument
@@ -44,6 +46,7 @@ enum class MessageCode : unsigned char {
     unknown_encoding,         // path: the encoding asked for
     encoding_clash,           // path: the encoding; numbers[0]: the other option's letter,
                               // numbers[1]: 1 when --encoding came first
+    no_archive,               // model: one that has no archive, given with -a
     // kCannotRead
     cannot_open,              // path
     cannot_read,              // path
@@ -56,17 +59,20 @@ enum class MessageCode : unsigned char {
     no_image_memory,          // numbers[0]: the size of the file image that found no memory
     too_many_variables,
     // kCannotWrite
-    cannot_create,            // path
-    no_temporary,             // path
-    cut_short,                // path
-    cannot_write,             // path
+    cannot_create,            // path; detail: the system's reason, or null or "" (for the next step)
+    no_temporary,             // likewise
+    cut_short,                // likewise
+    cannot_write,             // likewise
     exists,                   // path, shown as ShownName shows it (UTF-8 with `utf8`)
     exists_in_group,          // path, likewise
     standard_output,          // the help or version not written: on standard error alone
+    replaces_variable_file,   // path: an output of -x that is a variable file
+    output_is_input,          // path: an output of -x that is the variable file it reads; other: that
     // kRefused
     variable_name,            // path, numbers[0]: the bytes of a UTF-8 name that cannot be stored
     folder_name,              // likewise
-    character,                // path; numbers[0], numbers[1]: line and column; detail, refusal
+    character,                // path; numbers[0], numbers[1]: line and column; detail, refusal;
+                              // looks_like
     variable_file,            // path: a variable file given as a text
     same_name_in_folders,     // path; names: the variables' name, then their two folders
     same_name,                // path; names[0]
@@ -80,24 +86,27 @@ enum class MessageCode : unsigned char {
     not_text,                 // path: a file that is no text (the page's own check)
     no_variable_file,         // path (the page's own check)
     // Notes after success, on standard error
-    replaced,                 // path; numbers: count, line, column of the first; detail: it
+    replaced,                 // path; replacements
     ram,                      // path; numbers[0], numbers[1]: variables and bytes; model
     reserved_passed_over,     // path: the text; other: the name passed over; detail: the name given
     reserved_given,           // path: the output; other: the name given, numbers[0] bytes of it
 };
 
-// A message: its code and the facts its line shows, which it points to (they outlive it until it
-// is printed or kept). True when it says anything.
+// A message: its code and the facts its line shows, and those its next step needs, which it
+// points to (they outlive it until it is printed or kept). True when it says anything.
 struct [[nodiscard]] Message {
     MessageCode code = MessageCode::none;
     bool utf8 = false;
     Utf8Refusal refusal = Utf8Refusal::none;
+    // The encoding a refused text looks like (DetectEncoding), whatever it was read in.
+    Encoding looks_like = Encoding::calculator;
     std::uint32_t numbers[3] = {};
     const char* path = nullptr;
     const char* other = nullptr;
     const char* names[3] = {};      // calculator names: NUL-terminated, at most 8 bytes
     const char* detail = nullptr;   // the precise reason, as the core gives it
     const Model* model = nullptr;
+    const Utf8Replacements* replacements = nullptr;  // what -r replaced, for its note
 
     explicit operator bool() const { return code != MessageCode::none; }
 };

@@ -39,12 +39,25 @@ Message TwoOfOneName(const TextFile* t, std::size_t n, const char* file)
     return {};
 }
 
+// True when `file` opens with the signature of a variable file of the family, or, shorter, with
+// the start of one.
+bool OpensAsVarFile(std::span<const unsigned char> file)
+{
+    if (file.size() >= kSignatureSize)
+        return HasSignature(file);
+    for (const Model& m : kModels)
+        for (const char* signature : {m.signature, m.read_signature})
+            if (!file.empty() && *signature && !std::memcmp(file.data(), signature, file.size()))
+                return true;
+    return false;
+}
+
 } // namespace
 
 Message ListTexts(std::span<const unsigned char> file, const char* shown, bool utf8, bool names_checked,
                   TextList& list)
 {
-    if (file.size() >= kSignatureSize && !HasSignature(file))
+    if (!OpensAsVarFile(file))
         return Say(MessageCode::unknown_signature, shown);
     if (file.size() > kMaxVarFileSize)
         return Say(MessageCode::file_too_large, shown);

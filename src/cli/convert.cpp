@@ -4,6 +4,7 @@
 #include "app/encode_text.h"
 #include "app/file_names.h"
 #include "app/owned.h"
+#include "app/shown_name.h"
 #include "app/system.h"
 #include "cli/folder_name.h"
 #include "cli/input.h"
@@ -66,5 +67,8 @@ int Convert(const Options& options, char** operands, int count)
         Report(ReplacementsNote(encoded.replaced, input_path));
     if (status == kSuccess && utf8 && count == 2)
         Report(ReservedNameNote(source, used, output_path));
+    char shown[kShownNameSize];
+    if (status == kSuccess && options.verbose)
+        return PutWritten(input_path, output_path, ShownCalcName(name, utf8, shown), shown, 1);
     return status;
 }

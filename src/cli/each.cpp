@@ -3,6 +3,8 @@
 #include "app/encode_text.h"
 #include "app/file_names.h"
 #include "app/owned.h"
+#include "app/shown_name.h"
+#include "app/text_variables.h"
 #include "cli/folder_name.h"
 #include "cli/name_notes.h"
 #include "cli/platform.h"
@@ -11,24 +13,50 @@
 #include "cli/report.h"
 #include "cli/safe_output.h"
 #include "cli/write_output.h"
+#include "core/text_parts.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
-// A variable name as UTF-8 and an extension of 4 bytes.
-constexpr std::size_t kPathSize = kVarNameSize + 4;
-
-// The files of a run: each one's path, and their bytes one after another.
-struct Files {
-    Owned<char[][kPathSize]> paths;
-    Owned<Output[]> outputs;  // their bytes set once every file is made
-    Owned<std::size_t[]> ends;  // where each file's bytes end in `bytes`
-    Owned<unsigned char[]> bytes;
-    std::size_t count = 0, size = 0;
+// What a run keeps of each text until every file is in place: a few bytes, whatever its size.
+struct EachText {
+    const char* shown;               // its path as messages give it
+    char path[kVarNameSize + 4];     // its file's: a variable name as UTF-8 and an extension
+    char name[9];                    // its variable's, or the one its parts are named after
+    std::size_t parts;
 };
+
+// A name of a variable written, and the text it comes from.
+struct TakenName {
+    char name[9];
+    std::size_t text;
+};
+
+// What -r replaced in a text.
+struct Replaced {
+    std::size_t text;
+    Utf8Replacements replaced;
+};
+
+struct DeleteSet {
+    void operator()(OutputSet* set) const { DeleteOutputSet(set); }
+};
+
+// The first of `taken` that has the name of one of `variables`, that one in `variable`; or null.
+const TakenName* NameTaken(std::span<const TakenName> taken, std::span<const Variable> variables,
+                           const Variable*& variable)
+{
+    for (const Variable& v : variables)
+        for (const TakenName& t : taken)
+            if (!std::strcmp(t.name, v.name)) {
+                variable = &v;
+                return &t;
+            }
+    return nullptr;
+}
 
 } // namespace
 
@@ -38,64 +66,103 @@ int Each(const Options& options, char** operands, int count)
         return Report(Say(MessageCode::usage_each));
     const bool utf8 = options.utf8;
     const Model& model = options.model ? *options.model : kModels[0];
+    const std::size_t most_parts = options.split ? kMaxParts : 1;
     char folder[9];
     if (const Message refused = FolderName(options, folder))
         return Report(refused);
-    Files files;
-    if (!Grow(files.paths, count) || !Grow(files.outputs, count) || !Grow(files.ends, count))
+    Owned<EachText[]> texts;
+    Owned<TakenName[]> taken;
+    Owned<Replaced[]> replaced;
+    std::size_t names = 0, replacements = 0, ram_bytes = 0;
+    const std::unique_ptr<OutputSet, DeleteSet> set(NewOutputSet(count));
+    if (!Grow(texts, count) || !set)
         return Report(Say(MessageCode::out_of_memory));
 
-    // Every text read and named, no two variables of one name, before any file is made.
-    ReadTexts texts;
+    // One text at a time: read, named, its file made beside where it goes. Every problem is
+    // reported, and the first one's status ends the run once all are, nothing written.
+    int status = kSuccess;
+    const auto problem = [&](const Message& m) {
+        const int s = Report(m);
+        status = status ? status : s;
+    };
+    static DataBuffer buffer;
+    static Variable variables[kMaxParts];
     for (int i = 0; i < count; ++i) {
-        char name[9], file_name[kVarNameSize];
-        FileVarName(operands[i], utf8, name, file_name);
-        std::memcpy(files.paths[i], file_name, sizeof file_name);
-        if (const int status = AddText(texts, options, operands[i], utf8 ? operands[i] : LegacyForm(operands[i]),
-                                       name, folder))
-            return status;
-    }
+        EachText& text = texts[i];
+        text.shown = utf8 ? operands[i] : LegacyForm(operands[i]);
+        char file_name[kVarNameSize];
+        FileVarName(operands[i], utf8, text.name, file_name);
+        EncodedText encoded;
+        if (const Message failure = ReadText(options, operands[i], text.shown, most_parts, buffer, encoded)) {
+            problem(failure);
+            continue;
+        }
+        text.parts = encoded.parts;
+        PartVariables(encoded, text.name, folder, options.archive ? kArchived : 0, variables);
+        const std::span<const Variable> made(variables, text.parts);
+        const Variable* clash = nullptr;
+        if (const TakenName* earlier = NameTaken({taken.get(), names}, made, clash)) {
+            problem(TwoTextsOneName(texts[earlier->text].shown, text.shown, clash->name, utf8));
+            continue;
+        }
+        if (!Grow(taken, names + text.parts))
+            return Report(Say(MessageCode::out_of_memory));
+        for (const Variable& v : made) {
+            std::memcpy(taken[names].name, v.name, sizeof v.name);
+            taken[names++].text = i;
+            ram_bytes += v.data.size() + 2;
+        }
 
-    DataInPlace(texts);
-    // Each text's file: a text in parts as their group file, one that fits as its variable's.
-    for (std::size_t t = 0, first = 0; t < texts.texts; ++t) {
-        std::size_t parts = 0;
-        while (first + parts < texts.count && texts.text_of[first + parts] == t)
-            ++parts;
-        // The name is ASCII but with -u: the path is as messages show it.
-        char* const path = files.paths[t];
-        std::strcat(path, parts > 1 ? model.group_extension : model.extension);
-        const Variable& v = texts.variables[first];
+        // A text in parts as their group file, one that fits as its variable's. The name is
+        // ASCII but with -u: the path is as messages show it.
+        std::snprintf(text.path, sizeof text.path, "%s%s", file_name,
+                      text.parts > 1 ? model.group_extension : model.extension);
         std::uint32_t size = 0;
         Owned<unsigned char[]> image;
-        if (const Message failure = parts > 1 ? GroupImageOf({&v, parts}, model, path, image, size)
-                                              : ImageOf(v.name, v.data, model, folder, v.attribute, image, size))
-            return Report(failure);
-        if (!Grow(files.bytes, files.size + size))
-            return Report(Say(MessageCode::out_of_memory));
-        std::memcpy(files.bytes.get() + files.size, image.get(), size);
-        files.size += size;
-        files.outputs[files.count] = {path, {}};
-        files.ends[files.count++] = files.size;
+        if (const Message failure = text.parts > 1 ? GroupImageOf(made, model, text.path, image, size)
+                                                   : ImageOf(text.name, encoded.data, model, folder,
+                                                             made[0].attribute, image, size)) {
+            problem(failure);
+            continue;
+        }
         // A device takes the name of a file on some systems: such a file cannot be created.
-        if (IsDeviceName(path))
-            return Report(Say(MessageCode::cannot_create, path));
-        first += parts;
+        if (IsDeviceName(text.path)) {
+            problem(Say(MessageCode::cannot_create, text.path));
+            continue;
+        }
+        if (encoded.replaced.count) {
+            if (!Grow(replaced, replacements + 1))
+                return Report(Say(MessageCode::out_of_memory));
+            replaced[replacements++] = {static_cast<std::size_t>(i), encoded.replaced};
+        }
+        // Once a problem is found nothing is written: the texts are only checked.
+        if (status == kSuccess)
+            if (const OutputStatus ready = AddOutput(*set, {text.path, {image.get(), size}});
+                ready != OutputStatus::written)
+                problem(OutputFailure(ready, text.path));
     }
+    if (status != kSuccess)
+        return status;
 
-    for (std::size_t i = 0, at = 0; i < files.count; at = files.ends[i++])
-        files.outputs[i].bytes = {files.bytes.get() + at, files.ends[i] - at};
     std::size_t failed = 0;
-    const OutputStatus written = Bytes2Files({files.outputs.get(), files.count}, failed);
-    if (written != OutputStatus::written)
-        return Report(OutputFailure(written, files.paths[failed]));
-    for (std::size_t t = 0; t < texts.texts; ++t)
-        Report(ReplacementsNote(texts.replaced[t], texts.shown[t]));
+    if (const OutputStatus written = PutOutputs(*set, failed); written != OutputStatus::written)
+        return Report(OutputFailure(written, texts[failed].path));
+    for (std::size_t r = 0; r < replacements; ++r)
+        Report(ReplacementsNote(replaced[r].replaced, texts[replaced[r].text].shown));
     NotePassedOver(operands, count, utf8);
     if (options.split && !options.archive) {
         char all[40];
-        std::snprintf(all, sizeof all, "the %u files", static_cast<unsigned>(files.count));
-        Report(RamNote({texts.variables.get(), texts.count}, model, files.count > 1 ? all : files.paths[0]));
+        std::snprintf(all, sizeof all, "the %d files", count);
+        Report(RamNote(names, ram_bytes, model, count > 1 ? all : texts[0].path));
+    }
+    for (int i = 0; options.verbose && i < count; ++i) {
+        const EachText& text = texts[i];
+        char first[9], last[9], first_shown[kShownNameSize], last_shown[kShownNameSize];
+        PartName(text.name, text.parts, 0, first);
+        PartName(text.name, text.parts, text.parts - 1, last);
+        if (const int s = PutWritten(text.shown, text.path, ShownCalcName(first, utf8, first_shown),
+                                     ShownCalcName(last, utf8, last_shown), text.parts))
+            return s;
     }
     return kSuccess;
 }

@@ -1,6 +1,7 @@
 #include "cli/extract.h"
 
 #include "app/owned.h"
+#include "app/shown_name.h"
 #include "app/system.h"
 #include "app/text_list.h"
 #include "cli/input.h"
@@ -34,6 +35,27 @@ Message ReadVarFile(const char* path, const char* shown, FileBytes& in)
     return {};
 }
 
+// Refuses an output at `path` (`shown` in messages) that is the variable file read (`input` when
+// it is a regular file, `input_shown` in messages), or any other variable file: a variable's file
+// is never replaced by its text.
+Message GuardOutput(const char* path, const char* shown, const FileId* input, const char* input_shown)
+{
+    FileId id;
+    if (!std::strcmp(path, "-") || !RegularFileId(path, id))
+        return {};
+    if (input && id == *input) {
+        Message refused = Say(MessageCode::output_is_input, shown);
+        refused.other = input_shown;
+        return refused;
+    }
+    unsigned char head[kSignatureSize];
+    std::FILE* const file = OpenFile(path, "rb");
+    const std::size_t n = file ? std::fread(head, 1, sizeof head, file) : 0;
+    if (file)
+        std::fclose(file);
+    return HasSignature({head, n}) ? Say(MessageCode::replaces_variable_file, shown) : Message{};
+}
+
 } // namespace
 
 int Extract(const Options& options, char** operands, int count)
@@ -60,6 +82,16 @@ int Extract(const Options& options, char** operands, int count)
         return Report(refused);
     }
 
+    // No output is a variable file, the one read above all.
+    FileId input;
+    const bool regular = RegularFileId(operands[0], input);
+    for (std::size_t i = 0; i < n; ++i) {
+        const char* path = count == 2 ? operands[1] : utf8 ? t[i].file_name : LegacyPath(t[i].file_name);
+        const char* shown = count == 2 ? (utf8 ? operands[1] : LegacyForm(operands[1])) : t[i].file_name;
+        if (const Message refused = GuardOutput(path, shown, regular ? &input : nullptr, input_path))
+            return Report(refused);
+    }
+
     // The texts, then their files, all or none.
     std::size_t room = 0;
     for (std::size_t i = 0; i < n; ++i)
@@ -84,5 +116,13 @@ int Extract(const Options& options, char** operands, int count)
         refused.utf8 = utf8;
         return Report(refused);
     }
-    return Report(OutputFailure(written, shown_path));
+    if (written != OutputStatus::written)
+        return Report(OutputFailure(written, shown_path));
+    for (std::size_t i = 0; options.verbose && i < n; ++i) {
+        char name[kShownNameSize];
+        ShownCalcName(t[i].v->name, utf8, name);
+        if (const int status = PutWritten(input_path, count == 2 ? shown_path : t[i].file_name, name, name, 1))
+            return status;
+    }
+    return kSuccess;
 }

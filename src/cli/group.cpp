@@ -3,6 +3,7 @@
 #include "app/calc_name.h"
 #include "app/encode_text.h"
 #include "app/owned.h"
+#include "app/shown_name.h"
 #include "cli/folder_name.h"
 #include "cli/name_notes.h"
 #include "cli/platform.h"
@@ -50,6 +51,9 @@ int Group(const Options& options, char** operands, int count)
         }
         if (const int status = AddText(texts, options, operands[i], shown, name, folder))
             return status;
+        // Once the data alone pass what a group file may hold, the run ends: no more is read.
+        if (group && texts.size > kMaxVarFileSize)
+            return Report(Say(MessageCode::group_too_large, group_shown));
     }
 
     // Without -g, a text that fits in one variable is written as it is without -s.
@@ -75,7 +79,20 @@ int Group(const Options& options, char** operands, int count)
         NotePassedOver(operands, group ? count : 1, utf8);
     else if (status == kSuccess)
         Report(ReservedNameNote(source, used, output));
+    const std::span<const Variable> all(texts.variables.get(), texts.count);
     if (status == kSuccess && options.split && !options.archive)
-        Report(RamNote({texts.variables.get(), texts.count}, model, group ? group_shown : output));
+        Report(RamNote(all.size(), RamBytes(all), model, group ? group_shown : output));
+    // With -v, each text and the variables it went to.
+    for (std::size_t t = 0, first = 0; status == kSuccess && options.verbose && t < texts.texts; ++t) {
+        std::size_t last = first;
+        while (last + 1 < all.size() && texts.text_of[last + 1] == t)
+            ++last;
+        char first_shown[kShownNameSize], last_shown[kShownNameSize];
+        if (const int s = PutWritten(texts.shown[t], group ? group_shown : output,
+                                     ShownCalcName(all[first].name, utf8, first_shown),
+                                     ShownCalcName(all[last].name, utf8, last_shown), last - first + 1))
+            return s;
+        first = last + 1;
+    }
     return status;
 }

@@ -56,6 +56,7 @@ const char kHelpEnd[] =
     "  -x, --extract      write each text variable of file.89t to out.txt\n"
     "                     (- for standard output), by default <name>.txt\n"
     "  -F, --force        with -x, replace a <name>.txt that exists\n"
+    "  -v, --verbose      list each file written: a.txt -> a.89t (a)\n"
     "  -h, --help         print this help\n"
     "  -V, --version      print the version\n";
 
@@ -73,6 +74,52 @@ Message Clash(int a, int b)
 {
     Message m = Numbered(MessageCode::options_clash, a);
     m.numbers[1] = static_cast<std::uint32_t>(b);
+    return m;
+}
+
+// The refusal of -a for `model`, which has no archive.
+Message NoArchive(const Model& model)
+{
+    Message m = Say(MessageCode::no_archive);
+    m.model = &model;
+    return m;
+}
+
+// The argument of `argv` in which getopt, reading the short options `known` in order, finds the
+// unknown option letter `letter` (C libraries leave optind in different places then), or null.
+const char* Holding(int letter, int argc, char** argv, const char* known)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--"); ++i)
+        for (const char* c = argv[i] + 1; argv[i][0] == '-' && argv[i][1] != '-' && *c; ++c) {
+            const char* const option = *c == ':' ? nullptr : std::strchr(known, *c);
+            if (!option)
+                return *c == letter ? argv[i] : nullptr;
+            // The rest, or the next argument, is the option's value.
+            if (option[1] == ':') {
+                i += !c[1];
+                break;
+            }
+        }
+    return nullptr;
+}
+
+// The refusal of the unknown option letter `letter`, with what its next step needs: the argument
+// that holds it, and whether that looks like a file's name (1) or a long option given one dash (2).
+Message UnknownOption(int letter, int argc, char** argv, const char* known, const option* longs)
+{
+    Message m = Numbered(MessageCode::unknown_option, letter);
+    m.path = Holding(letter, argc, argv, known);
+    if (!m.path)
+        return m;
+    bool file = std::strpbrk(m.path, "./\\");
+    if (std::FILE* const named = file ? nullptr : OpenFile(m.path, "rb")) {
+        std::fclose(named);
+        file = true;
+    }
+    m.numbers[1] = file;
+    for (const option* o = longs; !file && o->name; ++o)
+        if (!std::strcmp(o->name, m.path + 1))
+            m.numbers[1] = 2;
     return m;
 }
 
@@ -121,12 +168,16 @@ int Run(int argc, char** argv)
         {"folder", required_argument, nullptr, 'f'}, {"archive", no_argument, nullptr, 'a'},
         {"group", required_argument, nullptr, 'g'}, {"split", no_argument, nullptr, 's'},
         {"replace", no_argument, nullptr, 'r'},     {"each", no_argument, nullptr, 'e'},
-        {"encoding", required_argument, nullptr, kEncodingOption}, {nullptr, 0, nullptr, 0},
+        {"encoding", required_argument, nullptr, kEncodingOption}, {"verbose", no_argument, nullptr, 'v'},
+        {nullptr, 0, nullptr, 0},
     };
     Options options;
     char writing = 0;  // the first of -f, -a, -g, -s and -e, which go only with making a file
     opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, ":m:urxFhVf:ag:se", kLong, nullptr)) != -1;) {
+    const char* const kShort = ":m:urxFhVf:ag:sev";
+    for (int c; (c = getopt_long(argc, argv, kShort, kLong, nullptr)) != -1;) {
+        // A command line with options, right or wrong, is told what to do after a refusal.
+        GiveNextSteps(options);
         switch (c) {
         case 'h': {
             static char help[4096];
@@ -143,6 +194,7 @@ int Run(int argc, char** argv)
                 return Report(refused);
             break;
         case 'F': options.force = true; break;
+        case 'v': options.verbose = true; break;
         case 'x':
             if (options.model)
                 return Report(Clash('x', 'm'));
@@ -159,6 +211,8 @@ int Run(int argc, char** argv)
                 return Report(Clash(c, c == 'e' ? 'g' : 'e'));
             if (c == 'f' && !*optarg)
                 return Report(Say(MessageCode::folder_needs_name));
+            if (c == 'a' && options.model && !options.model->archive)
+                return Report(NoArchive(*options.model));
             writing = writing ? writing : static_cast<char>(c);
             options.folder = c == 'f' ? optarg : options.folder;
             options.archive = options.archive || c == 'a';
@@ -172,6 +226,8 @@ int Run(int argc, char** argv)
             options.model = FindModel(optarg);
             if (!options.model)
                 return Report(Say(MessageCode::unknown_model, optarg));
+            if (options.archive && !options.model->archive)
+                return Report(NoArchive(*options.model));
             break;
         default: {  // a short option is known by optopt, a long one by the argument just read
             // (which some C libraries leave past the end when its value is missing)
@@ -186,7 +242,7 @@ int Run(int argc, char** argv)
             if (c == ':')
                 return Report(Say(MessageCode::long_needs_value, arg));
             if (optopt)
-                return Report(Numbered(MessageCode::unknown_option, optopt));
+                return Report(UnknownOption(optopt, argc, argv, kShort, kLong));
             return Report(Say(MessageCode::unknown_long_option, arg));
         }
         }

@@ -17,4 +17,5 @@ struct Options {
     const char* group = nullptr;   // the group file -g names
     bool split = false;
     bool each = false;             // -e: every operand a text of its own variable file
+    bool verbose = false;          // -v: each file written listed, with what it holds
 };

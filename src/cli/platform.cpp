@@ -36,6 +36,25 @@ std::FILE* OpenFile(const char* path, const char* mode)
     return wide.empty() && *path ? nullptr : _wfopen(wide.c_str(), wmode);
 }
 
+bool RegularFileId(const char* path, FileId& id)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    if (wide.empty())
+        return false;
+    // Opened for no access at all: a directory does not open so.
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    if (regular)
+        id = {info.dwVolumeSerialNumber, std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow};
+    return regular;
+}
+
 char** Utf8Arguments(int argc, wchar_t** wargv)
 {
     char** argv = static_cast<char**>(std::calloc(argc + 1, sizeof *argv));
@@ -68,6 +87,15 @@ std::FILE* OpenFile(const char* path, const char* mode)
         return nullptr;
     }
     return file;
+}
+
+bool RegularFileId(const char* path, FileId& id)
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return true;
 }
 
 const char* LegacyForm(const char* arg)

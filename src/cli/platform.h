@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 // What differs between the systems in naming files: on Windows the program takes its arguments
@@ -8,6 +9,15 @@
 
 // Opens the file named `path` with fopen's `mode`; a directory does not open for reading.
 std::FILE* OpenFile(const char* path, const char* mode);
+
+// What tells one file from every other: its device, or volume, and its number there.
+struct FileId {
+    std::uint64_t device, number;
+    bool operator==(const FileId&) const = default;
+};
+
+// True, with `id`, when `path` leads to a regular file, through any links.
+bool RegularFileId(const char* path, FileId& id);
 
 // The bytes by which a program reading its arguments in the ANSI code page would know argument
 // `arg`: on Windows its best-fit form in that code page (a new block, never released), and

@@ -15,23 +15,29 @@ void DataInPlace(ReadTexts& texts)
         texts.variables[i].data = {texts.data.get() + texts.pieces[i].at, texts.pieces[i].length};
 }
 
-int AddText(ReadTexts& texts, const Options& options, const char* path, const char* shown,
-            const char (&name)[9], const char (&folder)[9])
+Message ReadText(const Options& options, const char* path, const char* shown, std::size_t most_parts,
+                 DataBuffer& buffer, EncodedText& encoded)
 {
     const bool utf8 = options.utf8;
-    const std::size_t most_parts = options.split ? kMaxParts : 1;
     const TextMode mode = {utf8, options.replace, kTextAsOnDisk, true, options.encoding};
     std::FILE* const input = OpenInput(path, !utf8);
     if (!input)
-        return Report(Say(MessageCode::cannot_open, shown));
+        return Say(MessageCode::cannot_open, shown);
     FileBytes in;
     const bool read = ReadUpTo(input, in, TextBytesRead(mode, most_parts));
     std::fclose(input);
     if (!read)
-        return Report(Say(MessageCode::out_of_memory));
+        return Say(MessageCode::out_of_memory);
+    return EncodeText({in.bytes.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded);
+}
+
+int AddText(ReadTexts& texts, const Options& options, const char* path, const char* shown,
+            const char (&name)[9], const char (&folder)[9])
+{
+    const bool utf8 = options.utf8;
     static DataBuffer buffer;
     EncodedText encoded;
-    if (const Message failure = EncodeText({in.bytes.get(), in.size}, in.failed, mode, most_parts, shown, buffer, encoded))
+    if (const Message failure = ReadText(options, path, shown, options.split ? kMaxParts : 1, buffer, encoded))
         return Report(failure);
     const std::size_t parts = encoded.parts;
 

@@ -2,6 +2,7 @@
 
 // The text files of -g, -s and -e, read and named, and the variables they give.
 
+#include "app/encode_text.h"
 #include "app/message.h"
 #include "app/owned.h"
 #include "cli/options.h"
@@ -30,6 +31,12 @@ struct ReadTexts {
     Owned<Utf8Replacements[]> replaced;  // what -r replaced in each text
     std::size_t texts = 0;
 };
+
+// Reads the text file `path` (named `shown` in messages) and encodes it as `options` say, as the
+// data of at most `most_parts` variables, in `buffer` or a block of `encoded`; returns nothing, or
+// why not.
+Message ReadText(const Options& options, const char* path, const char* shown, std::size_t most_parts,
+                 DataBuffer& buffer, EncodedText& encoded);
 
 // Reads the text file `path` (named `shown` in messages) and adds to `texts` its variable
 // `name`, or with -s the parts it needs, name1, name2, ... (the name shortened so that name

@@ -296,3 +296,13 @@ void ReleaseSignals()
 {
     sigprocmask(SIG_SETMASK, &g_before, nullptr);
 }
+
+void ForgetSystemError()
+{
+    errno = 0;
+}
+
+void DescribeSystemError(char* out, std::size_t size)
+{
+    std::snprintf(out, size, "%s", errno ? std::strerror(errno) : "");
+}

@@ -46,6 +46,11 @@ void Settle(Plan& plan);
 // Removes what `plan` still holds: a temporary file not renamed, a file left open.
 void Release(Plan& plan);
 
+// Forgets the system's last error, then writes to `out` (room for `size` bytes) why the step that
+// failed since did, as the system words it ("Permission denied"), or "" when it gave no reason.
+void ForgetSystemError();
+void DescribeSystemError(char* out, std::size_t size);
+
 // Holds, then lets through, the signals (or console events) that end the run.
 void HoldSignals();
 void ReleaseSignals();

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -236,4 +237,25 @@ void HoldSignals()
 void ReleaseSignals()
 {
     ReleaseSRWLockExclusive(&g_lock);
+}
+
+void ForgetSystemError()
+{
+    SetLastError(0);
+    errno = 0;
+}
+
+void DescribeSystemError(char* out, std::size_t size)
+{
+    // The runtime's own calls (the file written in place) set errno alone.
+    const DWORD error = GetLastError();
+    out[0] = '\0';
+    if (error)
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, out,
+                       static_cast<DWORD>(size), nullptr);
+    else if (errno)
+        std::snprintf(out, size, "%s", std::strerror(errno));
+    // A message of the system ends with a full stop and a line break.
+    for (std::size_t n = std::strlen(out); n > 0 && std::strchr(". \r\n", out[n - 1]); --n)
+        out[n - 1] = '\0';
 }

@@ -5,15 +5,18 @@
 
 Message OutputFailure(OutputStatus status, const char* shown)
 {
+    MessageCode code = MessageCode::cannot_write;
     switch (status) {
     case OutputStatus::written: return {};
-    case OutputStatus::not_created: return Say(MessageCode::cannot_create, shown);
-    case OutputStatus::no_temporary: return Say(MessageCode::no_temporary, shown);
-    case OutputStatus::cut_short: return Say(MessageCode::cut_short, shown);
+    case OutputStatus::not_created: code = MessageCode::cannot_create; break;
+    case OutputStatus::no_temporary: code = MessageCode::no_temporary; break;
+    case OutputStatus::cut_short: code = MessageCode::cut_short; break;
     case OutputStatus::not_written:
     case OutputStatus::exists: break;
     }
-    return Say(MessageCode::cannot_write, shown);
+    Message failure = Say(code, shown);
+    failure.detail = OutputFailureReason();
+    return failure;
 }
 
 int WriteOutput(const char* path, const char* shown, std::span<const unsigned char> bytes)

@@ -5,7 +5,8 @@
 
 #include <span>
 
-// Why an output with the path `shown` was not written as `status` says; nothing when it was.
+// Why an output with the path `shown` was not written as `status` says, with the system's reason;
+// nothing when it was.
 Message OutputFailure(OutputStatus status, const char* shown);
 
 // Puts `bytes` at `path` safely, reporting a failure with the path as `shown`; returns the exit

@@ -109,6 +109,31 @@ bool Runs(ByteKernel kernel)
 }
 #endif
 
+// The part of `text` from `from` that one variable holds, the kernels having stored it up to `at`,
+// past that: back to where it fits, never between a CR and its LF, then back to its last line
+// break, if it has one; closes its data.
+EncodeResult PartThatFits(std::span<const unsigned char> text, std::size_t from, LineBreaks breaks, unsigned char* data,
+                          Cursor at)
+{
+    const unsigned char* const t = text.data();
+    const bool pairs = breaks == LineBreaks::crlf_or_lf;
+    const auto taken = [&](std::size_t k) { return t[k] == kLF && !(pairs && k > 0 && t[k - 1] == kCR) ? 2 : 1; };
+    auto [i, p] = at;
+    while (p > kTextStart + kMaxStoredText)
+        p -= taken(--i);
+    if (pairs && i < text.size() && t[i] == kLF && t[i - 1] == kCR)
+        p -= taken(--i);
+    std::size_t line = i, q = p;
+    while (line > from && t[line - 1] != kLF)
+        q -= taken(--line);
+    if (line > from) {
+        i = line;
+        p = q;
+    }
+    std::memcpy(data + p, kDataClose, sizeof kDataClose);
+    return {EncodeStatus::too_big, static_cast<std::uint32_t>(p + sizeof kDataClose), i};
+}
+
 } // namespace
 
 std::span<const ByteKernel> ByteKernels()
@@ -117,20 +142,19 @@ std::span<const ByteKernel> ByteKernels()
     return {kKernels, count};
 }
 
-std::size_t TextBytes2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,
-                                 [[maybe_unused]] ByteKernel kernel,
-                                 std::span<unsigned char, kDataBufferSize> data)
+Cursor StoreText(std::span<const unsigned char> text, std::size_t from, LineBreaks breaks,
+                 [[maybe_unused]] ByteKernel kernel, std::span<unsigned char, kDataBufferSize> data)
 {
     const bool pairs = breaks == LineBreaks::crlf_or_lf;
     const std::size_t end = text.size();
-    Cursor at = StoreBytes(text.data(), end < 1 ? end : 1, pairs, data.data(), {0, kTextStart});
+    // The first byte alone: the blocks look one byte back.
+    Cursor at = StoreBytes(text.data(), end < from + 1 ? end : from + 1, pairs, data.data(), {from, kTextStart});
 #ifdef SORVEL_SSSE3
     if (kernel == ByteKernel::ssse3)
         at = StoreBlocksSsse3(text.data(), end, pairs, data.data(), at);
 #endif
     at = StoreWords(text.data(), end, pairs, data.data(), at);
-    at = StoreBytes(text.data(), end, pairs, data.data(), at);
-    return at.p - kTextStart;
+    return StoreBytes(text.data(), end, pairs, data.data(), at);
 }
 
 std::span<const unsigned char> TextUpToCtrlZ(std::span<const unsigned char> file)
@@ -144,12 +168,22 @@ EncodeResult TextFile2DataBuffer(std::span<const unsigned char> text, LineBreaks
 {
     // Every text byte takes at least one byte of the data.
     if (text.size() > kMaxTextSize)
-        return {EncodeStatus::too_big, 0};
+        return {EncodeStatus::too_big, 0, 0};
     std::memcpy(data.data(), kDataOpening, sizeof kDataOpening);
-    const std::size_t stored = TextBytes2DataBuffer(text, breaks, ByteKernels().back(), data);
-    if (stored > kMaxTextSize)
-        return {EncodeStatus::too_big, 0};
-    const std::size_t p = kTextStart + stored;
+    const auto [i, p] = StoreText(text, 0, breaks, ByteKernels().back(), data);
+    if (p - kTextStart > kMaxTextSize)
+        return {EncodeStatus::too_big, 0, 0};
     std::memcpy(data.data() + p, kDataClose, sizeof kDataClose);
-    return {EncodeStatus::ok, static_cast<std::uint32_t>(p + sizeof kDataClose)};
+    return {EncodeStatus::ok, static_cast<std::uint32_t>(p + sizeof kDataClose), i};
+}
+
+EncodeResult TextPart2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,
+                                 std::span<unsigned char, kDataBufferSize> data, std::size_t from)
+{
+    std::memcpy(data.data(), kDataOpening, sizeof kDataOpening);
+    const Cursor at = StoreText(text, from, breaks, ByteKernels().back(), data);
+    if (at.i < text.size() || at.p - kTextStart > kMaxStoredText)
+        return PartThatFits(text, from, breaks, data.data(), at);
+    std::memcpy(data.data() + at.p, kDataClose, sizeof kDataClose);
+    return {EncodeStatus::ok, static_cast<std::uint32_t>(at.p + sizeof kDataClose), at.i};
 }

@@ -12,17 +12,17 @@ enum class ByteKernel { portable, ssse3 };
 // The kernels this build has and this machine runs, the fastest last.
 std::span<const ByteKernel> ByteKernels();
 
-// Stores `text` in the data from position 3 on, as TextFile2DataBuffer does, by `kernel`, and
-// returns how many bytes that took; anything above kMaxTextSize means it does not fit, and the
-// data past position 65,531 stay untouched.
-std::size_t TextBytes2DataBuffer(std::span<const unsigned char> text, LineBreaks breaks,
-                                 ByteKernel kernel, std::span<unsigned char, kDataBufferSize> data);
-
 // Text positions i and data positions p as the text is stored.
 struct Cursor {
     std::size_t i;
     std::size_t p;
 };
+
+// Stores `text` from `from` in the data from position 3 on, as TextFile2DataBuffer does, by
+// `kernel`, and returns where it stopped: at the text's end, or past kMaxTextSize stored bytes
+// (it does not fit); the data past position 65,531 stay untouched.
+Cursor StoreText(std::span<const unsigned char> text, std::size_t from, LineBreaks breaks, ByteKernel kernel,
+                 std::span<unsigned char, kDataBufferSize> data);
 
 inline constexpr unsigned char kLF = 0x0A;
 inline constexpr unsigned char kCR = 0x0D;

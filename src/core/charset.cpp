@@ -18,9 +18,11 @@ struct CharSequence {
     std::uint8_t byte;
 };
 
-struct ReplacedByTwo {
+struct ReplacedByMore {
     std::uint32_t cp;
-    unsigned char bytes[2];
+    std::uint8_t size;
+    bool fraction;
+    unsigned char bytes[4];
 };
 
 #include "core/charset_table.inc"
@@ -157,24 +159,33 @@ int AsciiPairByte(unsigned char first, std::uint32_t second)
                : -1;
 }
 
+CharReplacement ReplacementOf(std::uint32_t cp)
+{
+    if (const auto* one = std::upper_bound(std::begin(kReplacedByOne), std::end(kReplacedByOne), cp << 9 | 0x1FF);
+        one != std::begin(kReplacedByOne) && one[-1] >> 9 == cp)
+        return {1, false, (one[-1] >> 8 & 1) != 0, {static_cast<unsigned char>(one[-1])}};
+    const auto* more = std::lower_bound(std::begin(kReplacedByMore), std::end(kReplacedByMore), cp,
+                                        [](const ReplacedByMore& r, std::uint32_t c) { return r.cp < c; });
+    if (more != std::end(kReplacedByMore) && more->cp == cp)
+        return {more->size, more->fraction, false, {more->bytes[0], more->bytes[1], more->bytes[2], more->bytes[3]}};
+    if (const auto* range = std::upper_bound(std::begin(kDropped), std::end(kDropped), cp << 8 | 0xFF);
+        range != std::begin(kDropped) && cp - (range[-1] >> 8) <= (range[-1] & 0xFF))
+        return {0, false, false, {}};
+    return {1, false, false, {'?'}};
+}
+
 int ReplacementBytes(std::uint32_t cp, unsigned char (&bytes)[2])
 {
-    const std::uint32_t key = cp << 8 | 0xFF;  // after every entry of cp in the tables of cp << 8 | ...
-    if (const auto* one = std::upper_bound(std::begin(kReplacedByOne), std::end(kReplacedByOne), key);
-        one != std::begin(kReplacedByOne) && one[-1] >> 8 == cp) {
-        bytes[0] = static_cast<unsigned char>(one[-1]);
-        return 1;
-    }
-    const auto* two = std::lower_bound(std::begin(kReplacedByTwo), std::end(kReplacedByTwo), cp,
-                                       [](const ReplacedByTwo& r, std::uint32_t c) { return r.cp < c; });
-    if (two != std::end(kReplacedByTwo) && two->cp == cp) {
-        bytes[0] = two->bytes[0];
-        bytes[1] = two->bytes[1];
-        return 2;
-    }
-    if (const auto* range = std::upper_bound(std::begin(kDropped), std::end(kDropped), key);
-        range != std::begin(kDropped) && cp - (range[-1] >> 8) <= (range[-1] & 0xFF))
-        return 0;
-    bytes[0] = '?';
-    return 1;
+    CharReplacement r = ReplacementOf(cp);
+    if (r.size > 2)
+        r = {1, false, false, {'?'}};
+    bytes[0] = r.bytes[0];
+    bytes[1] = r.bytes[1];
+    return r.size;
+}
+
+int SuperscriptPlain(std::uint32_t cp)
+{
+    const auto* s = std::upper_bound(std::begin(kSuperscripts), std::end(kSuperscripts), cp << 8 | 0xFF);
+    return s != std::begin(kSuperscripts) && s[-1] >> 8 == cp ? static_cast<int>(s[-1] & 0xFF) : -1;
 }

@@ -28,12 +28,28 @@ struct CharMatch {
 // pair.
 CharMatch MatchChar(const unsigned char* s, const unsigned char* end);
 
-// What stands in for code point `cp`, which the calculator lacks, when the closest it has is
-// taken: its `bytes`, and how many of them (0 for a mark or format character, dropped): a
-// letter with marks is its letter, a few letters are as the character table lists them, and a
-// character whose compatibility form, marks dropped, is one or two calculator characters is
-// those; any other is "?".
+// What stands in for a character the calculator lacks when the closest it has is taken.
+struct CharReplacement {
+    int size;                // how many bytes: 0 for a mark or format character, dropped
+    bool fraction;           // a vulgar fraction: numerator, /, denominator
+    bool superscript;        // a superscript, its plain character (SuperscriptPlain)
+    unsigned char bytes[4];
+};
+
+// What stands in for code point `cp`, which the calculator lacks: a letter with marks is its
+// letter; a few letters and signs, the superscripts and subscripts (as their plain characters)
+// and the vulgar fractions are as the character table lists them; a character whose
+// compatibility form, marks dropped, is one or two calculator characters is those; any other
+// is "?".
+CharReplacement ReplacementOf(std::uint32_t cp);
+
+// ReplacementOf's bytes for `cp` and how many, for a name, which takes letters alone: one of
+// more than 2 bytes (a vulgar fraction) as "?".
 int ReplacementBytes(std::uint32_t cp, unsigned char (&bytes)[2]);
+
+// The plain byte of code point `cp` when it is a superscript that -r writes, with those around
+// it, after a ^ as an exponent once one of them is missing (⁴ is 4, ⁻ is -, ² is 2), else -1.
+int SuperscriptPlain(std::uint32_t cp);
 
 // The calculator byte that ASCII character `first` followed by code point `second` stands for
 // (x and a combining overline is x̄), or -1.

@@ -32,9 +32,14 @@ static_assert(sizeof kDataOpening + kMaxTextSize + sizeof kDataClose <= kDataBuf
 
 enum class EncodeStatus { ok, too_big, refused };
 
+// What an encoder made of a text from where it began: with ok, the data of the rest of the text;
+// with too_big, `end` and `length` are those of the longest part from there that one variable
+// holds, as a text of its own (it ends after its last line break, or, when it has none, where
+// the variable is full), so that a text may be stored in parts.
 struct EncodeResult {
     EncodeStatus status;
-    std::uint32_t length;  // bytes of the data filled, when status is ok
+    std::uint32_t length;  // bytes of the data filled, closed, unless status is refused
+    std::size_t end;       // where that data's text ends; refused, where the character refused is
 };
 
 // True when `data` is a text variable's data: at least 4 bytes, ending in 0x00 0xE0.

@@ -196,6 +196,208 @@ Utf8Refusal Describe(const CharMatch& m, const unsigned char* s, char (&what)[kU
     return Utf8Refusal::no_character;
 }
 
+// Whether `b` from `at` to `end` holds a line break.
+bool HasLineBreak(const unsigned char* b, std::size_t at, std::size_t end)
+{
+    return at < end && (std::memchr(b + at, '\n', end - at) || std::memchr(b + at, '\r', end - at));
+}
+
+// Counts what stands pending in `tally` as replaced.
+void Commit(ReplacementTally& tally)
+{
+    if (!tally.pending)
+        return;
+    tally.count += tally.pending;
+    tally.pending = 0;
+    for (std::uint32_t k = 0; k < tally.kinds; ++k) {
+        tally.kind[k].count += tally.kind_pending[k];
+        tally.kind_pending[k] = 0;
+    }
+}
+
+// The kind of replacement in `tally` whose `from` is the `size` bytes `from`, or tally.kinds.
+std::uint32_t KindOf(ReplacementTally& tally, const char* from, std::size_t size)
+{
+    if (tally.kinds == 0)
+        return 0;
+    const auto same = [&](std::uint32_t k) {
+        const ReplacedKind& kind = tally.kind[k];
+        if (kind.from_size != size || kind.from[0] != from[0])
+            return false;
+        std::size_t i = 1;
+        while (i < size && kind.from[i] == from[i])
+            ++i;
+        return i == size;
+    };
+    std::uint8_t& recent = tally.recent[(static_cast<unsigned char>(from[size - 1]) + 3 * size) % kTalliedKinds];
+    if (recent < tally.kinds && same(recent))
+        return recent;
+    std::uint32_t k = 0;
+    while (k < tally.kinds && !same(k))
+        ++k;
+    if (k < kTalliedKinds)
+        recent = static_cast<std::uint8_t>(k);
+    return k;
+}
+
+// Counts in `tally` the replacement of b[from, next) by the `size` bytes `to`, as one kind with
+// every other of the same text.
+void Count(ReplacementTally& tally, const unsigned char* b, std::size_t from, std::size_t next,
+           const unsigned char* to, std::size_t size)
+{
+    // Those before a line break are surely stored: the text is cut at line breaks.
+    if (HasLineBreak(b, tally.mark, from))
+        Commit(tally);
+    tally.mark = next;
+    ++tally.pending;
+
+    const std::size_t length = next - from;
+    if (length > kReplacedSize || size > kReplacedSize) {  // a long run of superscripts
+        tally.more_kinds = true;
+        return;
+    }
+    std::uint32_t k = KindOf(tally, reinterpret_cast<const char*>(b + from), length);
+    if (k == tally.kinds) {  // unless it is shown otherwise than as written
+        ReplacedKind kind{};
+        std::uint32_t cp;
+        if (DecodeUtf8(b + from, b + next, cp) == static_cast<int>(length) && !Printable(cp)) {
+            char code[kUtf8WhatSize] = "U+";
+            AppendHex(code, cp, 4);
+            kind.from_size = static_cast<std::uint8_t>(std::strlen(code));
+            std::memcpy(kind.from, code, kind.from_size);
+        } else {
+            kind.from_size = static_cast<std::uint8_t>(length);
+            std::memcpy(kind.from, b + from, length);
+        }
+        kind.to_size = static_cast<std::uint8_t>(size);
+        std::memcpy(kind.to, to, size);
+        k = KindOf(tally, kind.from, kind.from_size);
+        if (k == kTalliedKinds) {
+            tally.more_kinds = true;
+            return;
+        }
+        if (k == tally.kinds) {
+            if (k == 0)
+                std::memset(tally.recent, 0, sizeof tally.recent);
+            tally.kind[k] = kind;
+            tally.kind_pending[k] = 0;
+            ++tally.kinds;
+        }
+    }
+    ++tally.kind_pending[k];
+}
+
+// The start of the superscripts the calculator has (¹ ² ³ ⁺, and ⁻¹) that end at `pos`, no
+// further back than `begin`, and in `stored` how many bytes they were stored as.
+std::size_t StoredSuperscripts(const unsigned char* b, std::size_t begin, std::size_t pos, std::uint32_t& stored)
+{
+    stored = 0;
+    while (pos > begin) {
+        std::size_t lead = pos - 1;
+        while (lead > begin && pos - lead < 4 && (b[lead] & 0xC0) == 0x80)
+            --lead;
+        std::uint32_t cp;
+        if (DecodeUtf8(b + lead, b + pos, cp) != static_cast<int>(pos - lead) || SuperscriptPlain(cp) < 0)
+            break;
+        stored += cp != 0x207B;  // the minus of an inverse shares the byte of the one after it
+        pos = lead;
+    }
+    return pos;
+}
+
+// Whether `n` plain bytes from `s` read as one exponent after a ^: one character, a number with
+// or without its sign, or a parenthesis closed at the end.
+bool OneExponent(const unsigned char* s, std::size_t n)
+{
+    const std::size_t sign = n > 1 && (s[0] == '-' || s[0] == '+');
+    if (n - sign == 1 || std::all_of(s + sign, s + n, [](unsigned char c) { return c >= '0' && c <= '9'; }))
+        return true;
+    int depth = 0;
+    for (std::size_t i = 0; i < n && s[0] == '('; ++i) {
+        depth += (s[i] == '(') - (s[i] == ')');
+        if (depth == 0)
+            return i == n - 1;
+    }
+    return false;
+}
+
+// Stores at `at` what stands for the character matched as `m`, which the calculator lacks, and
+// counts it in `tally`; a superscript with those stored just before it, from `begin` on, and
+// those after it. False when that does not fit: `at` is then where it begins.
+[[gnu::noinline]] bool StoreReplacement(const unsigned char* b, std::size_t begin, std::size_t end, unsigned char* d,
+                      Utf8Cursor& at, const CharMatch& m, ReplacementTally& tally)
+{
+    std::size_t from = at.pos, next = at.pos + m.length;
+    std::uint32_t p = at.p, q;
+    const CharReplacement r = ReplacementOf(m.cp);
+    if (r.superscript) {
+        // With the superscripts before it that the calculator has, and those after it.
+        std::uint32_t stored, cp;
+        from = StoredSuperscripts(b, begin, at.pos, stored);
+        p -= stored;
+        q = p + 1;  // after the ^
+        int n, plain;
+        for (next = from; next < end && (n = DecodeUtf8(b + next, b + end, cp)) > 0 &&
+                          (plain = SuperscriptPlain(cp)) >= 0;
+             next += n) {
+            if (q + 1 > kStoredEnd) {  // q is past it when the ^ fills the room
+                at = {from, p};
+                return false;
+            }
+            d[q++] = static_cast<unsigned char>(plain);
+        }
+        if (!OneExponent(d + p + 1, q - p - 1)) {
+            if (q + 2 > kStoredEnd) {
+                at = {from, p};
+                return false;
+            }
+            std::memmove(d + p + 2, d + p + 1, q - p - 1);
+            d[p + 1] = '(';
+            d[q + 1] = ')';
+            q += 2;
+        }
+        d[p] = '^';
+    } else {
+        const bool plus = r.fraction && d[p - 1] >= '0' && d[p - 1] <= '9';  // 1½ as 1+1/2
+        if (p + plus + r.size > kStoredEnd)
+            return false;
+        if (plus)
+            d[p++] = '+';
+        std::memcpy(d + p, r.bytes, sizeof r.bytes);  // the buffer has room past kStoredEnd
+        q = p + r.size;
+    }
+    Count(tally, b, from, next, d + p, q - p);
+    at = {next, q};
+    return true;
+}
+
+// The part of text `b` from `from` that one variable holds, its data stored up to `at` where
+// the encoder stopped for want of room: after its last line break, or at `at` when it has none;
+// closes its data, and counts in `tally` what it replaced.
+[[gnu::noinline]] EncodeResult PartThatFits(const unsigned char* b, std::size_t from, unsigned char* d, Utf8Cursor at,
+                          ReplacementTally* tally)
+{
+    std::size_t end = at.pos;
+    std::uint32_t p = at.p;
+    while (end > from && b[end - 1] != '\n' && b[end - 1] != '\r')
+        --end;
+    if (end > from) {
+        while (d[p - 1] != kLineEnd)  // each line break stored as 0x0D and the line's type
+            --p;
+        d[p++] = kPlainLine;
+    } else {
+        end = at.pos;
+    }
+    if (tally && tally->mark > end) {  // those pending lie after the cut
+        tally->pending = 0;
+        std::fill(tally->kind_pending, tally->kind_pending + tally->kinds, 0);
+    }
+    if (tally)
+        Commit(*tally);
+    std::memcpy(d + p, kDataClose, sizeof kDataClose);
+    return {EncodeStatus::too_big, static_cast<std::uint32_t>(p + sizeof kDataClose), end};
+}
+
 } // namespace
 
 std::span<const Utf8Kernel> Utf8Kernels()
@@ -204,22 +406,39 @@ std::span<const Utf8Kernel> Utf8Kernels()
     return {kKernels, count};
 }
 
+void SummarizeReplacements(const ReplacementTally& tally, Utf8Replacements& replaced)
+{
+    replaced = {};
+    replaced.count = tally.count;
+    bool named[kTalliedKinds] = {};
+    for (std::uint32_t k = 0; k < tally.kinds; ++k)
+        replaced.kinds += tally.kind[k].count > 0;
+    replaced.kinds += tally.more_kinds;
+    for (std::size_t n = 0; n < kNamedKinds; ++n) {
+        std::uint32_t best = tally.kinds;
+        for (std::uint32_t k = 0; k < tally.kinds; ++k)
+            if (!named[k] && tally.kind[k].count && (best == tally.kinds || tally.kind[k].count > tally.kind[best].count))
+                best = k;
+        if (best == tally.kinds)
+            break;
+        named[best] = true;
+        replaced.most[n] = tally.kind[best];
+    }
+}
+
 EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
                                  std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 Utf8Replacements* replaced, Utf8Kernel kernel)
+                                 ReplacementTally* replaced, std::size_t from, Utf8Kernel kernel)
 {
-    if (replaced)
-        *replaced = {};
-    std::size_t first_replaced = 0;
     unsigned char* const d = data.data();
     std::memcpy(d, kDataOpening, sizeof kDataOpening);
     std::uint32_t p = sizeof kDataOpening;  // never past kStoredEnd
-    std::uint32_t line = 1, column = 1;    // counted by the one_at_a_time kernel alone
+    std::uint32_t line = 1, column = 1;    // counted by the one_at_a_time kernel alone, from the start
 
     const unsigned char* const b = text.data();
     const std::size_t end = text.size();
-    const std::size_t start = ByteOrderMarkSize(text);
-    std::size_t pos = start;
+    const std::size_t start = ByteOrderMarkSize(text), begin = std::max(start, from);
+    std::size_t pos = begin;
     while (pos < end) {
         // The AVX2 kernel looks one byte back: the general path takes the text's first character.
         if (kernel == Utf8Kernel::words || (kernel == Utf8Kernel::avx2 && pos > 0)) {
@@ -237,10 +456,10 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
 
         // One character of any kind.
         const unsigned char c = b[pos];
-        const bool line_start = pos == start || b[pos - 1] == '\n' || b[pos - 1] == '\r';
+        const bool line_start = pos == begin || b[pos - 1] == '\n' || b[pos - 1] == '\r';
         if (c == '\n' || c == '\r') {
             if (p + 2 > kStoredEnd)
-                return {EncodeStatus::too_big, 0};
+                return PartThatFits(b, begin, d, {pos, p}, replaced);
             d[p++] = kLineEnd;
             d[p++] = kPlainLine;  // the line type of the next line
             pos += c == '\r' && pos + 1 < end && b[pos + 1] == '\n' ? 2 : 1;
@@ -266,48 +485,35 @@ EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
         }
         if (m.byte < 0 && m.code_points == 1 && replaced) {
             // A character the calculator lacks: stored as the closest it has, or dropped.
-            unsigned char bytes[2];
-            const int count = ReplacementBytes(m.cp, bytes);
-            if (p + count > kStoredEnd)
-                return {EncodeStatus::too_big, 0};
-            if (replaced->count++ == 0) {
-                first_replaced = pos;
-                replaced->first.line = line;
-                replaced->first.column = column;
-                AppendCodePoint(m, b + pos, replaced->first.what);
-            }
-            for (int i = 0; i < count; ++i)
-                d[p++] = bytes[i];
-            pos += m.length;
-            ++column;
+            Utf8Cursor at = {pos, p};
+            if (!StoreReplacement(b, begin, end, d, at, m, *replaced))
+                return PartThatFits(b, begin, d, at, replaced);
+            for (; kernel == Utf8Kernel::one_at_a_time && pos < at.pos; ++pos)
+                column += (b[pos] & 0xC0) != 0x80;
+            pos = at.pos;
+            p = at.p;
             continue;
         }
         if (m.byte <= 0) {
             problem.line = line;
             problem.column = column;
-            if (kernel != Utf8Kernel::one_at_a_time)
+            if (kernel != Utf8Kernel::one_at_a_time || begin != start)
                 Locate(b, start, pos, problem);
             problem.kind = Describe(m, b + pos, problem.what);
-            return {EncodeStatus::refused, 0};
+            return {EncodeStatus::refused, 0, pos};
         }
         if (p == kStoredEnd)
-            return {EncodeStatus::too_big, 0};
+            return PartThatFits(b, begin, d, {pos, p}, replaced);
         d[p++] = static_cast<unsigned char>(m.byte);
         pos += m.length;
         column += m.code_points;
     }
-    if (replaced && replaced->count && kernel != Utf8Kernel::one_at_a_time)
-        Locate(b, start, first_replaced, replaced->first);
+    if (replaced)
+        Commit(*replaced);
     std::memcpy(d + p, kDataClose, sizeof kDataClose);
-    return {EncodeStatus::ok, static_cast<std::uint32_t>(p + sizeof kDataClose)};
+    return {EncodeStatus::ok, static_cast<std::uint32_t>(p + sizeof kDataClose), end};
 }
 
-EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
-                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 Utf8Replacements* replaced)
-{
-    return Utf8File2DataBuffer(text, data, problem, replaced, Utf8Kernels().back());
-}
 
 bool Utf8Name2VarName(std::string_view name, char (&var_name)[9], std::size_t& used,
                       char (&what)[kUtf8WhatSize])

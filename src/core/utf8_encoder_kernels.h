@@ -8,19 +8,6 @@
 #include <cstdint>
 #include <span>
 
-// one_at_a_time takes every character through the exact, general path, counting lines and
-// columns as it goes; words takes runs of plain text, line breaks and common characters a word
-// at a time, avx2 32 bytes at a time, each handing the rest to the general path. All give the
-// same data or refusal.
-enum class Utf8Kernel { one_at_a_time, words, avx2 };
-
-// The kernels this build has and this machine runs, the fastest last.
-std::span<const Utf8Kernel> Utf8Kernels();
-
-EncodeResult Utf8File2DataBuffer(std::span<const unsigned char> text,
-                                 std::span<unsigned char, kDataBufferSize> data, Utf8Problem& problem,
-                                 Utf8Replacements* replaced, Utf8Kernel kernel);
-
 // Text positions and data positions as a UTF-8 text is stored.
 struct Utf8Cursor {
     std::size_t pos;
