@@ -264,7 +264,7 @@ window.sorvel = (() => {
     },
     // Text file `bytes`, named o.file, to a variable file, as `sorvel [--encoding=E] [-r] [-s] [-a]
     // [-f folder] [-m model] file [name]` does (o.encoding, E as encodings names it: utf8 unless
-    // o.utf8 is false, then calculator; o.model an option of sorvel.models, the first when not
+    // o.utf8 is false and no o.replace, then calculator; o.model an option of sorvel.models, the first when not
     // given; o.replace for -r, unless E is calculator; o.split for -s, o.archive for -a, o.folder for
     // -f): {status, message, words (the same, in a teacher's words with the next step), name,
     // fileName, bytes, used (bytes of data), line and column (of a refusal, else 0), parts (with
@@ -272,7 +272,7 @@ window.sorvel = (() => {
     // as found)}; bytes empty unless status is 0, when the message holds the notes. Reads no more
     // of `bytes` than the console program reads of the file.
     convert: (bytes, o = {}) => {
-      const e = o.encoding ? encodings.indexOf(o.encoding) : +(o.utf8 !== false), replace = !!o.replace, split = !!o.split;
+      const e = o.encoding ? encodings.indexOf(o.encoding) : +(o.utf8 !== false || !!o.replace), replace = !!o.replace, split = !!o.split;
       bytes = bytes.subarray(0, _sorvel_text_bytes(e != 0, replace, split));
       const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model, e, replace,
                           split, o.folder || null, !!o.archive));
