@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 # sorvel.html in headless Chromium, opened from disk and driven through its file chooser, as
 # independent named cases, each on a page just loaded (a failure names its case; the others still
-# run): every file it offers is the console program's output for the same input, byte for byte,
-# and every refusal its message; sorvel.convert and sorvel.extract give the program's statuses
-# and messages; no request leaves the page, nothing goes to its console, axe-core finds no
+# run): every file it offers is the console program's output for the same input and reading,
+# byte for byte, and every message a teacher's sentence with its next step; sorvel.convert and
+# sorvel.extract give the program's statuses and messages; no request leaves the page, nothing goes to its console, axe-core finds no
 # violation, and it fits a phone's width. Behind a fake WebUSB device as strict and as slow as the
 # hardware (fake_usb.js), the link tests' simulated calculator (SIM_JS) stores what the page
 # sends, byte for byte as the variable files hold it, and gives it back; each failure of the cable
