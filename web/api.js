@@ -1,7 +1,8 @@
 // The interface the page uses and the tests drive, window.sorvel: sorvel.convert, sorvel.extract
 // and sorvel.group give the console program's statuses and messages (status 0 and an empty
-// message on success); the C++ glue does the work, keeps every message as the program words it,
-// chooses the next step after a refusal by its code and knows every limit.
+// message on success), and the same in a teacher's words with the next step; the C++ glue does
+// the work, keeps every message as the program words it, words it again by its code and knows
+// every limit.
 window.sorvel = (() => {
   const encoder = new TextEncoder(), decoder = new TextDecoder();
   let held = [];
@@ -14,6 +15,7 @@ window.sorvel = (() => {
     HEAPU8[at + bytes.length] = 0;
     return at;
   };
+  const encodings = ['calculator', 'utf8', 'windows1252', 'utf16', 'auto'];
   const text = (s) => (s == null ? 0 : put(encoder.encode(s)));
   const string = (at) => decoder.decode(HEAPU8.subarray(at, HEAPU8.indexOf(0, at)));
   const output = (i) => {
@@ -26,11 +28,11 @@ window.sorvel = (() => {
   const call = (f, ...args) => {
     try {
       const put_in = args.map((a) => (a instanceof Uint8Array ? put(a) : typeof a == 'string' || a == null ? text(a) : a));
-      return {status: f(...put_in), message: string(_sorvel_message()), hint: string(_sorvel_hint())};
+      return {status: f(...put_in), message: string(_sorvel_message()), words: string(_sorvel_words())};
     } catch (e) {
       if (!(e instanceof RangeError)) throw e;
       _sorvel_clear();
-      return {status: 4, message: 'ERROR: out of memory', hint: ''};
+      return {status: 4, message: 'ERROR: out of memory', words: 'The browser has no memory left for this file. Close other tabs or reload the page, then try again.'};
     } finally {
       held.forEach((at) => _free(at));
       held = [];
@@ -260,22 +262,28 @@ window.sorvel = (() => {
       const fileName = v.name + ext, x = sorvel.extract(bytes, {file: fileName, utf8: o.utf8});
       return Object.assign(r, {fileName, bytes, texts: x.texts, status: x.status, message: x.message});
     },
-    // Text file `bytes`, named o.file, to a variable file, as `sorvel [-u|-r] [-s] [-a] [-f folder]
-    // [-m model] file [name]` does (o.model an option of sorvel.models, the first when not given) (o.replace for -r, o.split for -s, o.archive for -a, o.folder
-    // for -f): {status, message, hint (the next step after a refusal), name, fileName, bytes,
-    // used (bytes of data), line and column (of a refusal, else 0), parts (with -s, the names of
-    // the variables of a text split in several)}; bytes empty unless status is 0, when the message
-    // is -r's note. Reads no more of `bytes` than the console program reads of the file.
+    // Text file `bytes`, named o.file, to a variable file, as `sorvel [--encoding=E] [-r] [-s] [-a]
+    // [-f folder] [-m model] file [name]` does (o.encoding, E as encodings names it: utf8 unless
+    // o.utf8 is false and no o.replace, then calculator; o.model an option of sorvel.models, the first when not
+    // given; o.replace for -r, unless E is calculator; o.split for -s, o.archive for -a, o.folder for
+    // -f): {status, message, words (the same, in a teacher's words with the next step), name,
+    // fileName, bytes, used (bytes of data), line and column (of a refusal, else 0), parts (with
+    // -s, the names of the variables of a text split in several), encoding (how it was read, auto
+    // as found)}; bytes empty unless status is 0, when the message holds the notes. Reads no more
+    // of `bytes` than the console program reads of the file.
     convert: (bytes, o = {}) => {
-      const utf8 = o.utf8 !== false, replace = !!o.replace, split = !!o.split;
-      bytes = bytes.subarray(0, _sorvel_text_bytes(utf8, replace, split));
-      const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model, utf8, replace,
+      const e = o.encoding ? encodings.indexOf(o.encoding) : +(o.utf8 !== false || !!o.replace), replace = !!o.replace, split = !!o.split;
+      bytes = bytes.subarray(0, _sorvel_text_bytes(e != 0, replace, split));
+      const r = file(call(_sorvel_convert, bytes, bytes.length, o.file || '', o.name, o.model, e, replace,
                           split, o.folder || null, !!o.archive));
       const parts = Array.from({length: Math.max(0, _sorvel_count() - 1)}, (_, i) => string(_sorvel_name(i + 1)));
-      return Object.assign(r, {used: _sorvel_used(), line: _sorvel_line(), column: _sorvel_column(), parts});
+      return Object.assign(r, {used: _sorvel_used(), line: _sorvel_line(), column: _sorvel_column(), parts,
+                               encoding: encodings[_sorvel_encoding()]});
     },
+    // The readings of a text, as --encoding names them without - (calculator: its own bytes).
+    encodings,
     // Variable file `bytes`, named o.file, to texts, as `sorvel -x [-u] file` does: {status,
-    // message, texts: [{name, fileName, bytes}]}, sorted by name, none unless status is 0.
+    // message, words, texts: [{name, fileName, bytes}]}, sorted by name, none unless status is 0.
     extract: (bytes, o = {}) => {
       bytes = bytes.subarray(0, _sorvel_variable_file_bytes());
       const r = call(_sorvel_extract, bytes, bytes.length, o.file || '', o.utf8 !== false);
@@ -284,7 +292,8 @@ window.sorvel = (() => {
     },
     // The texts `entries`, [{file, bytes}], each a text file's name and the variable file convert
     // made of it, as one group file, as `sorvel [-u] [-m model] -g texts.89g file...` does:
-    // {status, message, fileName, bytes}.
+    // {status, message, words (also the note when the variables, not archived, take more RAM
+    // than the model leaves free), fileName, bytes}.
     group: (entries, o = {}) => {
       const all = new Uint8Array(entries.reduce((n, e) => n + e.bytes.length, 0)), sizes = new Uint32Array(entries.length);
       let at = 0;
@@ -293,15 +302,18 @@ window.sorvel = (() => {
                        entries.length, o.model, o.utf8 !== false));
     },
     // The calculators of the family as the core's table of models lists them: {option (-m's value,
-    // '' for one that takes another's files), name, extension, groupExtension}, the default first.
+    // '' for one that takes another's files), name, extension, groupExtension, archive (true when
+    // it has one)}, the default first.
     models: Array.from({length: _sorvel_model_count()}, (_, i) => ({
       option: string(_sorvel_model_option(i)), name: string(_sorvel_model_name(i)),
-      extension: string(_sorvel_model_extension(i)), groupExtension: string(_sorvel_model_group_extension(i))})),
+      extension: string(_sorvel_model_extension(i)), groupExtension: string(_sorvel_model_group_extension(i)),
+      archive: !!_sorvel_model_archive(i)})),
     // True when `bytes` open with the signature of a variable file.
     isVariableFile: (bytes) => call(_sorvel_is_variable_file, bytes.subarray(0, 8), Math.min(bytes.length, 8)).status == 1,
     // The variable name proposed for the file named `file`: one the calculator accepts, in
-    // ASCII when utf8 is false.
-    proposeName: (file, utf8 = true) => ask(_sorvel_proposed_name, file, utf8),
+    // ASCII when utf8 is false; {name, passedOver (the name the calculator keeps that it passed
+    // over, or '')}.
+    proposeName: (file, utf8 = true) => ({name: ask(_sorvel_proposed_name, file, utf8), passedOver: string(_sorvel_passed_over())}),
     // Why the calculator would not take variable name `name` ("is empty", ...), or ''.
     nameProblem: (name) => ask(_sorvel_name_problem, name),
     // The most data one variable holds; the most bytes convert reads of a text in a mode, and

@@ -1,11 +1,15 @@
 // The page: a row for each file chosen or dropped, converted or extracted through `sorvel` as
-// the settings say, and done again whenever a setting or a row's variable name changes.
+// the settings and the row's reading say, and done again whenever a setting, a row's reading or
+// its variable name changes; each message in a teacher's words, ending with the next step.
 (() => {
   const $ = (id) => document.getElementById(id);
-  const input = $('files'), model = $('model'), utf8 = $('utf8'), replace = $('replace'), split = $('split'),
+  const input = $('files'), model = $('model'), replace = $('replace'), split = $('split'),
         archive = $('archive'), folder = $('folder'), rows = $('rows'), all = $('all'), clear = $('clear'),
         status = $('status'), sendAll = $('send-all'), from = $('from'), calcList = $('calc-list');
-  const items = [];  // {file, bytes, li, variable (a variable file), edited (its name typed), result}
+  // {file, title (its name, after its folder when taken off the calculator), bytes, li, variable
+  // (a variable file), encoding (the reading chosen on the row, null for the one found), edited
+  // (its name typed), result}
+  const items = [];
   let group = null, made = 0;
 
   // The calculator's cable or port, through WebUSB: chosen once, kept for the page's life and
@@ -22,14 +26,29 @@
   }
   $('usb-note').textContent = usbWhy;
   const chosenDevice = async () => (device ||= (await navigator.usb.getDevices()).find(ours) || (await navigator.usb.requestDevice({filters})));
+  // The device to use, or null when the chooser was closed without one, which `place` and the
+  // status then say; the focus stays on `button`.
+  const chosen = async (place, button) => {
+    try {
+      return await chosenDevice();
+    } catch (e) {
+      const words = 'No cable or calculator was chosen. Press the button again and choose one when the browser asks.';
+      place.replaceChildren(make('p', {className: 'error', textContent: words}));
+      status.textContent = words;
+      button.focus();
+      return null;
+    }
+  };
   // What transfer `r` ended with: the model the calculator said it is when it is not the one
   // asked for (the transfer `done` as one), then `note`, or the failure with its next step and
   // the lines to copy for it.
   const found = (r, done) => (r.found ? [make('p', {className: 'note', textContent: `Found a ${r.found}; ${done} as one.`})] : []);
   const paragraphs = (r, note, done) => [...found(r, done), ...(r.status
-    ? [make('p', {className: 'error', textContent: r.message}), ...(r.hint ? [make('p', {className: 'hint', textContent: r.hint})] : []),
+    ? [make('p', {className: 'error', textContent: sentence(r.message)}), ...(r.hint ? [make('p', {className: 'hint', textContent: r.hint})] : []),
        ...(r.lines.length ? [make('pre', {textContent: r.lines.join('\n')})] : [])]
     : [make('p', {className: 'note', textContent: note})])];
+  // `s` ending with a full stop.
+  const sentence = (s) => (s && !/[.!?]$/.test(s) ? s + '.' : s);
 
   // A new element with properties `props` and children `kids`.
   const make = (tag, props = {}, ...kids) => {
@@ -39,8 +58,8 @@
   };
   const link = (fileName, bytes) => make('a', {download: fileName, href: URL.createObjectURL(new Blob([bytes])), textContent: fileName});
   const forget = (li) => li.querySelectorAll('a[href]').forEach((a) => URL.revokeObjectURL(a.href));
-  const options = () => ({model: model.value, utf8: utf8.checked, replace: replace.checked, split: split.checked,
-                          archive: archive.checked, folder: folder.value || undefined});
+  const options = () => ({model: model.value, replace: replace.checked, split: split.checked,
+                          archive: archive.checked && !archive.disabled, folder: folder.value || undefined});
 
   // The calculators, from the core's table of models: one that takes another's files is named
   // beside it (TI-89 / TI-89 Titanium).
@@ -49,11 +68,11 @@
                                                                     .map((o) => o.name).join(' / ')}));
 
   // The settings, kept in this browser for the next visit.
-  const boxes = {utf8, replace, split, archive};
+  const boxes = {replace, split, archive};
   const save = () => {
     try {
-      localStorage.setItem('sorvel', JSON.stringify({model: model.value, folder: folder.value,
-        ...Object.fromEntries(Object.entries(boxes).map(([k, b]) => [k, b.checked]))}));
+      localStorage.setItem('sorvel', JSON.stringify(Object.assign({model: model.value, folder: folder.value},
+        Object.fromEntries(Object.entries(boxes).map(([k, b]) => [k, b.checked])))));
     } catch (e) { /* storage refused: the settings last for this visit */ }
   };
   try {
@@ -62,39 +81,32 @@
     if (typeof kept.folder == 'string') folder.value = kept.folder;
     for (const [k, b] of Object.entries(boxes)) if (typeof kept[k] == 'boolean') b.checked = kept[k];
   } catch (e) { /* nothing kept */ }
+  // Archive, off for a model that has none (from the table of models), saying so.
   const coupled = () => {
-    replace.disabled = !utf8.checked;
-    replace.checked &&= !replace.disabled;
+    const m = sorvel.models.find((m) => m.option == model.value);
+    archive.disabled = !m.archive;
+    $('archive-hint').textContent = m.archive ? '(kept through a RAM reset)' : `(off: the ${m.name} has no archive)`;
   };
   coupled();
 
-  // The line that refusal `r` of `bytes` points at, its character marked: lines end at CR LF, LF or
-  // a lone CR, and columns count code points, a byte order mark at the start not counted. Only
-  // the bytes around the character are decoded.
-  const refusedLine = (bytes, r) => {
-    let start = bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
-    for (let i = start, line = 1; line < r.line && i < bytes.length; ++i)
-      if (bytes[i] == 10 || bytes[i] == 13) {
-        i += bytes[i] == 13 && bytes[i + 1] == 10;
-        ++line;
-        start = i + 1;
-      }
-    let end = start;
-    const most = start + 4 * (r.column + 41);
-    while (end < bytes.length && end < most && bytes[end] != 10 && bytes[end] != 13) ++end;
-    const chars = Array.from(new TextDecoder('utf-8', {ignoreBOM: true}).decode(bytes.subarray(start, end)));
+  // The line that refusal `r` of the row `item` points at, its character marked, the text read
+  // as the row reads it: lines end at CR LF, LF or a lone CR, and columns count code points, a
+  // byte order mark at the start not counted.
+  const refusedLine = (item, r) => {
+    const as = {utf8: 'utf-8', windows1252: 'windows-1252', utf16: item.bytes[0] == 0xFE ? 'utf-16be' : 'utf-16le'}[r.encoding];
+    if (!as) return [];
+    const chars = Array.from(new TextDecoder(as).decode(item.bytes).split(/\r\n|\r|\n/)[r.line - 1] || '');
     const at = r.column - 1, from = Math.max(0, at - 40);
-    return make('pre', {}, (from ? '…' : '') + chars.slice(from, at).join(''), make('mark', {textContent: chars[at] || ' '}),
-                chars.slice(at + 1, at + 41).join('') + (chars.length > at + 41 || end == most ? '…' : ''));
+    return [make('pre', {}, (from ? '…' : '') + chars.slice(from, at).join(''), make('mark', {textContent: chars[at] || ' '}),
+                 chars.slice(at + 1, at + 41).join('') + (chars.length > at + 41 ? '…' : ''))];
   };
 
   // Why the page refuses variable name `name` though the program would take it: a download would
   // be saved under another name, or none. Null when it does not.
-  const pageRefusal = (name, file) => {
-    if (name == '') return {message: `ERROR: ${file}: no variable name`, hint: 'Type a variable name'};
+  const pageRefusal = (name) => {
+    if (name == '') return {words: 'This text has no variable name. Type a variable name.'};
     if (/[/\\]|^\.|\.\./.test(name))
-      return {message: `ERROR: variable name ${name}: a browser would save it under another file name`,
-              hint: 'Type a name without / or \\ that does not begin with a dot'};
+      return {words: `A browser would save a file named ${name} under another name. Type a name without / or \\ that does not begin with a dot.`};
     return null;
   };
 
@@ -116,54 +128,47 @@
     }
   };
 
-  // Sends variable file `bytes`, called `what`, to the calculator: its progress (announced at each
-  // quarter), a Cancel and the outcome go in `place`; the focus goes back to `button`.
-  const sendTo = async (place, bytes, what, button) => {
-    let d;
-    try {
-      d = await chosenDevice();
-    } catch (e) {
-      place.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen. Choose one when the browser asks.'}));
-      return;
-    }
+  // Sends variable file `bytes`, called `what`, to the calculator on device `d`: its progress
+  // (announced at each quarter) and the Cancel that aborts `stop` go in `place`. Returns what
+  // sorvel.send gives.
+  const sending = async (d, place, bytes, what, stop) => {
     const bar = make('progress', {max: 1, value: 0}), cancel = make('button', {type: 'button', textContent: 'Cancel'});
-    const stop = new AbortController();
     cancel.setAttribute('aria-label', `Cancel sending ${what}`);
     cancel.addEventListener('click', () => stop.abort());
     place.replaceChildren(make('div', {className: 'fields'}, make('label', {}, 'Sending ', bar), cancel));
     cancel.focus();
     status.textContent = `Sending ${what} to the calculator`;
     let quarter = 0;
-    const r = await using(() => sorvel.send(d, bytes, {model: model.value, signal: stop.signal, onProgress: (done, total) => {
+    return await sorvel.send(d, bytes, {model: model.value, signal: stop.signal, onProgress: (done, total) => {
       bar.max = total || 1;
       bar.value = done;
       const q = total ? Math.floor(4 * done / total) : 0;
       if (q > quarter && q < 4) status.textContent = `Sending ${what}: ${(quarter = q) * 25}%`;
-    }}));
-    const kids = paragraphs(r, `Sent to the calculator as ${r.names}.`, 'sent');
+    }});
+  };
+  // Shows `kids` in `place` and announces them for `what`; the focus back on `button` if it fell.
+  const outcome = (place, kids, what, button) => {
     place.replaceChildren(...kids);
     status.textContent = `${what}: ${kids.map((k) => k.textContent).join(' ')}`;
     if (document.activeElement == document.body || !document.activeElement) button.focus();
   };
+  const sendTo = async (place, bytes, what, button) => {
+    const d = await chosen(place, button);
+    if (!d) return;
+    const r = await using(() => sending(d, place, bytes, what, new AbortController()));
+    outcome(place, paragraphs(r, `Sent to the calculator as ${r.names}.`, 'sent'), what, button);
+  };
 
   // Lists the calculator's texts, to be ticked and taken off it as rows of their own.
   from.addEventListener('click', async () => {
-    let d;
-    try {
-      d = await chosenDevice();
-    } catch (e) {
-      calcList.replaceChildren(make('p', {className: 'error', textContent: 'No cable or calculator chosen. Choose one when the browser asks.'}));
-      return;
-    }
+    const d = await chosen(calcList, from);
+    if (!d) return;
     status.textContent = "Listing the calculator's texts";
     const r = await using(() => sorvel.list(d, {model: model.value}));
     // Texts as the calculator lists them: made on it (0x0B) or sent to it (0x0C).
     const texts = r.entries.filter((e) => e.type == 0x0B || e.type == 0x0C);
-    if (r.status || !texts.length) {
-      calcList.replaceChildren(...paragraphs(r, 'The calculator holds no text.', 'listed'));
-      status.textContent = calcList.textContent;
-      return;
-    }
+    if (r.status || !texts.length)
+      return outcome(calcList, paragraphs(r, 'The calculator holds no text. Send it some first.', 'listed'), 'The list', from);
     const boxes = texts.map(() => make('input', {type: 'checkbox'}));
     const take = make('button', {type: 'button', textContent: 'Take the ticked texts off the calculator'}), out = make('div');
     calcList.replaceChildren(...found(r, 'listed'), make('fieldset', {}, make('legend', {textContent: `The calculator's texts (${texts.length})`}),
@@ -171,33 +176,70 @@
     status.textContent = `The calculator holds ${texts.length} text${texts.length == 1 ? '' : 's'}: tick those to take.`;
     boxes[0].focus();
     take.addEventListener('click', async () => {
-      const chosen = texts.filter((_, i) => boxes[i].checked), files = [], refused = [];
-      if (!chosen.length) return out.replaceChildren(make('p', {className: 'error', textContent: 'Tick the texts to take first.'}));
+      const ticked = texts.filter((_, i) => boxes[i].checked), files = [], refused = [];
+      if (!ticked.length) return outcome(out, [make('p', {className: 'error', textContent: 'No text is ticked. Tick the texts to take first.'})], 'Take', take);
       await using(async () => {
-        for (const e of chosen) {
+        for (const e of ticked) {
           status.textContent = `Taking ${e.folder}\\${e.name} off the calculator`;
-          const g = await sorvel.receive(d, e, {model: model.value, utf8: utf8.checked});
-          if (g.status) refused.push(...paragraphs({...g, message: `${e.folder}\\${e.name}: ${g.message}`}, '', 'taken'));
-          else files.push(new File([g.bytes], g.fileName));
+          const g = await sorvel.receive(d, e, {model: model.value});
+          if (g.status) refused.push(...paragraphs(Object.assign(g, {message: `${e.folder}\\${e.name}: ${g.message}`, hint: g.hint || g.words}), '', 'taken'));
+          // The folder goes with the file: two texts of one name from two folders make two rows.
+          else files.push(Object.assign(new File([g.bytes], g.fileName), {folder: e.folder}));
         }
       });
       out.replaceChildren(...refused);
-      if (files.length) await add(files, true);
-      else status.textContent = out.textContent;
+      if (files.length) await add(files);
+      else outcome(out, refused, 'Take', take);
     });
   });
-  sendAll.addEventListener('click', () => sendTo($('send-all-state'), group.bytes, group.fileName, sendAll));
+
+  // Sends the rows ready, one after another, until one fails; then says which were stored, which
+  // was refused and why, with its next step, and which were not tried.
+  sendAll.addEventListener('click', async () => {
+    const place = $('send-all-state'), d = await chosen(place, sendAll);
+    if (!d) return;
+    const ready = items.filter((i) => !i.variable && !i.result.status), stop = new AbortController(), stored = [];
+    let k = 0, r = null;
+    await using(async () => {
+      for (; k < ready.length; ++k) {
+        r = await sending(d, place, ready[k].result.bytes, ready[k].title, stop);
+        if (r.status) break;
+        stored.push(r.names);
+      }
+    });
+    const line = (className, textContent) => make('p', {className, textContent});
+    const kids = stored.length ? [line('note', `Stored on the calculator: ${stored.join(', ')}.`)] : [];
+    if (k < ready.length) {
+      const rest = ready.slice(k + 1).map((i) => i.title);
+      kids.push(...found(r, 'sent'), line('error', `Refused: ${ready[k].title}. ${sentence(r.message)}`),
+                ...(r.hint ? [line('hint', r.hint)] : []), ...(r.lines.length ? [make('pre', {textContent: r.lines.join('\n')})] : []),
+                line('note', rest.length ? `Not tried: ${rest.join(', ')}. Press Send again once the refusal is dealt with.` : 'No other text was left to try.'));
+    } else {
+      kids.push(...found(r, 'sent'));
+    }
+    outcome(place, kids, 'Send all', sendAll);
+  });
+
+  // How a row's text may be read: UTF-16 only for a text that opens with its byte order mark; a
+  // variable file's texts written as UTF-8 or as the calculator's own bytes (-x without -u).
+  const READINGS = {utf8: 'UTF-8', windows1252: 'Windows-1252', utf16: 'UTF-16', calculator: "the calculator's own bytes"};
+  const readings = (item) => (item.variable ? ['utf8', 'calculator']
+    : ['utf8', 'windows1252', ...((item.bytes[0] ^ item.bytes[1]) == 1 && item.bytes[0] >= 0xFE ? ['utf16'] : []), 'calculator']);
 
   // Converts a text file's row again, its elements kept (a focused name field stays focused).
   const textRow = (item) => {
-    if (!item.edited) item.name.value = sorvel.proposeName(item.file.name, utf8.checked);
-    const name = item.name.value, refused = pageRefusal(name, item.file.name);
-    const r = (item.result = refused ? {status: 6, ...refused, line: 0, used: 0, parts: [], fileName: ''}
-                                     : sorvel.convert(item.bytes, {file: item.file.name, name, ...options()}));
+    if (!item.edited) ({name: item.name.value, passedOver: item.passedOver} = sorvel.proposeName(item.file.name, item.encoding != 'calculator'));
+    const name = item.name.value, refused = pageRefusal(name);
+    const r = (item.result = refused ? Object.assign({status: 6, message: '', line: 0, used: 0, parts: [], fileName: '', name: ''}, refused)
+                                     : sorvel.convert(item.bytes, Object.assign(options(), {file: item.file.name, name, encoding: item.encoding || 'auto'})));
+    if (r.encoding) item.reading.value = r.encoding;
     item.name.setAttribute('aria-invalid', r.status != 0 && r.fileName == '');
-    const problem = !refused && sorvel.nameProblem(name);
-    item.warn.textContent = problem ? `The calculator does not take this name: it ${problem}.` : '';
-    item.warn.hidden = !problem;
+    // The name as stored, which the file is named after: a typed one cut to 8 characters.
+    const stored = r.name || name, problem = !refused && sorvel.nameProblem(stored);
+    item.warn.textContent = refused ? '' : problem ? `The calculator does not take the name ${stored}: it ${problem}. Type another variable name.`
+      : stored != name ? `The variable is named ${stored}, as a name holds at most 8 characters. Type a shorter name if you prefer.`
+      : !item.edited && item.passedOver ? `${item.passedOver} is a name the calculator keeps for itself, so this text is named ${stored}. Type another name if you prefer.` : '';
+    item.warn.hidden = !item.warn.textContent;
     const parts = r.parts.length || 1;
     item.meter.max = parts * sorvel.maxData;
     item.meter.value = r.used;
@@ -209,41 +251,52 @@
     item.meterLabel.hidden = r.status != 0 && !r.used;
     item.parts.textContent = r.parts.length ? `${r.parts.length} variables: ${r.parts.join(', ')}` : '';
     item.parts.hidden = !r.parts.length;
-    item.error.textContent = r.message;
+    item.error.textContent = r.words;
     item.error.className = r.status ? 'error' : 'note';
-    item.error.hidden = !r.message;
-    item.hint.textContent = r.status ? r.hint : '';
-    item.hint.hidden = !item.hint.textContent;
-    item.line.replaceChildren(...(r.line ? [refusedLine(item.bytes, r)] : []));
+    item.error.hidden = !r.words;
+    item.line.replaceChildren(...(r.line ? refusedLine(item, r) : []));
   };
 
   const variableRows = (item) => {
-    const r = (item.result = sorvel.extract(item.bytes, {file: item.file.name, utf8: utf8.checked}));
-    const kids = r.status ? [make('p', {className: 'error', textContent: r.message})]
+    const r = (item.result = sorvel.extract(item.bytes, {file: item.file.name, utf8: item.reading.value == 'utf8'}));
+    const kids = r.status ? [make('p', {className: 'error', textContent: r.words})]
                           : [make('ul', {}, ...r.texts.map((t) => make('li', {}, `Text variable ${t.name}: `, link(t.fileName, t.bytes),
                                                                       ` (${t.bytes.length.toLocaleString('en')} bytes)`)))];
-    if (item.fromCalc) kids.push(make('p', {}, 'Taken off the calculator; its variable file: ', link(item.file.name, item.bytes)));
-    return [item.head, ...kids];
+    if (item.file.folder) kids.push(make('p', {}, 'Taken off the calculator; its variable file: ', link(item.file.name, item.bytes)));
+    return [item.head, make('div', {className: 'fields'}, item.readingLabel), ...kids];
   };
 
   const update = (item) => {
     if (!item.variable) return textRow(item);
+    const focused = item.li.contains(document.activeElement) && document.activeElement;
     forget(item.li);
     item.li.replaceChildren(...variableRows(item));
+    if (focused && focused.isConnected) focused.focus();
   };
 
-  // The texts left out of the group file, named.
-  const names = (list) => list.map((i) => i.file.name).join(', ');
-  // Makes the group file of the converted texts and says what it holds; returns the refused files.
+  // The rows named.
+  const names = (list) => list.map((i) => i.title).join(', ');
+  // Makes the group file of the converted texts and says what it holds, a name that two rows give
+  // on both; returns the refused files.
   const summarize = () => {
     const texts = items.filter((i) => !i.variable), done = texts.filter((i) => !i.result.status);
-    group = sorvel.group(done.map((i) => ({file: i.file.name, bytes: i.result.bytes})), options());
+    group = sorvel.group(done.map((i) => ({file: i.title, bytes: i.result.bytes})), options());
+    const varNames = (i) => (i.result.parts.length ? i.result.parts : [i.result.name]);
+    for (const i of texts) {
+      const others = done.includes(i) ? done.filter((o) => o != i && varNames(o).some((n) => varNames(i).includes(n))) : [];
+      const shared = others.length && varNames(i).find((n) => varNames(others[0]).includes(n));
+      i.dup.textContent = others.length ? `${names(others)} also give${others.length == 1 ? 's' : ''} the variable name ${shared}, ` +
+        'so one would replace the other on the calculator. Type another variable name here or there.' : '';
+      i.dup.hidden = !others.length;
+    }
+    const n = `${done.length} of ${texts.length} text${texts.length == 1 ? '' : 's'}`;
     all.disabled = group.status != 0;
-    all.textContent = done.length ? `Download ${done.length} of ${texts.length} text${texts.length == 1 ? '' : 's'} as one group file (${group.fileName})`
-                                  : 'Download all texts as one group file';
+    all.textContent = done.length ? `Download ${n} as one group file (${group.fileName})` : 'Download all texts as one group file';
+    sendAll.textContent = done.length ? `Send ${n} to the calculator` : 'Send all to the calculator';
     const out = texts.filter((i) => i.result.status);
-    $('all-note').textContent = out.length && done.length ? `Left out, as refused: ${names(out)}.` : '';
-    $('all-error').textContent = done.length ? group.message : '';
+    $('all-note').textContent = out.length && done.length ? `Left out, as refused: ${names(out)}. Their rows say what to do.` : '';
+    $('all-error').textContent = done.length ? group.words : '';
+    $('all-error').className = group.status ? 'error' : 'note';
     clear.disabled = !items.length;
     refresh();
     return items.filter((i) => i.result.status);
@@ -254,9 +307,9 @@
     status.textContent = `${what}: ${items.length - refused.length} ready` + (refused.length ? `, ${refused.length} refused (${names(refused)}).` : '.');
   };
 
-  // The bytes of `file` that the settings need: no more than the program reads.
+  // The bytes of `file` that the settings and its reading need: no more than the program reads.
   const read = async (item) => {
-    const most = item.variable ? sorvel.variableFileBytes : sorvel.textBytes(options());
+    const most = item.variable ? sorvel.variableFileBytes : sorvel.textBytes(Object.assign(options(), {utf8: item.encoding != 'calculator'}));
     if (item.bytes && (item.bytes.length >= most || item.bytes.length == item.file.size)) return;
     item.bytes = new Uint8Array(await item.file.slice(0, most).arrayBuffer());
   };
@@ -267,25 +320,35 @@
     items.splice(items.indexOf(item), 1);
   };
 
-  const add = async (chosen, fromCalc = false) => {
+  // Adds a row for each of the files `chosen`; one taken off the calculator has its folder.
+  const add = async (chosen) => {
     const files = Array.from(chosen);
     if (!files.length) return;
     status.textContent = 'Reading...';
     const replaced = [];
     let first = null;
     for (const file of files) {
-      const opening = new Uint8Array(await file.slice(0, 8).arrayBuffer());
-      const item = {file, li: make('li'), variable: sorvel.isVariableFile(opening), edited: false, fromCalc};
+      const opening = new Uint8Array(await file.slice(0, 8).arrayBuffer()), title = file.folder ? `${file.folder}\\${file.name}` : file.name;
+      const item = {file, title, li: make('li'), variable: sorvel.isVariableFile(opening), encoding: null, edited: false};
       await read(item);
       const id = `row-${++made}`;
-      const remover = make('button', {type: 'button', textContent: 'Remove', ariaLabel: `Remove ${file.name}`});
+      const remover = make('button', {type: 'button', textContent: 'Remove', ariaLabel: `Remove ${title}`});
       remover.addEventListener('click', () => {
         const next = items[items.indexOf(item) + 1];
         remove(item);
         (next ? next.li.querySelector('button') : $('zone')).focus();
-        announce(`${file.name} removed`);
+        announce(`${title} removed`);
       });
-      item.head = make('div', {className: 'head'}, make('h2', {textContent: file.name, id}), remover);
+      item.head = make('div', {className: 'head'}, make('h2', {textContent: title, id}), remover);
+      item.reading = make('select', {}, ...readings(item).map((value) => make('option', {value, textContent: READINGS[value]})));
+      item.reading.setAttribute('aria-label', `Read ${title} as`);
+      item.reading.addEventListener('change', async () => {
+        item.encoding = item.reading.value;
+        await read(item);
+        update(item);
+        announce(`${title}: read as ${READINGS[item.encoding]}`);
+      });
+      item.readingLabel = make('label', {}, 'Read as ', item.reading);
       if (!item.variable) {
         item.name = make('input', {type: 'text', spellcheck: false, autocomplete: 'off'});
         item.name.addEventListener('input', () => {
@@ -293,30 +356,30 @@
           update(item);
           summarize();
         });
-        item.name.addEventListener('change', () => announce(`${file.name}: variable name ${item.name.value}`));
+        item.name.addEventListener('change', () => announce(`${title}: variable name ${item.name.value}`));
         item.nameLabel = make('label', {}, 'Variable name ', item.name);
-        item.name.setAttribute('aria-label', `Variable name for ${file.name}`);
-        item.warn = make('span', {className: 'warn', id: `${id}-warn`});
+        item.name.setAttribute('aria-label', `Variable name for ${title}`);
+        item.warn = make('p', {className: 'warn', id: `${id}-warn`});
+        item.dup = make('p', {className: 'warn', id: `${id}-dup`});
         item.meter = make('meter', {min: 0, max: sorvel.maxData});
         item.used = make('span');
         item.meterLabel = make('label', {}, 'Bytes used ', item.meter, ' ', item.used);
         item.link = make('a');
-        item.send = make('button', {type: 'button', textContent: 'Send to calculator', ariaLabel: `Send to calculator: ${file.name}`});
+        item.send = make('button', {type: 'button', textContent: 'Send to calculator', ariaLabel: `Send to calculator: ${title}`});
         item.send.setAttribute('aria-describedby', 'usb-note');
         item.linkState = make('div', {className: 'link-state'});
-        item.send.addEventListener('click', () => sendTo(item.linkState, item.result.bytes, file.name, item.send));
+        item.send.addEventListener('click', () => sendTo(item.linkState, item.result.bytes, title, item.send));
         item.parts = make('p', {className: 'parts'});
         item.error = make('p', {className: 'error', id: `${id}-error`});
-        item.hint = make('p', {className: 'hint', id: `${id}-hint`});
-        item.name.setAttribute('aria-describedby', `${id}-warn ${id}-error ${id}-hint`);
+        item.name.setAttribute('aria-describedby', `${id}-warn ${id}-dup ${id}-error`);
         item.line = make('div');
-        item.li.append(item.head, make('div', {className: 'fields'}, item.nameLabel, item.warn, item.meterLabel, item.link, item.send),
-                       item.linkState, item.parts, item.error, item.hint, item.line);
+        item.li.append(item.head, make('div', {className: 'fields'}, item.readingLabel, item.nameLabel, item.meterLabel, item.link, item.send),
+                       item.warn, item.dup, item.linkState, item.parts, item.error, item.line);
       }
       update(item);
-      const old = items.find((i) => i.file.name == file.name);
+      const old = items.find((i) => i.title == title);
       if (old) {
-        replaced.push(file.name);
+        replaced.push(title);
         old.li.replaceWith(item.li);
         forget(old.li);
         items[items.indexOf(old)] = item;
@@ -339,23 +402,17 @@
   };
   $('zone').addEventListener('click', () => input.click());
   input.addEventListener('change', () => add(input.files).then(() => (input.value = '')));
-  model.addEventListener('change', () => again(`Every row made for the ${model.selectedOptions[0].text}`));
-  utf8.addEventListener('change', () => {
+  model.addEventListener('change', () => {
     coupled();
-    again(`Every row made again ${utf8.checked ? 'in UTF-8' : 'with the bytes as they are'}`);
+    again(`Every row made for the ${model.selectedOptions[0].text}`);
   });
-  replace.addEventListener('change', () => {
-    coupled();
-    again(`Every row made again ${replace.checked ? 'with' : 'without'} replacements`);
-  });
-  split.addEventListener('change', () => {
-    coupled();
-    again(`Every row made again ${split.checked ? 'splitting' : 'without splitting'} long texts`);
-  });
+  replace.addEventListener('change', () => again(`Every row made again ${replace.checked ? 'with' : 'without'} replacements`));
+  split.addEventListener('change', () => again(`Every row made again ${split.checked ? 'splitting' : 'without splitting'} long texts`));
   archive.addEventListener('change', () => again(`Every row made again ${archive.checked ? 'for' : 'without'} the archive`));
   folder.addEventListener('change', () => again(`Every row made again in folder ${folder.value || 'main'}`));
   clear.addEventListener('click', () => {
     while (items.length) remove(items[0]);
+    $('send-all-state').replaceChildren();
     $('zone').focus();
     announce('Every row cleared');
   });

@@ -1,15 +1,19 @@
 // The page's way into the core: each function does for bytes in memory what the console program
 // does for a file on Linux, and keeps until the next call the lines the program would print (on
-// standard error, then a failure's line), the next step after a refusal, and the files it would
-// write, for the script to read through the sorvel_* getters.
+// standard error, then a failure's line), the same messages in a teacher's words with the next
+// step, chosen by their codes, and the files it would write, for the script to read through the
+// sorvel_* getters.
 #include "app/calc_name.h"
 #include "app/encode_text.h"
 #include "app/message.h"
 #include "app/owned.h"
+#include "app/ram_note.h"
+#include "app/shown_name.h"
 #include "app/text_list.h"
 #include "app/text_variables.h"
 #include "core/model.h"
 #include "core/text_decoder.h"
+#include "core/text_encoding.h"
 #include "core/var_name.h"
 
 #include <emscripten.h>
@@ -30,10 +34,11 @@ struct Output {
 };
 
 char g_message[1024];
-const char* g_hint = "";  // the next step after the last refusal, or ""
+char g_words[1024];  // the messages kept, in a teacher's words, each with its next step
 Output* g_outputs;
 std::size_t g_count;
 std::uint32_t g_used, g_line, g_column;
+Encoding g_encoding;  // how the last text converted was read
 DataBuffer g_data;
 
 // Forgets the last call's outcome.
@@ -44,8 +49,8 @@ void Reset()
     std::free(g_outputs);
     g_outputs = nullptr;
     g_count = 0;
-    g_message[0] = '\0';
-    g_hint = "";
+    g_message[0] = g_words[0] = '\0';
+    g_encoding = Encoding::utf8;
     g_used = g_line = g_column = 0;
 }
 
@@ -57,9 +62,158 @@ bool Outputs(std::size_t n)
     return g_outputs;
 }
 
+// Appends to the words kept `format` with its values, as much as fits, after a space.
+template <typename... Values>
+void Add(const char* format, Values... values)
+{
+    const std::size_t at = std::strlen(g_words);
+    if (at && at + 1 < sizeof g_words)
+        std::memcpy(g_words + at, " ", 2);
+    const std::size_t from = std::strlen(g_words);
+    if constexpr (sizeof...(values) == 0)
+        std::snprintf(g_words + from, sizeof g_words - from, "%s", format);
+    else
+        std::snprintf(g_words + from, sizeof g_words - from, format, values...);
+}
+
+// `n` with a comma between each three digits, as the page shows numbers: 209,184.
+const char* Grouped(std::uint32_t n, char (&out)[16])
+{
+    char digits[16];
+    const int length = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(n));
+    std::size_t at = 0;
+    for (int i = 0; i < length; ++i) {
+        if (i && (length - i) % 3 == 0)
+            out[at++] = ',';
+        out[at++] = digits[i];
+    }
+    out[at] = '\0';
+    return out;
+}
+
+// The name of `encoding` as the page's list of readings shows it.
+const char* ReadingName(Encoding encoding)
+{
+    switch (encoding) {
+    case Encoding::windows1252: return "Windows-1252";
+    case Encoding::utf16: return "UTF-16";
+    case Encoding::calculator: return "the calculator's own bytes";
+    case Encoding::utf8:
+    case Encoding::automatic: break;
+    }
+    return "UTF-8";
+}
+
+// Keeps `message` in a teacher's words: what happened, then the next step, each a sentence,
+// chosen by its code (a text read in `g_encoding`; `split` when Split long texts is ticked).
+void Explain(const Message& m, bool split)
+{
+    using enum MessageCode;
+    const unsigned n0 = m.numbers[0], n1 = m.numbers[1];
+    char a[16], b[16];
+    switch (m.code) {
+    case none:
+    case reserved_given:  // the row's name warning says it, from the same table
+    case reserved_passed_over: return;
+    case variable_name:
+    case folder_name:
+        Add("The calculator cannot store the %s name %.*s.", m.code == variable_name ? "variable" : "folder",
+            static_cast<int>(n0), m.path);
+        Add(m.code == variable_name ? "Type another variable name." : "Type another folder name under Folder.");
+        return;
+    case character:
+        if (m.refusal == Utf8Refusal::no_character) {
+            Add("Line %u, character %u (marked below) is not among the calculator's characters.", n0, n1);
+            Add("Tick Replace to store the closest one it has, or change it in the file.");
+        } else if (m.refusal == Utf8Refusal::nul) {
+            Add("Line %u, character %u is a NUL byte, which a text variable cannot hold.", n0, n1);
+            Add("Delete it from the file, then choose the file again.");
+        } else {
+            Add("Line %u, character %u (marked below) is not %s.", n0, n1, ReadingName(g_encoding));
+            Add("Choose another reading under Read as, or save the file as UTF-8.");
+        }
+        return;
+    case text_too_big:
+    case data_too_long:
+        if (split) {
+            Add("This text is longer than %u variables hold.", static_cast<unsigned>(kMaxParts));
+            Add("Cut it into several files, then choose them.");
+        } else {
+            Add("This text is longer than one variable holds (%s bytes).", Grouped(kMaxUserDataSize, a));
+            Add("Tick Split long texts to store it as several variables.");
+        }
+        return;
+    case out_of_memory:
+    case no_image_memory:
+        Add("The browser has no memory left for this file.");
+        Add("Close other tabs or reload the page, then try again.");
+        return;
+    case group_too_large:
+    case too_many_variables:
+        Add("These variables make a group file larger than the calculator's files can be.");
+        Add("Download or send fewer texts at a time.");
+        return;
+    case not_text:
+        Add("This file is not a text: a picture, a document or an archive.");
+        Add("Choose the text file itself.");
+        return;
+    case unknown_signature:
+    case no_variable_file:
+        Add("This is not a variable file of the TI-89 family.");
+        Add("Choose a text, or a variable file taken off a calculator.");
+        return;
+    case file_too_large:
+        Add("This file is larger than any variable file (4 MiB).");
+        Add("Choose a variable file taken off a calculator.");
+        return;
+    case file_refused:
+        Add("This variable file is damaged (%s).", m.detail);
+        Add("Take the text off the calculator again, then choose its file.");
+        return;
+    case no_text_variable:
+        Add("This variable file holds no text.");
+        Add("Choose a file that holds a text.");
+        return;
+    case unsafe_name:
+    case same_name:
+    case same_name_in_folders:
+    case same_file_name:
+        Add("This file holds texts whose names cannot all become file names.");
+        Add("Rename them on the calculator, then take them off one at a time.");
+        return;
+    case two_texts_one_name: {
+        char shown[kShownNameSize];
+        Add("%s and %s both give the variable name %s.", m.path, m.other, ShownCalcName(m.names[0], m.utf8, shown));
+        Add("Type another variable name on one of their rows.");
+        return;
+    }
+    case replaced: {
+        char kinds[1024];
+        ReplacedKinds(*m.replacements, kinds);
+        const unsigned count = static_cast<unsigned>(m.replacements->count);
+        Add("%u character%s replaced by the closest the calculator has:%s.", count, count == 1 ? "" : "s", kinds);
+        Add("Untick Replace to see each one marked.");
+        return;
+    }
+    case ram:
+        Add("%u variables of %s bytes in all: more than the %u KB of RAM a %s leaves free.", n0, Grouped(n1, b),
+            m.model->ram_kb, m.model->name);
+        Add(m.model->archive ? "Tick Archive to store them in the archive, or send fewer at a time."
+                             : "Send fewer at a time: it has no archive.");
+        return;
+    default: {
+        char line[512];
+        MessageLine(m, line, sizeof line);
+        const bool error = !std::strncmp(line, "ERROR: ", 7);
+        Add("%s.", line + (error ? 7 : 0));
+        Add("Choose the file again, or another file.");
+    }
+    }
+}
+
 // Keeps the lines the console program prints for `message` (its precise reason, if any, then its
-// line), after those kept so far; returns its exit status.
-int Keep(const Message& message)
+// line), after those kept so far, and its teacher's words; returns its exit status.
+int Keep(const Message& message, bool split = false)
 {
     for (const auto word : {MessageReason, MessageLine}) {
         const std::size_t at = std::strlen(g_message);
@@ -67,6 +221,7 @@ int Keep(const Message& message)
         if (n > 0 && at + n + 1 < sizeof g_message)
             std::memcpy(g_message + at + n, "\n", 2);
     }
+    Explain(message, split);
     return StatusOf(message.code);
 }
 
@@ -76,33 +231,16 @@ const Model* ModelNamed(const char* option)
     return option ? FindModel(option) : &kModels[0];
 }
 
-// The next step for a text that `text`'s opening shows is no text the calculator can store, or null.
-const char* NotText(std::span<const unsigned char> text)
+// True when `text`'s opening shows it is no text the calculator can store: a picture, a PDF, an
+// archive or office document, or, unless it is read as UTF-16, mostly NUL bytes.
+bool NotText(std::span<const unsigned char> text)
 {
     const auto opens = [&](const char* magic, std::size_t n) { return text.size() >= n && !std::memcmp(text.data(), magic, n); };
-    if (opens("\xFF\xFE", 2) || opens("\xFE\xFF", 2))
-        return "This text is UTF-16: save it as UTF-8";
     if (opens("\x89PNG", 4) || opens("\xFF\xD8\xFF", 3) || opens("%PDF", 4) || opens("PK\x03\x04", 4) ||
         opens("\xD0\xCF\x11\xE0", 4))
-        return "This is not a text file";
+        return true;
     const std::size_t n = std::min<std::size_t>(text.size(), 4096);
-    return n && static_cast<std::size_t>(std::count(text.begin(), text.begin() + n, 0)) * 2 > n ? "This is not a text file" : nullptr;
-}
-
-// The next step after `refused`, a text's refusal, with Split ticked or not.
-const char* NextStep(const Message& refused, bool split)
-{
-    if (refused.code == MessageCode::text_too_big && !split)
-        return "Tick Split long texts to store it as several variables";
-    if (refused.code != MessageCode::character)
-        return "";
-    switch (refused.refusal) {
-    case Utf8Refusal::malformed: return "This may not be UTF-8: untick UTF-8, or save the file as UTF-8";
-    case Utf8Refusal::no_character: return "Tick Replace to store the closest character";
-    case Utf8Refusal::none:
-    case Utf8Refusal::nul: break;
-    }
-    return "";
+    return g_encoding != Encoding::utf16 && n && static_cast<std::size_t>(std::count(text.begin(), text.begin() + n, 0)) * 2 > n;
 }
 
 } // namespace
@@ -126,10 +264,15 @@ EMSCRIPTEN_KEEPALIVE std::size_t sorvel_size(std::size_t i) { return i < g_count
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_used() { return g_used; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_line() { return g_line; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_column() { return g_column; }
-EMSCRIPTEN_KEEPALIVE const char* sorvel_hint() { return g_hint; }
+// The messages kept, in a teacher's words: each a sentence followed by its next step.
+EMSCRIPTEN_KEEPALIVE const char* sorvel_words() { return g_words; }
+// How the last text converted was read: 0 the calculator's own bytes, 1 UTF-8, 2 Windows-1252,
+// 3 UTF-16.
+EMSCRIPTEN_KEEPALIVE int sorvel_encoding() { return static_cast<int>(g_encoding); }
 
 // The table of models, for the page's list of calculators: each one's -m value ("" for one that
-// takes another's files), name, extension and group extension; "" past the last.
+// takes another's files), name, extension, group extension and whether it has an archive; "" or
+// 0 past the last.
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_model_count() { return std::size(kModels); }
 EMSCRIPTEN_KEEPALIVE const char* sorvel_model_option(std::size_t i)
 {
@@ -144,6 +287,7 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_model_group_extension(std::size_t i)
 {
     return i < std::size(kModels) ? kModels[i].group_extension : "";
 }
+EMSCRIPTEN_KEEPALIVE int sorvel_model_archive(std::size_t i) { return i < std::size(kModels) && kModels[i].archive; }
 
 // The most data one variable holds.
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_max_data() { return kMaxUserDataSize; }
@@ -151,13 +295,16 @@ EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_max_data() { return kMaxUserDataSize; 
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_variable_file_bytes() { return kMaxVarFileSize + 1; }
 
 // The variable name proposed for the file named `file`, one the calculator accepts: in ASCII
-// unless `utf8`, as a name is then stored as its bytes.
+// unless `utf8`, as a name is then stored as its bytes; sorvel_passed_over then gives the name
+// the calculator keeps for itself that it passed over, or "".
+char g_passed_over[kVarNameSize];
 EMSCRIPTEN_KEEPALIVE const char* sorvel_proposed_name(const char* file, int utf8)
 {
     static char name[kVarNameSize];
-    ProposeVarName(file, name, !utf8);
+    ProposeVarName(file, name, !utf8, g_passed_over);
     return name;
 }
+EMSCRIPTEN_KEEPALIVE const char* sorvel_passed_over() { return g_passed_over; }
 // Why the calculator would not accept variable name `name`, or "".
 EMSCRIPTEN_KEEPALIVE const char* sorvel_name_problem(const char* name)
 {
@@ -169,18 +316,21 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_name_problem(const char* name)
 // `split`, those of the most parts -s makes (as many bytes of UTF-8 as they could take, and a byte).
 EMSCRIPTEN_KEEPALIVE std::size_t sorvel_text_bytes(int utf8, int replace, int split)
 {
-    return TextBytesRead({utf8 || replace, static_cast<bool>(replace), true, static_cast<bool>(split)},
+    return TextBytesRead({static_cast<bool>(utf8), replace && utf8, true, static_cast<bool>(split)},
                          split ? kMaxParts : 1);
 }
 
-// `sorvel [-u|-r] [-s] [-a] [-f folder] [-m model_option] file [name]` for the text file `file`
-// holding `bytes`; name, folder and model null when not given. Output 0 is the variable file
-// (with -s and more than one part, the group file of the parts), named as soon as the name is
-// taken; with -s, outputs 1 on name its parts' variables. A text that is UTF-16 or no text at
-// all (a picture, a PDF, an archive or office document, or mostly NUL bytes) is never converted.
+// `sorvel [--encoding=E] [-r] [-s] [-a] [-f folder] [-m model_option] file [name]` for the text
+// file `file` holding `bytes`, E being `encoding` (0 calculator, 1 utf-8, 2 windows-1252, 3
+// utf-16, 4 auto; -r only when not calculator); name, folder and model null when not given.
+// Output 0 is the variable file (with -s and more than one part, the group file of the parts),
+// named as soon as the name is taken; with -s, outputs 1 on name its parts' variables. A text
+// that is no text at all (a picture, a PDF, an archive or office document, or mostly NUL bytes)
+// is never converted. With -s and no -a, the program's note when the parts take more RAM than
+// the model leaves free.
 EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t size, const char* file,
-                                        const char* given_name, const char* model_option, int utf8, int replace,
-                                        int split, const char* folder_option, int archive)
+                                        const char* given_name, const char* model_option, int encoding,
+                                        int replace, int split, const char* folder_option, int archive)
 {
     Reset();
     const Model* model = ModelNamed(model_option);
@@ -188,7 +338,9 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         return Keep(Say(MessageCode::unknown_model, model_option));
     // With -s, a text must fit the variables it is cut into; without, the writer says by how much
     // it is too long.
-    const TextMode mode = {utf8 || replace, static_cast<bool>(replace), true, static_cast<bool>(split)};
+    const bool utf8 = encoding != 0;
+    const TextMode mode = {utf8, replace && utf8, true, static_cast<bool>(split),
+                           utf8 && encoding <= 4 ? static_cast<Encoding>(encoding) : Encoding::utf8};
     const char* source = given_name ? given_name : file;
     const std::size_t length = given_name ? std::strlen(source) : std::strcspn(source, ".");
     char name[9], folder[9];
@@ -204,9 +356,13 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         return Keep(refused);
 
     // The console program reads no more than these bytes, which decide how the text is taken.
-    const std::span<const unsigned char> text(bytes, std::min(size, sorvel_text_bytes(mode.utf8, replace, split)));
+    const std::size_t parts_most = split ? kMaxParts : 1;
+    const std::span<const unsigned char> text(bytes, std::min(size, TextBytesRead(mode, parts_most)));
+    g_encoding = EncodingOf(text, mode, parts_most);
+    if (NotText(text))  // stored as the bytes they are, these would give a variable of no use
+        return Keep(Say(MessageCode::not_text, file));
     EncodedText encoded;
-    Message failure = EncodeText(text, false, mode, split ? kMaxParts : 1, file, g_data, encoded);
+    Message failure = EncodeText(text, false, mode, parts_most, file, g_data, encoded);
     g_used = static_cast<std::uint32_t>(encoded.data.size());
     const std::size_t parts = encoded.parts;
     Variable vars[kMaxParts];
@@ -235,18 +391,16 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
             g_line = failure.numbers[0];
             g_column = failure.numbers[1];
         }
-        const char* not_text = NotText(text);
-        g_hint = not_text ? not_text : NextStep(failure, split);
-        return Keep(failure);
-    }
-    if (const char* not_text = NotText(text)) {
-        // Stored as the bytes they are, these would give a variable of no use.
-        g_hint = not_text;
-        return Keep(Say(MessageCode::not_text, file));
+        return Keep(failure, split);
     }
     g_outputs[0].data = image.release();
     g_outputs[0].size = image_size;
-    return Keep(ReplacementsNote(encoded.replaced, file));
+    Keep(ReplacementsNote(encoded.replaced, file));
+    if (given_name && (utf8 || split))
+        Keep(ReservedNameNote(given_name, used, g_outputs[0].file_name));
+    if (split && !archive)
+        Keep(RamNote(parts > 1 ? parts : 0, RamBytes({vars, parts > 1 ? parts : 0}), *model, g_outputs[0].file_name));
+    return kSuccess;
 }
 
 // `sorvel -x [-u] file` for the variable file `file` holding `bytes`: an output for each text
@@ -278,7 +432,8 @@ EMSCRIPTEN_KEEPALIVE int sorvel_extract(const unsigned char* bytes, std::size_t 
 // `sorvel [-u] [-s] [-m model_option] -g texts.89g file...` for the `n` text files named `names`
 // (one after the other, each ending in NUL), already converted into the variable files `files`
 // (one after the other, `sizes` long; with -s, a group file of a text's parts); output 0 is that
-// group file, named as soon as the model is known.
+// group file, named as soon as the model is known. Unless the variables are archived, the words
+// kept say when they take more RAM than the model leaves free (the page's note beside Send all).
 EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uint32_t* sizes, const char* names,
                                       std::size_t n, const char* model_option, int utf8)
 {
@@ -323,6 +478,8 @@ EMSCRIPTEN_KEEPALIVE int sorvel_group(const unsigned char* files, const std::uin
         return Keep(failure);
     out.data = image.release();
     out.size = image_size;
+    if (count && vars[0].attribute != kArchived)
+        Explain(RamNote(count, RamBytes({vars.get(), count}), *model, out.file_name), false);
     return kSuccess;
 }
 

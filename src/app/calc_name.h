@@ -1,6 +1,7 @@
 #pragma once
 
-// Calculator names, of variables and folders, from the command line or the page.
+// Calculator names, of variables and folders, from the command line or the page, and the note
+// on a name given that the calculator keeps for itself.
 
 #include "app/message.h"
 
@@ -16,3 +17,7 @@ Message CalcName(const char* source, std::size_t length, bool utf8, MessageCode 
 // Fills `folder` with the calculator folder `source` names (its first 8 characters with -u, else
 // bytes), main when it is null; returns nothing, or why the folder cannot be stored.
 Message FolderName(const char* source, bool utf8, char (&folder)[9]);
+
+// The note that the `length` bytes of `name`, a variable name given for the file `output`, are a
+// name the calculator keeps for itself (in any case), or no message when they are not.
+Message ReservedNameNote(const char* name, std::size_t length, const char* output);

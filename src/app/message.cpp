@@ -26,8 +26,8 @@ void ModelOptions(char (&out)[64])
     }
 }
 
-// The kinds of replacement `replaced` names, most frequent first, as "40 ═ as =, 3 ½ as 1/2":
-// each calculator byte as its UTF-8 form, a mark or format character dropped, by its code point.
+} // namespace
+
 void ReplacedKinds(const Utf8Replacements& replaced, char (&out)[1024])
 {
     // 1024 is more than the longest: 3 kinds of 24 bytes each way, 8 of UTF-8 a calculator byte.
@@ -42,9 +42,9 @@ void ReplacedKinds(const Utf8Replacements& replaced, char (&out)[1024])
             n += std::snprintf(out + n, sizeof out - n, "%.*s", static_cast<int>(shown_as.size()), shown_as.data());
         }
     }
+    if (replaced.kinds > kNamedKinds)
+        std::snprintf(out + n, sizeof out - n, ", \xE2\x80\xA6");
 }
-
-} // namespace
 
 ExitStatus StatusOf(MessageCode code)
 {
@@ -179,8 +179,7 @@ int MessageLine(const Message& m, char* line, std::size_t size)
         // "47 replaced: 40 ═ as =, 3 ½ as 1/2, …"
         char kinds[1024];
         ReplacedKinds(*m.replacements, kinds);
-        return std::snprintf(line, size, "%s: %u replaced:%s%s", path, static_cast<unsigned>(m.replacements->count),
-                             kinds, m.replacements->kinds > kNamedKinds ? ", \xE2\x80\xA6" : "");
+        return std::snprintf(line, size, "%s: %u replaced:%s", path, static_cast<unsigned>(m.replacements->count), kinds);
     }
     case ram:
         return std::snprintf(line, size, "%s: %u variables of %u bytes in all, more than the %u KB of RAM a %s leaves free; %s",

@@ -122,6 +122,10 @@ int MessageLine(const Message& message, char* line, std::size_t size);
 // `message`, "" when it has none; returns its whole length.
 int MessageReason(const Message& message, char* line, std::size_t size);
 
+// Writes to `out` the kinds of replacement `replaced` names, most frequent first, as " 40 ═ as =,
+// 3 ½ as 1/2, …": each calculator byte as its UTF-8 form, a mark or format character dropped.
+void ReplacedKinds(const Utf8Replacements& replaced, char (&out)[1024]);
+
 // A message of `code` about `path`.
 inline Message Say(MessageCode code, const char* path = nullptr)
 {

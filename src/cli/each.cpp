@@ -8,7 +8,7 @@
 #include "cli/folder_name.h"
 #include "cli/name_notes.h"
 #include "cli/platform.h"
-#include "cli/ram_note.h"
+#include "app/ram_note.h"
 #include "cli/read_texts.h"
 #include "cli/report.h"
 #include "cli/safe_output.h"

@@ -2,11 +2,7 @@
 
 #include "cli/platform.h"
 #include "cli/report.h"
-#include "core/reserved_names.h"
 #include "core/var_name.h"
-
-#include <cctype>
-#include <string_view>
 
 void NotePassedOver(char** paths, int count, bool utf8)
 {
@@ -20,17 +16,4 @@ void NotePassedOver(char** paths, int count, bool utf8)
         m.detail = name;
         Report(m);
     }
-}
-
-Message ReservedNameNote(const char* name, std::size_t length, const char* output)
-{
-    char lower[kVarNameSize] = "";
-    for (std::size_t i = 0; i < length && i < sizeof lower - 1; ++i)
-        lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
-    if (length >= sizeof lower || !IsReservedName(std::string_view(lower, length)))
-        return {};
-    Message m = Say(MessageCode::reserved_given, output);
-    m.other = name;
-    m.numbers[0] = static_cast<std::uint32_t>(length);
-    return m;
 }

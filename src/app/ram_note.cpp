@@ -1,4 +1,4 @@
-#include "cli/ram_note.h"
+#include "app/ram_note.h"
 
 #include <cstddef>
 
