@@ -47,7 +47,9 @@ def console(args, files, after=()):
         (d / name).write_bytes(data)
     r = subprocess.run([program, *args, *files, *after], cwd=d, capture_output=True)
     made = {f.name: f.read_bytes() for f in d.iterdir() if f.name not in files}
-    return r.returncode, (r.stderr + r.stdout).decode().rstrip('\n'), made
+    # The page words its own next step, so the console's "hint:" lines after a refusal are left out.
+    err = b''.join(line for line in r.stderr.splitlines(True) if not line.startswith(b'hint: '))
+    return r.returncode, (err + r.stdout).decode().rstrip('\n'), made
 
 
 options = webdriver.ChromeOptions()
