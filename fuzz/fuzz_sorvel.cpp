@@ -160,7 +160,10 @@ Bytes ReplacedModel(const std::vector<Char>& chars, std::string& note)
         std::string from, plain, stored = chars[i].stored;
         bool lacking = false;
         for (; i < chars.size() && (chars[i].kind == 'k' || chars[i].kind == '^'); lacking |= chars[i++].kind == '^') {
-            stored = from.empty() ? chars[i].stored : stored + chars[i].stored;  // a run of superscripts
+            if (from.empty())  // a run of superscripts, appended in place: a run may be 65,000 long
+                stored = chars[i].stored;
+            else
+                stored += chars[i].stored;
             from += chars[i].utf8;
             plain += chars[i].plain;
         }
