@@ -247,7 +247,7 @@ EMSCRIPTEN_KEEPALIVE const unsigned char* sorvel_link_received(const char* model
     const Variable v = LinkReceived(*g_link);
     ImageFailure failure;
     g_received_size = 0;
-    g_received = model ? DataBuffer2OTHBuffer(v.name, v.data, g_received_size, failure, *model, v.folder, v.attribute)
+    g_received = model ? TextVariableFile(v.name, v.data, g_received_size, failure, *model, v.folder, v.attribute)
                        : nullptr;
     return g_received;
 }

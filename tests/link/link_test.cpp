@@ -215,7 +215,7 @@ TEST_P(Send, SameBytesAsTilp)
     const auto held = [&](const SimVar& v) { return std::tuple(v.folder, v.name, v.type, &m.model == &kTi92 ? 0 : v.attribute, v.stored); };
     EXPECT_TRUE(std::ranges::is_permutation(tilp_sim.vars, c, {}, held, held));
 
-    const Driven r = Drive(sorvel_sim, [&](Link& l) { LinkStartSend(l, Product(m), m.model, entries, 0); });
+    const Driven r = Drive(sorvel_sim, [&](Link& link) { LinkStartSend(link, Product(m), m.model, entries, 0); });
     const LinkMachine& done = LinkMachineOf(*r.link);
     EXPECT_EQ(done.state, LinkState::done) << done.failure;
     EXPECT_TRUE(done.acknowledged == done.total && done.progress == done.total);
@@ -271,13 +271,13 @@ TEST_P(Fetch, ListAndReceiveAsTilp)
     EXPECT_EQ(tilp_data, second);
 
     LinkEntry entries[16];
-    const Driven list = Drive(sorvel_sim, [&](Link& l) { LinkStartList(l, Product(m), m.model, entries, 0); });
+    const Driven list = Drive(sorvel_sim, [&](Link& link) { LinkStartList(link, Product(m), m.model, entries, 0); });
     ASSERT_EQ(LinkStateOf(*list.link), LinkState::done) << LinkFailure(*list.link);
     for (const LinkEntry& e : std::span(entries, LinkListCount(*list.link)))
         sorvel_list.insert({e.folder, e.name, e.type, e.type == 0x1F ? 0 : e.attribute, e.type == 0x1F ? 0 : e.size});
     EXPECT_EQ(sorvel_list, tilp_list);
     EXPECT_EQ(sorvel_list.size(), 7u);  // main, docs and five variables
-    const Driven receive = Drive(sorvel_sim, [&](Link& l) { LinkStartReceive(l, Product(m), m.model, "docs", "b", 0x0B, 0); });
+    const Driven receive = Drive(sorvel_sim, [&](Link& link) { LinkStartReceive(link, Product(m), m.model, "docs", "b", 0x0B, 0); });
     ASSERT_EQ(LinkStateOf(*receive.link), LinkState::done) << LinkFailure(*receive.link);
     EXPECT_EQ(receive.idle, m.usb ? 0u : 250u);
     ExpectSameBytes(sorvel_sim, tilp_sim);
@@ -323,8 +323,8 @@ TEST_P(Failure, EndsWithItsLineAndCode)
     SimCalc sim = Sim(m);
     row.set(sim);
     const Variable entries[] = {{"main", "notes", kTextType, 0, std::span(kCases[0].second[0].stored).subspan(2)}};
-    const Driven r = Drive(sim, [&](Link& l) {
-        row.receive ? LinkStartReceive(l, Product(m), m.model, "main", "none", kTextType, 0) : LinkStartSend(l, Product(m), m.model, entries, 0);
+    const Driven r = Drive(sim, [&](Link& link) {
+        row.receive ? LinkStartReceive(link, Product(m), m.model, "main", "none", kTextType, 0) : LinkStartSend(link, Product(m), m.model, entries, 0);
     });
     const LinkMachine& failed = LinkMachineOf(*r.link);
     ASSERT_EQ(failed.state, LinkState::failed);
@@ -353,7 +353,7 @@ TEST(Link, CalculatorSaysWhichItIs)
     for (const auto& [told, is, found, option, code] : kFound) {
         SimCalc sim = Holding({is, CALC_NONE, ""});
         LinkEntry entries[16];
-        const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableUsbProduct, told, entries, 0); });
+        const Driven r = Drive(sim, [&](Link& link) { LinkStartList(link, kCableUsbProduct, told, entries, 0); });
         EXPECT_STREQ(LinkErrorName(LinkErrorOf(*r.link)), code) << LinkFailure(*r.link);
         EXPECT_EQ(LinkListCount(*r.link), *code ? 0u : 7u);
         char names[kLinkFoundSize];
@@ -365,7 +365,7 @@ TEST(Link, CalculatorSaysWhichItIs)
     SimCalc sim = {&kTi89, false};
     sim.out = {0x89, 0x56, 0, 0};
     LinkEntry entries[16];
-    const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableUsbProduct, kTi89, entries, 0); });
+    const Driven r = Drive(sim, [&](Link& link) { LinkStartList(link, kCableUsbProduct, kTi89, entries, 0); });
     EXPECT_TRUE(std::strstr(LinkFailure(*r.link), "machine ID 0x98")) << LinkFailure(*r.link);
     EXPECT_EQ(LinkWriteLimit(65536), 10000u + 32768u);  // 10 s and the bytes at 2 KB/s
 }
