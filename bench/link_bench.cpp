@@ -56,7 +56,7 @@ int main(int argc, char** argv)
     const std::clock_t c0 = std::clock();
     const auto t0 = std::chrono::steady_clock::now();
     for (int r = 0; r < runs; ++r) {
-        DbusStartSend(*link, LinkModel::ti89, {&v, 1}, 0);
+        DbusStartSend(*link, kModels[0], {&v, 1}, 0);
         for (const std::span<const unsigned char> answer : answers) {
             for (std::span<const unsigned char> out; !(out = DbusTakeOutput(*link)).empty(); ++writes) {
                 sent += out.size();

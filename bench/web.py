@@ -41,11 +41,11 @@ kinds = [line.split('\t') for line in kinds.splitlines()] + [['utf8', 'UTF-8 pro
                                                              ['utf8-dense', 'UTF-8, a dense line of Greek letters and signs']]
 
 options = webdriver.ChromeOptions()
-options.binary_location = '/usr/bin/chromium'
+options.binary_location = os.environ.get('SORVEL_CHROMIUM', '/usr/bin/chromium')
 for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
             '--disable-component-update', '--disable-sync', f'--user-data-dir={work}/profile'):
     options.add_argument(arg)
-driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+driver = webdriver.Chrome(service=Service(os.environ.get('SORVEL_CHROMEDRIVER', '/usr/bin/chromedriver')), options=options)
 try:
     blank = pathlib.Path(work, 'blank.html')
     blank.write_text('<!doctype html><title>blank</title><script>sorvel = {readyAt: performance.now()}</script>')

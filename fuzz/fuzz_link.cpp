@@ -18,14 +18,15 @@
 
 namespace {
 
+const Model& kTitanium = kModels[1];
 const unsigned char kText[] = {0x00, 0x01, 0x20, 'h', 'i', 0x00, 0xE0};
 const Variable kVars[] = {{"main", "a", 0x0C, 0, kText}, {"docs", "", 0x1F, 0, {}}, {"docs", "b", 0x0C, 3, kText}};
 
 // Runs the operation on the answers, fed `piece` bytes at a time; what it sent.
 std::string Run(Link& link, const std::uint8_t* bytes, std::size_t size, std::size_t piece, LinkEntry (&entries)[8])
 {
-    const std::uint16_t product = bytes[0] % 8 % 6 == 5 ? kTitaniumProduct : kCableProduct;
-    const LinkModel model = static_cast<LinkModel>(bytes[0] % 8 % 5);
+    const Model& model = kModels[bytes[0] % 8 % 5];
+    const std::uint16_t product = bytes[0] % 8 % 6 == 5 ? kTitanium.own_port : kCableUsbProduct;
     const unsigned op = bytes[0] >> 3 & 3;
     std::uint64_t now = 5;
     op == 0 ? LinkStartSend(link, product, model, kVars, now)

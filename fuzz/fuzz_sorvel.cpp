@@ -229,10 +229,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Require(data == (expected.size() > 65532 ? kTooBig : expected), "the file gives the model's data, or is too big");
         if (expected.size() > 65532)
             return 0;
-        const Model& model = kModels[flags & 3];
+        const Model& model = kModels[flags % std::size(kModels)];
         std::uint32_t image_size = 0;
         ImageFailure failure;
-        unsigned char* image = DataBuffer2OTHBuffer(name.c_str(), data, image_size, failure, model);
+        unsigned char* image = TextVariableFile(name.c_str(), data, image_size, failure, model);
         Require((expected.size() <= 65512) == (image != nullptr), "the writer takes up to 65,512 bytes of data");
         if (!image)
             return 0;

@@ -5,6 +5,7 @@ next step, a long text split in parts and a group file's texts; the whole page a
 the first screen at a wider one.
     tools/web_screenshot.py PAGE PNG SORVEL [WIDTH [light|dark]]
     (SORVEL: the console program, which makes the group file)"""
+import os
 import pathlib
 import subprocess
 import sys
@@ -26,12 +27,12 @@ work = pathlib.Path(tempfile.mkdtemp(prefix='sorvel-shot-'))
 (work / 'quiz.txt').write_bytes(b'q2 3')
 subprocess.run([sorvel, '-g', 'class.89g', 'hw.txt', 'quiz.txt'], cwd=work, check=True)
 options = webdriver.ChromeOptions()
-options.binary_location = '/usr/bin/chromium'
+options.binary_location = os.environ.get('SORVEL_CHROMIUM', '/usr/bin/chromium')
 for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
             '--disable-component-update', '--disable-sync', f'--user-data-dir={work}/profile',
             '--hide-scrollbars', '--force-color-profile=srgb'):
     options.add_argument(arg)
-driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+driver = webdriver.Chrome(service=Service(os.environ.get('SORVEL_CHROMEDRIVER', '/usr/bin/chromedriver')), options=options)
 try:
     driver.get(page.as_uri())
     driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': [{'name': 'prefers-color-scheme', 'value': scheme}]})

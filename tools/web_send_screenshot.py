@@ -4,6 +4,7 @@ phone's width, with the tests' fake USB device over the simulated calculator; a 
 text the calculator refuses (a locked variable of that name), each its row alone.
     tools/web_send_screenshot.py PAGE SIM_JS SENT_PNG REFUSED_PNG   (SIM_JS: build/web/web/sorvel_sim.js
     of a web tree configured with -DSORVEL_SIM_MODULE=ON)"""
+import os
 import pathlib
 import sys
 import tempfile
@@ -20,12 +21,12 @@ work = pathlib.Path(tempfile.mkdtemp(prefix='sorvel-shot-'))
 (work / 'Physics Formulas.txt').write_bytes('Kinematics\nv = v0 + a·t\nx = x0 + v0·t + a·t²/2\nθ ≤ 2π\n'.encode())
 (work / 'notes.txt').write_bytes(b'Bring the calculator on Monday\n')
 options = webdriver.ChromeOptions()
-options.binary_location = '/usr/bin/chromium'
+options.binary_location = os.environ.get('SORVEL_CHROMIUM', '/usr/bin/chromium')
 for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
             '--disable-component-update', '--disable-sync', f'--user-data-dir={work}/profile',
             '--hide-scrollbars', '--force-color-profile=srgb', '--window-size=800,1600'):
     options.add_argument(arg)
-driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+driver = webdriver.Chrome(service=Service(os.environ.get('SORVEL_CHROMEDRIVER', '/usr/bin/chromedriver')), options=options)
 try:
     driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument',
                            {'source': sim.read_text() + (root / 'tests/web/fake_usb.js').read_text()})

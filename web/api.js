@@ -53,8 +53,10 @@ window.sorvel = (() => {
     return Object.assign(r, {name, fileName, bytes});
   };
 
-  // The TI-89 Titanium's own USB port (the TI-GRAPH LINK USB cable is 0xE001).
-  const titanium = 0xE004;
+  // The USB devices the core reaches calculators through, as WebUSB's filters: the cable, then
+  // each calculator's own port.
+  const devices = [];
+  for (let i = 0, product; (product = _sorvel_link_product(i)); ++i) devices.push({vendorId: _sorvel_link_vendor(), productId: product});
   // Why the transport stopped the device, as it tells the core (sorvel_link_fault).
   const GONE = 1, STALLED = 2, HALTED = 3, BABBLE = 4, CANCELLED = 5;
   // What a wait ended with when no transfer completed: its time ran out, or Cancel.
@@ -78,7 +80,7 @@ window.sorvel = (() => {
     missing: "The calculator no longer holds this text. List the calculator's texts again.",
     damaged: 'Bytes were damaged on the way. Push the cable in firmly at both ends, then try again.',
     unexpected: 'The calculator answered out of turn. Press ESC on it, leave it at the home screen, then try again.',
-    model: 'The calculator is another model than the one chosen. Choose its model under Calculator (the cable cannot tell a TI-92 Plus from a Voyage 200), then try again.',
+    model: 'The calculator is another model than the one chosen. Choose its model under Calculator, then try again.',
     too_many: 'The calculator holds more variables than the page can list. Delete some on it, then try again.',
   })[code] || 'Leave the calculator at the home screen, make room in its memory or choose another name, then try again.';
 
@@ -87,12 +89,13 @@ window.sorvel = (() => {
   // ChromeOS and macOS. {hint, lines to copy}.
   const openStep = () => {
     const system = (navigator.userAgentData || {}).platform || navigator.platform || '';
-    const rule = (id) => `SUBSYSTEM=="usb", ATTRS{idVendor}=="0451", ATTRS{idProduct}=="${id}", TAG+="uaccess"`;
+    const hex = (n) => n.toString(16).padStart(4, '0');
+    const rule = (d) => `SUBSYSTEM=="usb", ATTRS{idVendor}=="${hex(d.vendorId)}", ATTRS{idProduct}=="${hex(d.productId)}", TAG+="uaccess"`;
     if (system.startsWith('Linux'))
-      return {hint: 'This computer does not let the browser reach the cable. As root, save the first two lines below as the file ' +
-                    '/etc/udev/rules.d/69-sorvel-ti.rules and run the third, plug the cable in again, then try again. ' +
+      return {hint: 'This computer does not let the browser reach the cable. As root, save the lines below that begin with SUBSYSTEM as the file ' +
+                    '/etc/udev/rules.d/69-sorvel-ti.rules and run the next one, plug the cable in again, then try again. ' +
                     "With Ubuntu's Chromium (a snap), also run the last line as root.",
-              lines: [rule('e001'), rule('e004'), 'udevadm control --reload-rules && udevadm trigger', 'snap connect chromium:raw-usb']};
+              lines: [...devices.map(rule), 'udevadm control --reload-rules && udevadm trigger', 'snap connect chromium:raw-usb']};
     if (system.startsWith('Win'))
       return {hint: "Windows lets the browser reach the cable only through Microsoft's WinUSB driver. Install it with Zadig " +
                     '(https://zadig.akeo.ie): choose TI-GRAPH LINK USB (or the calculator), WinUSB, then Replace Driver. ' +
@@ -116,7 +119,7 @@ window.sorvel = (() => {
     try {
       const begun = start(performance.now());
       if (begun)
-        return failed(['', 'no variable to send', 'out of memory', 'this USB device is no TI-GRAPH LINK USB cable or TI-89 Titanium'][begun],
+        return failed(['', 'no variable to send', 'out of memory', "this USB device is neither the TI-GRAPH LINK USB cable nor a calculator's own port"][begun],
                       {hint: ['', 'Choose a file that holds a text.', 'Reload the page, then try again.', 'Choose the cable or the calculator.'][begun]});
       let endpoints;
       try {
@@ -217,18 +220,18 @@ window.sorvel = (() => {
       return GONE;
     }
   };
-  const modelOf = (device, o) => (device.productId == titanium ? '89' : o.model || '89');
+  // The model (-m option) behind `device`: the calculator whose own port it is; over the cable,
+  // that of a file opening with `signature`, or o.model.
+  const modelOf = (device, o, signature = '') => ask(_sorvel_link_model, signature, device.productId, text(o.model || ''));
 
   return {
     // Sends the variables of variable file `bytes` (one variable or a group) to the calculator on
-    // `device`; for the cable, the file's signature (and o.model, 92p or v200, for **TI92P*) names
-    // the model, unless the calculator says it is another. {status (0 when the calculator took
+    // `device`; for the cable, the file's signature (and o.model among the models whose files
+    // open with it) names the model, unless the calculator says it is another. {status (0 when the calculator took
     // every one), message, hint, lines, found (as transfer gives them), names (folder\name of each,
     // joined by ", ")}.
     send: async (device, bytes, o = {}) => {
-      const signature = decoder.decode(bytes.subarray(0, 8));
-      const model = device.productId == titanium ? '89' : signature == '**TI92**' ? '92'
-                  : signature == '**TI92P*' || signature == '**V200**' ? (o.model == 'v200' ? 'v200' : '92p') : '89';
+      const model = modelOf(device, o, decoder.decode(bytes.subarray(0, 8)));
       const names = () => string(_sorvel_link_sent_names());
       const r = await transfer(device, model, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId, model, now).status, names, o);
       return Object.assign(r, {names: names()});
@@ -258,8 +261,7 @@ window.sorvel = (() => {
       if (r.status) return Object.assign(r, {fileName: '', bytes: new Uint8Array(0), texts: []});
       const model = string(_sorvel_link_found_option()) || asked, at = call(_sorvel_link_received, model);
       const bytes = HEAPU8.slice(at.status, at.status + _sorvel_link_received_size());
-      const ext = model == '92' ? '.92t' : model == '92p' ? '.9xt' : model == 'v200' ? '.v2t' : '.89t';
-      const fileName = v.name + ext, x = sorvel.extract(bytes, {file: fileName, utf8: o.utf8});
+      const fileName = v.name + sorvel.models.find((m) => m.option == model).extension, x = sorvel.extract(bytes, {file: fileName, utf8: o.utf8});
       return Object.assign(r, {fileName, bytes, texts: x.texts, status: x.status, message: x.message});
     },
     // Text file `bytes`, named o.file, to a variable file, as `sorvel [--encoding=E] [-r] [-s] [-a]
@@ -308,6 +310,8 @@ window.sorvel = (() => {
       option: string(_sorvel_model_option(i)), name: string(_sorvel_model_name(i)),
       extension: string(_sorvel_model_extension(i)), groupExtension: string(_sorvel_model_group_extension(i)),
       archive: !!_sorvel_model_archive(i)})),
+    // The USB devices the page links through, as WebUSB's filters ({vendorId, productId}).
+    devices,
     // True when `bytes` open with the signature of a variable file.
     isVariableFile: (bytes) => call(_sorvel_is_variable_file, bytes.subarray(0, 8), Math.min(bytes.length, 8)).status == 1,
     // The variable name proposed for the file named `file`: one the calculator accepts, in

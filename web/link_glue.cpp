@@ -3,8 +3,8 @@
 // followed by sorvel_link_written once it completed, then sorvel_link_feed with what the device
 // sent) and passes the time, in milliseconds (performance.now()), until sorvel_link_state is no
 // longer running.
-#include "core/charset.h"
 #include "core/link/link.h"
+#include "core/text_decoder.h"
 #include "core/var_file.h"
 
 #include <emscripten.h>
@@ -26,6 +26,7 @@ LinkEntry* g_entries;
 bool g_zero_length;
 std::size_t g_out_size;
 char g_names[1024];         // folder\name of each variable sent, joined by ", "
+bool g_names_full;          // one did not fit
 unsigned char* g_received;  // the variable file of the variable received
 std::uint32_t g_received_size;
 
@@ -38,6 +39,7 @@ bool ForgetLastTransfer()
     g_file = nullptr, g_vars = nullptr, g_received = nullptr;
     g_var_count = g_received_size = g_out_size = 0;
     g_names[0] = '\0';
+    g_names_full = false;
     if (!g_link)
         g_link = static_cast<Link*>(std::calloc(1, sizeof(Link)));
     if (!g_entries)
@@ -45,38 +47,79 @@ bool ForgetLastTransfer()
     return g_link && g_entries;
 }
 
-// Appends calculator name `name` (its bytes up to NUL, 8 at most) to `out` in UTF-8.
-void AppendShown(const char* name, char* out, std::size_t room)
+// Room for a calculator name in UTF-8, with its NUL.
+constexpr std::size_t kShownSize = 8 * kTextBytesPerDataByte + 1;
+
+// Appends folder\name of variable `v` in UTF-8 to g_names, after ", " unless first; once one
+// does not fit whole, nothing more.
+void AppendName(const Variable& v)
 {
-    std::size_t at = std::strlen(out);
-    for (std::size_t i = 0; i < 8 && name[i]; ++i) {
-        const std::string_view s = CalcByte2Utf8(static_cast<unsigned char>(name[i]));
-        if (at + s.size() >= room)
-            break;
-        std::memcpy(out + at, s.data(), s.size());
-        out[at += s.size()] = '\0';
-    }
+    char folder[kShownSize], name[kShownSize];
+    folder[CalcName2Text(v.folder, true, folder)] = '\0';
+    name[CalcName2Text(v.name, true, name)] = '\0';
+    const std::size_t at = std::strlen(g_names);
+    const int n = std::snprintf(nullptr, 0, "%s%s\\%s", at ? ", " : "", folder, name);
+    g_names_full = g_names_full || at + n >= sizeof g_names;
+    if (!g_names_full)
+        std::snprintf(g_names + at, sizeof g_names - at, "%s%s\\%s", at ? ", " : "", folder, name);
 }
 
-// The link's model for the page's model setting `option` (89, 92, 92p or v200).
-LinkModel ModelOf(const char* option)
+// True for a USB product the link reaches a calculator through.
+bool Takes(int product) { return product >= 0 && product <= 0xFFFF && LinkTakes(static_cast<std::uint16_t>(product)); }
+
+// The model the page's setting `option` names (the first when it names none: over the cable,
+// the calculator then says which it is).
+const Model& Told(const char* option)
 {
-    return !std::strcmp(option, "92") ? LinkModel::ti92 : !std::strcmp(option, "92p") ? LinkModel::ti92p
-         : !std::strcmp(option, "v200") ? LinkModel::v200 : LinkModel::ti89;
+    const Model* model = FindModel(option);
+    return model ? *model : kModels[0];
 }
 
 } // namespace
 
 extern "C" {
 
+// The USB devices the page reaches calculators through, for its device filters: Texas
+// Instruments' vendor ID, and product `i`: the cable, then each calculator's own port; 0 past
+// the last.
+EMSCRIPTEN_KEEPALIVE int sorvel_link_vendor() { return kTiUsbVendor; }
+EMSCRIPTEN_KEEPALIVE int sorvel_link_product(std::size_t i)
+{
+    if (i == 0)
+        return kCableUsbProduct;
+    for (const Model& m : kModels)
+        if (m.own_port && --i == 0)
+            return m.own_port;
+    return 0;
+}
+
+// The -m option of the calculator a transfer through USB product `product` goes to: the one
+// whose own port it is; over the cable, that of variable files opening with `signature` ("" for
+// no file; `option` when its files open so, else the first model's whose do) or `option`.
+EMSCRIPTEN_KEEPALIVE const char* sorvel_link_model(const char* signature, int product, const char* option)
+{
+    if (const Model* port = Takes(product) ? ModelOnPort(static_cast<std::uint16_t>(product)) : nullptr)
+        return FilesModel(*port).option;
+    const auto opens = [&](const Model& m) {
+        return *signature && (!std::strcmp(m.signature, signature) || !std::strcmp(m.read_signature, signature));
+    };
+    const Model& told = Told(option);
+    if (!*signature || opens(told))
+        return told.option;
+    for (const Model& m : kModels)
+        if (m.option[0] && opens(m))
+            return m.option;
+    return told.option;
+}
+
 // Starts sending the variables of variable file `file` (size bytes; one variable or a group)
-// through USB product `product` (0xE001 the cable, 0xE004 the TI-89 Titanium's port) to
-// calculator `model_option`, at time `now`. Returns 0, or 1 when the file holds no variable to
+// through USB product `product` (one of sorvel_link_product's) to calculator `model_option`,
+// at time `now`. Returns 0, or 1 when the file holds no variable to
 // send, 2 when no memory is left, 3 for another product.
 EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t size, int product,
                                           const char* model_option, double now)
 {
-    if (product != kCableProduct && product != kTitaniumProduct)
+    if (!Takes(product))
         return 3;
     if (!ForgetLastTransfer())
         return 2;
@@ -92,26 +135,22 @@ EMSCRIPTEN_KEEPALIVE int sorvel_link_send(const unsigned char* file, std::size_t
         if (g_vars[i].type == kFolderType)  // a folder of a group file's header
             continue;
         g_vars[g_var_count++] = g_vars[i];
-        if (g_names[0])
-            AppendShown(", ", g_names, sizeof g_names);
-        AppendShown(g_vars[i].folder, g_names, sizeof g_names);
-        AppendShown("\\", g_names, sizeof g_names);
-        AppendShown(g_vars[i].name, g_names, sizeof g_names);
+        AppendName(g_vars[i]);
     }
     if (g_var_count == 0)
         return 1;
-    LinkStartSend(*g_link, product, ModelOf(model_option), {g_vars, g_var_count}, static_cast<std::uint64_t>(now));
+    LinkStartSend(*g_link, product, Told(model_option), {g_vars, g_var_count}, static_cast<std::uint64_t>(now));
     return 0;
 }
 
 // Starts listing the calculator's folders and variables; returns as sorvel_link_send.
 EMSCRIPTEN_KEEPALIVE int sorvel_link_list(int product, const char* model_option, double now)
 {
-    if (product != kCableProduct && product != kTitaniumProduct)
+    if (!Takes(product))
         return 3;
     if (!ForgetLastTransfer())
         return 2;
-    LinkStartList(*g_link, product, ModelOf(model_option), {g_entries, kMaxEntries}, static_cast<std::uint64_t>(now));
+    LinkStartList(*g_link, product, Told(model_option), {g_entries, kMaxEntries}, static_cast<std::uint64_t>(now));
     return 0;
 }
 
@@ -120,11 +159,11 @@ EMSCRIPTEN_KEEPALIVE int sorvel_link_list(int product, const char* model_option,
 EMSCRIPTEN_KEEPALIVE int sorvel_link_receive(int product, const char* model_option, const char* folder,
                                              const char* name, int type, double now)
 {
-    if (product != kCableProduct && product != kTitaniumProduct)
+    if (!Takes(product))
         return 3;
     if (!ForgetLastTransfer())
         return 2;
-    LinkStartReceive(*g_link, product, ModelOf(model_option), folder, name, static_cast<unsigned char>(type),
+    LinkStartReceive(*g_link, product, Told(model_option), folder, name, static_cast<unsigned char>(type),
                      static_cast<std::uint64_t>(now));
     return 0;
 }
@@ -174,7 +213,11 @@ EMSCRIPTEN_KEEPALIVE double sorvel_link_total() { return static_cast<double>(Lin
 // The data bytes written so far, counted as the writes complete.
 EMSCRIPTEN_KEEPALIVE double sorvel_link_progress() { return static_cast<double>(LinkMachineOf(*g_link).progress); }
 // The model the calculator behind the cable said it is ("" when not known), and its -m option.
-EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found() { return LinkFound(*g_link); }
+EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found()
+{
+    static char found[kLinkFoundSize];
+    return LinkFound(*g_link, found);
+}
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found_option() { return LinkFoundOption(*g_link); }
 // The variables a send started with, as folder\name joined by ", ".
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_sent_names() { return g_names; }
@@ -186,12 +229,11 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_link_entry_folder(std::size_t i) { retur
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_entry_name(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].name : ""; }
 EMSCRIPTEN_KEEPALIVE int sorvel_link_entry_type(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].type : 0; }
 EMSCRIPTEN_KEEPALIVE std::uint32_t sorvel_link_entry_size(std::size_t i) { return i < sorvel_link_count() ? g_entries[i].size : 0; }
-// Calculator name `name` in UTF-8, until the next call.
+// Calculator name `name` (8 bytes at most) in UTF-8, until the next call.
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_shown(const char* name)
 {
-    static char shown[8 * 4 + 1];
-    shown[0] = '\0';
-    AppendShown(name, shown, sizeof shown);
+    static char shown[kShownSize];
+    shown[CalcName2Text(name, true, shown)] = '\0';
     return shown;
 }
 
@@ -205,7 +247,7 @@ EMSCRIPTEN_KEEPALIVE const unsigned char* sorvel_link_received(const char* model
     const Variable v = LinkReceived(*g_link);
     ImageFailure failure;
     g_received_size = 0;
-    g_received = model ? DataBuffer2OTHBuffer(v.name, v.data, g_received_size, failure, *model, v.folder, v.attribute)
+    g_received = model ? TextVariableFile(v.name, v.data, g_received_size, failure, *model, v.folder, v.attribute)
                        : nullptr;
     return g_received;
 }

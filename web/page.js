@@ -16,7 +16,7 @@
   // found again after a reload; one transfer at a time.
   const usbWhy = !window.isSecureContext ? 'Sending to the calculator needs this page opened from a file or over https; the downloads work as they are.'
                : !navigator.usb ? 'Sending to the calculator needs WebUSB, which Chrome, Edge and other Chromium-based browsers have (Firefox and Safari do not); the downloads work as they are.' : '';
-  const filters = [{vendorId: 0x0451, productId: 0xE001}, {vendorId: 0x0451, productId: 0xE004}];
+  const filters = sorvel.devices;
   const ours = (d) => filters.some((f) => d.vendorId == f.vendorId && d.productId == f.productId);
   let device = null, busy = false;
   if (!usbWhy) {

@@ -146,7 +146,7 @@ Message ImageOf(const char* name, std::span<const unsigned char> data, const Mod
                 unsigned char attribute, Owned<unsigned char[]>& image, std::uint32_t& image_size)
 {
     ImageFailure why;
-    image.reset(DataBuffer2OTHBuffer(name, data, image_size, why, model, folder, attribute));
+    image.reset(TextVariableFile(name, data, image_size, why, model, folder, attribute));
     if (image)
         return {};
     // The writer's precise reason: the data's length, or the size of the image it could not allocate.

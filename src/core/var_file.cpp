@@ -131,9 +131,8 @@ std::size_t PutDataBlock(unsigned char* image, std::size_t block, std::span<cons
 
 } // namespace
 
-unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
-                                    std::uint32_t& image_size, ImageFailure& failure,
-                                    const Model& model, const char* folder, unsigned char attribute)
+unsigned char* TextVariableFile(const char* name, std::span<const unsigned char> data, std::uint32_t& image_size,
+                                ImageFailure& failure, const Model& model, const char* folder, unsigned char attribute)
 {
     Variable v = {{}, {}, kTextType, attribute, data};
     std::strncpy(v.folder, folder, kNameSize);

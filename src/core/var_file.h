@@ -43,10 +43,9 @@ enum class ImageFailure { none, too_long, no_memory };
 // variable named `name` (its first 8 bytes) in folder `folder` (its first 8 bytes) whose
 // attribute byte is `attribute` and whose data are `data`, and its size in `image_size`; null,
 // with `failure` saying why, when the data are longer than kMaxUserDataSize or no memory is left.
-unsigned char* DataBuffer2OTHBuffer(const char* name, std::span<const unsigned char> data,
-                                    std::uint32_t& image_size, ImageFailure& failure,
-                                    const Model& model = kModels[0], const char* folder = "main",
-                                    unsigned char attribute = 0);
+unsigned char* TextVariableFile(const char* name, std::span<const unsigned char> data, std::uint32_t& image_size,
+                                ImageFailure& failure, const Model& model = kModels[0], const char* folder = "main",
+                                unsigned char attribute = 0);
 
 // Returns a new malloc'd block holding the complete file of calculator `model` with
 // `variables`, byte for byte as TiLP's libtifiles2 writes them: one variable as a one-variable

@@ -9,6 +9,8 @@
 #include <ticables.h>
 #include <ticalcs.h>
 #include <tifiles.h>
+#include <cmd68k.h>
+#include <dbus_pkt.h>
 
 #include <gtest/gtest.h>
 
@@ -29,36 +31,34 @@
 namespace {
 
 struct ModelRow {
-    LinkModel link;
+    const Model& model;
     CalcModel tilp;
-    const Model& file;
     const char* label;
     bool usb = false;                     // the TI-89 Titanium's own USB port and protocol
     void (*set)(SimCalc&) = [](SimCalc&) {};  // how the calculator behaves besides
 };
+const Model &kTi89 = kModels[0], &kTi89t = kModels[1], &kTi92 = kModels[2], &kTi92p = kModels[3], &kV200 = kModels[4];
 const ModelRow kRows[] = {
-    {LinkModel::ti89, CALC_TI89, kModels[0], "TI89"}, {LinkModel::ti89t, CALC_TI89T, kModels[0], "TI89T"},
-    {LinkModel::ti92, CALC_TI92, kModels[1], "TI92"}, {LinkModel::ti92p, CALC_TI92P, kModels[2], "TI92P"},
-    {LinkModel::v200, CALC_V200, kModels[3], "V200"},
-    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB", true},
+    {kTi89, CALC_TI89, "TI89"}, {kTi89t, CALC_TI89T, "TI89T"}, {kTi92, CALC_TI92, "TI92"}, {kTi92p, CALC_TI92P, "TI92P"},
+    {kV200, CALC_V200, "V200"}, {kTi89t, CALC_TI89T_USB, "TI89T_USB", true},
     // Acknowledges the data with a status word, 9.9 s after the last byte (the time runs from
     // the end of the write, not from when its bytes were taken).
-    {LinkModel::ti92p, CALC_TI92P, kModels[2], "TI92P_status_slow", false, [](SimCalc& s) { s.ack_status = 1, s.answer_delay = 9900; }},
+    {kTi92p, CALC_TI92P, "TI92P_status_slow", false, [](SimCalc& s) { s.ack_status = 1, s.answer_delay = 9900; }},
     // Asks for time; allots 59 bytes, so that raw packets before the last are 64 bytes long;
     // acknowledges the data 9.9 s after the last byte.
-    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_delays_allot59_slow", true,
+    {kTi89t, CALC_TI89T_USB, "TI89T_USB_delays_allot59_slow", true,
      [](SimCalc& s) { s.delays = true, s.allot = 59, s.answer_delay = 9900; }},
     // Allots more than a raw packet holds: the computer sends 1,023 bytes at most.
-    {LinkModel::ti89t, CALC_TI89T_USB, kModels[0], "TI89T_USB_allot1024", true, [](SimCalc& s) { s.allot = 1024; }}};
+    {kTi89t, CALC_TI89T_USB, "TI89T_USB_allot1024", true, [](SimCalc& s) { s.allot = 1024; }}};
 constexpr int kRowCount = std::size(kRows);
 
 SimCalc Sim(const ModelRow& m)
 {
-    SimCalc s = {m.link, m.usb};
+    SimCalc s = {&m.model, m.usb};
     m.set(s);
     return s;
 }
-std::uint16_t Product(const ModelRow& m) { return m.usb ? kTitaniumProduct : kCableProduct; }
+std::uint16_t Product(const ModelRow& m) { return m.usb ? m.model.own_port : kCableUsbProduct; }
 
 // A text variable as the calculator stores it: the big-endian size, then the cursor, the first
 // line plain, the text and its end.
@@ -116,6 +116,10 @@ struct Tilp {
         cable->model = m.usb ? CABLE_USB : CABLE_SLV;
         cable->cable = &g_cable;
         ticalcs_cable_attach(calc, cable);
+        // The table's machine IDs are libticalcs2's.
+        const unsigned char id = m.tilp == CALC_TI92 ? DBUS_MID_TI92_PC : m.tilp == CALC_TI92P ? DBUS_MID_TI92p_PC
+                               : m.tilp == CALC_V200 ? DBUS_MID_V200_PC : DBUS_MID_TI89_PC;
+        EXPECT_TRUE(m.usb || (ti68k_handle_to_dbus_mid(calc) == m.model.computer_id && id == m.model.link_id));
         // As TiLP does before each operation: RDY on the cable; the buffer size and the mode over USB.
         EXPECT_EQ(ticalcs_calc_isready(calc), 0);
     }
@@ -194,12 +198,12 @@ TEST_P(Send, SameBytesAsTilp)
     }
     std::uint32_t size = 0;
     ImageFailure failure;
-    const Image image(Variables2GroupBuffer(vars, size, failure, m.file), &std::free);
+    const Image image(Variables2GroupBuffer(vars, size, failure, m.model), &std::free);
     entries.resize(VarFileEntryCount({image.get(), size}));
     ASSERT_EQ(ParseVarFile({image.get(), size}, entries), nullptr);
     SimCalc tilp_sim = Sim(m), sorvel_sim = Sim(m);
     // A name of this process's own: two runs at once must not share the file.
-    const std::string path = testing::TempDir() + "/link_test" + std::to_string(getpid()) + (c.size() > 1 ? m.file.group_extension : m.file.extension);
+    const std::string path = testing::TempDir() + "/link_test" + std::to_string(getpid()) + (c.size() > 1 ? m.model.group_extension : m.model.extension);
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f && std::fwrite(image.get(), 1, size, f) == size && std::fclose(f) == 0);
     FileContent* content = tifiles_content_create_regular(m.tilp);
@@ -208,10 +212,10 @@ TEST_P(Send, SameBytesAsTilp)
     EXPECT_EQ(ticalcs_calc_send_var(Tilp(m, tilp_sim).calc, MODE_NORMAL, content), 0);
     tifiles_content_delete_regular(content);
     // The calculator holds each variable as the file does; archived but on the TI-92 (no archive).
-    const auto held = [&](const SimVar& v) { return std::tuple(v.folder, v.name, v.type, m.link == LinkModel::ti92 ? 0 : v.attribute, v.stored); };
+    const auto held = [&](const SimVar& v) { return std::tuple(v.folder, v.name, v.type, &m.model == &kTi92 ? 0 : v.attribute, v.stored); };
     EXPECT_TRUE(std::ranges::is_permutation(tilp_sim.vars, c, {}, held, held));
 
-    const Driven r = Drive(sorvel_sim, [&](Link& l) { LinkStartSend(l, Product(m), m.link, entries, 0); });
+    const Driven r = Drive(sorvel_sim, [&](Link& link) { LinkStartSend(link, Product(m), m.model, entries, 0); });
     const LinkMachine& done = LinkMachineOf(*r.link);
     EXPECT_EQ(done.state, LinkState::done) << done.failure;
     EXPECT_TRUE(done.acknowledged == done.total && done.progress == done.total);
@@ -267,13 +271,13 @@ TEST_P(Fetch, ListAndReceiveAsTilp)
     EXPECT_EQ(tilp_data, second);
 
     LinkEntry entries[16];
-    const Driven list = Drive(sorvel_sim, [&](Link& l) { LinkStartList(l, Product(m), m.link, entries, 0); });
+    const Driven list = Drive(sorvel_sim, [&](Link& link) { LinkStartList(link, Product(m), m.model, entries, 0); });
     ASSERT_EQ(LinkStateOf(*list.link), LinkState::done) << LinkFailure(*list.link);
     for (const LinkEntry& e : std::span(entries, LinkListCount(*list.link)))
         sorvel_list.insert({e.folder, e.name, e.type, e.type == 0x1F ? 0 : e.attribute, e.type == 0x1F ? 0 : e.size});
     EXPECT_EQ(sorvel_list, tilp_list);
     EXPECT_EQ(sorvel_list.size(), 7u);  // main, docs and five variables
-    const Driven receive = Drive(sorvel_sim, [&](Link& l) { LinkStartReceive(l, Product(m), m.link, "docs", "b", 0x0B, 0); });
+    const Driven receive = Drive(sorvel_sim, [&](Link& link) { LinkStartReceive(link, Product(m), m.model, "docs", "b", 0x0B, 0); });
     ASSERT_EQ(LinkStateOf(*receive.link), LinkState::done) << LinkFailure(*receive.link);
     EXPECT_EQ(receive.idle, m.usb ? 0u : 250u);
     ExpectSameBytes(sorvel_sim, tilp_sim);
@@ -319,13 +323,13 @@ TEST_P(Failure, EndsWithItsLineAndCode)
     SimCalc sim = Sim(m);
     row.set(sim);
     const Variable entries[] = {{"main", "notes", kTextType, 0, std::span(kCases[0].second[0].stored).subspan(2)}};
-    const Driven r = Drive(sim, [&](Link& l) {
-        row.receive ? LinkStartReceive(l, Product(m), m.link, "main", "none", kTextType, 0) : LinkStartSend(l, Product(m), m.link, entries, 0);
+    const Driven r = Drive(sim, [&](Link& link) {
+        row.receive ? LinkStartReceive(link, Product(m), m.model, "main", "none", kTextType, 0) : LinkStartSend(link, Product(m), m.model, entries, 0);
     });
     const LinkMachine& failed = LinkMachineOf(*r.link);
     ASSERT_EQ(failed.state, LinkState::failed);
     EXPECT_TRUE(std::strstr(failed.failure, row.line) && !std::strchr(failed.failure, '\n')) << failed.failure;
-    EXPECT_STREQ(LinkErrorName(failed.error), row.codes[m.usb ? 0 : m.link == LinkModel::ti92 ? 2 : 1]) << failed.failure;
+    EXPECT_STREQ(LinkErrorName(failed.error), row.codes[m.usb ? 0 : &m.model == &kTi92 ? 2 : 1]) << failed.failure;
     EXPECT_EQ(failed.acknowledged, row.receive ? failed.acknowledged : 0);
 }
 
@@ -336,31 +340,32 @@ INSTANTIATE_TEST_SUITE_P(Link, Failure, testing::Combine(testing::Range(0, kRowC
 // only its own machine ID, so the ready check asks again; the ID does not tell a TI-92 Plus from
 // a Voyage 200 (the model told is kept), whose list entries then do not fit.
 // The model told, the calculator's, what it says it is, its option, the failure's code.
-const std::tuple<LinkModel, LinkModel, const char*, const char*, const char*> kFound[] = {
-    {LinkModel::ti89, LinkModel::ti92, "TI-92", "92", ""},
-    {LinkModel::ti92, LinkModel::ti92p, "TI-92 Plus or Voyage 200", "92p", ""},
-    {LinkModel::v200, LinkModel::ti89, "TI-89 or TI-89 Titanium", "89", ""},
-    {LinkModel::ti92p, LinkModel::v200, "TI-92 Plus or Voyage 200", "92p", "model"},
-    {LinkModel::v200, LinkModel::ti92p, "TI-92 Plus or Voyage 200", "v200", "model"},
+const std::tuple<const Model&, const Model&, const char*, const char*, const char*> kFound[] = {
+    {kTi89, kTi92, "TI-92", "92", ""},
+    {kTi92, kTi92p, "TI-92 Plus or Voyage 200", "92p", ""},
+    {kV200, kTi89, "TI-89 or TI-89 Titanium", "89", ""},
+    {kTi92p, kV200, "TI-92 Plus or Voyage 200", "92p", "model"},
+    {kV200, kTi92p, "TI-92 Plus or Voyage 200", "v200", "model"},
 };
 
 TEST(Link, CalculatorSaysWhichItIs)
 {
     for (const auto& [told, is, found, option, code] : kFound) {
-        SimCalc sim = Holding({is, CALC_NONE, kModels[0], ""});
+        SimCalc sim = Holding({is, CALC_NONE, ""});
         LinkEntry entries[16];
-        const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, told, entries, 0); });
+        const Driven r = Drive(sim, [&](Link& link) { LinkStartList(link, kCableUsbProduct, told, entries, 0); });
         EXPECT_STREQ(LinkErrorName(LinkErrorOf(*r.link)), code) << LinkFailure(*r.link);
         EXPECT_EQ(LinkListCount(*r.link), *code ? 0u : 7u);
-        EXPECT_STREQ(LinkFound(*r.link), found);
+        char names[kLinkFoundSize];
+        EXPECT_STREQ(LinkFound(*r.link, names), found);
         EXPECT_STREQ(LinkFoundOption(*r.link), option);
     }
     // A TI-92's stale acknowledgement answers the ready check: the TI-89's own replies then come
     // from another machine ID.
-    SimCalc sim = {LinkModel::ti89, false};
+    SimCalc sim = {&kTi89, false};
     sim.out = {0x89, 0x56, 0, 0};
     LinkEntry entries[16];
-    const Driven r = Drive(sim, [&](Link& l) { LinkStartList(l, kCableProduct, LinkModel::ti89, entries, 0); });
+    const Driven r = Drive(sim, [&](Link& link) { LinkStartList(link, kCableUsbProduct, kTi89, entries, 0); });
     EXPECT_TRUE(std::strstr(LinkFailure(*r.link), "machine ID 0x98")) << LinkFailure(*r.link);
     EXPECT_EQ(LinkWriteLimit(65536), 10000u + 32768u);  // 10 s and the bytes at 2 KB/s
 }

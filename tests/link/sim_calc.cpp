@@ -117,7 +117,7 @@ void Send(SimCalc& s, unsigned char cmd, const Bytes& data = {}, unsigned length
 {
     if (cmd == 0x56 && ++s.acks_ == s.missing_ack)
         return;
-    Bytes p = {static_cast<unsigned char>(s.model == LinkModel::ti92 ? 0x89 : s.model == LinkModel::ti92p || s.model == LinkModel::v200 ? 0x88 : 0x98), cmd};
+    Bytes p = {s.model->link_id, cmd};
     Put(p, CarriesData(cmd) ? data.size() : length, 2);
     if (CarriesData(cmd)) {
         p.insert(p.end(), data.begin(), data.end());
@@ -153,7 +153,7 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
         Send(s, 0x15, s.outbox_[s.next_++]);
         return Send(s, s.next_ < s.outbox_.size() ? 0x78 : 0x92);
     case 0xA2: {  // REQ: a variable, the list (on the TI-92 an entry an XDP), or a folder's list
-        const bool list = d[4] == 0x19 || d[4] == 0x1A, each = !list || s.model == LinkModel::ti92;
+        const bool list = d[4] == 0x19 || d[4] == 0x1A, each = !list || !s.model->list_entry_size;
         const std::string only = d[3] == 0x1B ? full : "";  // the folder whose list is asked
         s.outbox_.assign(!each, Bytes(4, 0));
         s.next_ = 0;
@@ -169,12 +169,12 @@ void Answer(SimCalc& s, unsigned char cmd, const Bytes& d)
                 continue;
             }
             // A list entry: the name in 8 bytes, the type, the attribute, the size in 4 bytes
-            // (the TI-89 family reads 3), and on the Voyage 200 8 more bytes.
+            // (the TI-89 family reads 3), then to fill the model's entry (8 more on the Voyage 200).
             const std::string& shown = v.name.empty() ? v.folder : v.name;
             b.insert(b.end(), shown.begin(), shown.end());
             b.insert(b.end(), 8 - shown.size(), 0);
             b.insert(b.end(), {v.type, v.attribute});
-            Put(b, v.stored.size(), s.model == LinkModel::v200 ? 12 : 4);
+            Put(b, v.stored.size(), s.model->list_entry_size ? s.model->list_entry_size - 10 : 4);
         }
         Send(s, 0x56);
         if (s.outbox_.empty())  // no such variable
@@ -266,7 +266,7 @@ void TakePacket(SimCalc& s, const Bytes& p)
             AnswerVirtual(s, std::exchange(s.vin_, {}));
         return;
     }
-    if (p[0] != (s.model == LinkModel::ti92 ? 0x09 : 0x08))
+    if (p[0] != s.model->computer_id)
         return;  // addressed to another machine
     if (p[1] == 0x56 && s.owed_ack_)
         return Acknowledge(s);

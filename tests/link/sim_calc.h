@@ -24,7 +24,7 @@ struct SimVar {
 };
 
 struct SimCalc {
-    LinkModel model;  // the machine it is, whatever the computer was told
+    const Model* model;  // the machine it is, whatever the computer was told
     bool usb;         // on the TI-89 Titanium's own port
     std::vector<SimVar> vars;
     // Asks for time before it acknowledges over USB (DUSB_VPKT_DELAY_ACK, which dusb_cmd.cc

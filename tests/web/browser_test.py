@@ -10,6 +10,7 @@
 # or the calculator reaches the row with its next step.
 #     browser_test.py PAGE SORVEL AXE_JS SIM_JS [CASE...]   (CASE: run only the cases named)
 import json
+import os
 import pathlib
 import re
 import subprocess
@@ -53,14 +54,14 @@ def console(args, files, after=()):
 
 
 options = webdriver.ChromeOptions()
-options.binary_location = '/usr/bin/chromium'
+options.binary_location = os.environ.get('SORVEL_CHROMIUM', '/usr/bin/chromium')
 for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
             '--disable-component-update', '--disable-sync', f'--user-data-dir={work}/profile', '--window-size=1000,900'):
     options.add_argument(arg)
 options.add_experimental_option('prefs', {'download.default_directory': str(downloads),
                                           'profile.default_content_setting_values.automatic_downloads': 1})
 options.set_capability('goog:loggingPrefs', {'performance': 'ALL', 'browser': 'ALL'})
-driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+driver = webdriver.Chrome(service=Service(os.environ.get('SORVEL_CHROMEDRIVER', '/usr/bin/chromedriver')), options=options)
 wait = WebDriverWait(driver, 10)
 
 

@@ -4,9 +4,10 @@
 // and as Chromium's WebUSB. calc(o) sets both anew, stored() reads what the calculator holds,
 // simMs counts the time spent in the calculator itself, cableMs the time its bytes take on the
 // cable at o.rate. No navigator.usb at all with #nousb.
-// The calculator (tests/link/sim_calc.h): o.model (a LinkModel number), o.refusal, o.silent,
-// o.goneAfter (bytes, then it is unplugged: every transfer fails NotFoundError), o.vars
-// [{folder, name, type, attribute, stored}], o.sim {option: value} for sim_option.
+// The calculator (tests/link/sim_calc.h): o.model (a row of the table of models, core/model.h),
+// o.refusal, o.silent, o.goneAfter (bytes, then it is unplugged: every transfer fails
+// NotFoundError), o.vars [{folder, name, type, attribute, stored}], o.sim {option: value} for
+// sim_option.
 // The device and the time:
 //   o.usb        the TI-89 Titanium's own port (0451:E004), else the TI-GRAPH LINK USB cable
 //                (0451:E001); their bulk endpoints 0x81 and 0x02 take packets of 64 and 32 bytes

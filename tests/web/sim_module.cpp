@@ -15,18 +15,18 @@ SimCalc* g_sim;
 
 extern "C" {
 
-// A new calculator of LinkModel `model` on the cable or (`usb`) its own port, holding nothing,
+// A new calculator, row `model` of the table of models (core/model.h), on the cable or (`usb`) its own port, holding nothing,
 // refusing every variable with `refusal` (0 for none), `silent`, going away after `gone_after` bytes.
 EMSCRIPTEN_KEEPALIVE void sim_new(int model, int usb, unsigned refusal, int silent, double gone_after)
 {
     delete g_sim;
-    g_sim = new SimCalc{static_cast<LinkModel>(model), usb != 0};
+    g_sim = new SimCalc{&kModels[static_cast<std::size_t>(model) % std::size(kModels)], usb != 0};
     g_sim->refusal = refusal;
     g_sim->silent = silent;
     g_sim->gone_after = gone_after < 0 ? SIZE_MAX : static_cast<std::size_t>(gone_after);
 }
 // Sets the strictness option `name` (a field of SimCalc, where each says what real behaviour it
-// stands for: "model" a LinkModel number, "refusal", "busy", "ack_status", "missing_ack", "allot",
+// stands for: "model" a row of the table of models, "refusal", "busy", "ack_status", "missing_ack", "allot",
 // "delays", "damaged", "out_of_turn") to `value`; 0 for a name it does not know.
 EMSCRIPTEN_KEEPALIVE int sim_option(const char* name, double value)
 {
@@ -39,7 +39,7 @@ EMSCRIPTEN_KEEPALIVE int sim_option(const char* name, double value)
             return *field = static_cast<unsigned>(value), 1;
     if (std::strcmp(name, "model"))
         return 0;
-    s.model = static_cast<LinkModel>(value);
+    s.model = &kModels[static_cast<std::size_t>(value) % std::size(kModels)];
     return 1;
 }
 // Adds variable folder\name of `type` (0x0B a text made on the calculator, 0x0C one sent) and `attribute`, held as `stored` (its big-endian size, then its data).

@@ -12,9 +12,6 @@ namespace {
 constexpr unsigned char kVar = 0x06, kCts = 0x09, kXdp = 0x15, kSkp = 0x36, kAck = 0x56, kErr = 0x5A,
                         kRdy = 0x68, kCnt = 0x78, kEot = 0x92, kReq = 0xA2, kRts = 0xC9;
 
-// Machine IDs: the computer's to the TI-92 and to the others; each calculator's own.
-constexpr unsigned char kToTi92 = 0x09, kToOthers = 0x08, kTi89 = 0x98, kTi92Plus = 0x88, kTi92 = 0x89;
-
 // The types a listing asks for, and the types that stand for a variable's attribute in RTS.
 constexpr unsigned char kLocalFolder = 0x1B, kRequestList89 = 0x1A, kRequestList92 = 0x19,
                         kLockedType = 0x26, kArchivedType = 0x27;
@@ -51,12 +48,9 @@ const char* const kAwaited[] = {
     "the data", "the end of the transfer", "the next entry or the end", "nothing"};
 
 LinkMachine& Machine(DbusLink& link) { return link.machine; }
-bool Is92(const DbusLink& link) { return link.machine.model == LinkModel::ti92; }
-unsigned char ToCalculator(const DbusLink& link) { return Is92(link) ? kToTi92 : kToOthers; }
-unsigned char FromCalculator(LinkModel model)
-{
-    return model == LinkModel::ti92 ? kTi92 : model == LinkModel::ti92p || model == LinkModel::v200 ? kTi92Plus : kTi89;
-}
+// The calculator speaks the protocol's first form (the TI-92).
+bool FirstForm(const DbusLink& link) { return link.machine.model->list_entry_size == 0; }
+unsigned char ToCalculator(const DbusLink& link) { return link.machine.model->computer_id; }
 bool CarriesData(unsigned char cmd)
 {
     return cmd == kVar || cmd == kXdp || cmd == kSkp || cmd == kReq || cmd == kRts;
@@ -159,11 +153,11 @@ void SendHeader(DbusLink& link)
     const Variable& v = LinkCurrent(Machine(link));
     char name[18];
     LinkWhat(Machine(link), name);
-    const unsigned char type = Is92(link) ? v.type
+    const unsigned char type = FirstForm(link) ? v.type
                              : v.attribute == kLockedAttribute ? kLockedType
                              : v.attribute == kProtectedAttribute || v.attribute == kArchived ? kArchivedType
                                                                                                : v.type;
-    PutHeader(link, Is92(link) ? kVar : kRts, v.data.size() + 2, type, name, !Is92(link));
+    PutHeader(link, FirstForm(link) ? kVar : kRts, v.data.size() + 2, type, name, !FirstForm(link));
     Await(link, kRtsAck);
 }
 
@@ -173,7 +167,7 @@ void SendRequest(DbusLink& link)
     if (link.listing_folder)  // the folder's name, where the size's top byte says so
         PutHeader(link, kReq, std::uint32_t{kLocalFolder} << 24, kRequestList89, link.request, false);
     else if (Machine(link).operation == LinkOperation::list)
-        PutHeader(link, kReq, Is92(link) ? 0 : std::uint32_t{kFolderType} << 24, Is92(link) ? kRequestList92 : kRequestList89, "", false);
+        PutHeader(link, kReq, FirstForm(link) ? 0 : std::uint32_t{kFolderType} << 24, FirstForm(link) ? kRequestList92 : kRequestList89, "", false);
     else
         PutHeader(link, kReq, 0, Machine(link).request_type, link.request, false);
     Await(link, kReqAck);
@@ -198,19 +192,35 @@ void NextFolder(DbusLink& link)
 
 // The model whose calculators answer with machine ID `id`, kept as told where the ID does not
 // tell it apart; false, failing, for another family.
-bool Found(DbusLink& link, unsigned char id, LinkModel told)
+bool Found(DbusLink& link, unsigned char id)
 {
     LinkMachine& m = Machine(link);
-    if (id != kTi89 && id != kTi92Plus && id != kTi92) {
+    const Model* found = m.model->link_id == id ? m.model : nullptr;
+    for (const Model& model : kModels)
+        if (!found && model.link_id == id)
+            found = &model;
+    if (!found) {
         LinkFail(m, LinkError::model, "a calculator of another family answered (its machine ID 0x%02X)", id);
         return false;
     }
-    m.model = id == kTi92 ? LinkModel::ti92
-            : id == kTi92Plus ? (told == LinkModel::v200 ? LinkModel::v200 : LinkModel::ti92p)
-            : told == LinkModel::ti89t ? LinkModel::ti89t : LinkModel::ti89;
+    m.model = found;
     m.found = true;
     m.answer_within = kLinkTimeoutMs;
     return true;
+}
+
+// Fails because the list does not fit the model's entries, naming a model of the same machine ID
+// whose entries differ in size, if any.
+void FailEntries(LinkMachine& m)
+{
+    const Model* other = nullptr;
+    for (const Model& o : kModels)
+        if (!other && o.link_id == m.model->link_id && o.list_entry_size != m.model->list_entry_size)
+            other = &o;
+    if (!other)
+        return LinkFail(m, LinkError::model, "the calculator's list does not fit a %s's entries", m.model->name);
+    LinkFail(m, LinkError::model, "the calculator's list does not fit a %s's entries: is it a %s?", m.model->name,
+             other->name);
 }
 
 // Adds the entries of a listing's XDP data (n bytes).
@@ -218,7 +228,7 @@ void TakeList(DbusLink& link, const unsigned char* data, std::size_t n)
 {
     LinkMachine& m = Machine(link);
     LinkEntry e = {};
-    if (Is92(link)) {  // one entry, each folder before its variables
+    if (FirstForm(link)) {  // one entry, each folder before its variables
         if (n < 18)
             return LinkFail(m, LinkError::unexpected, "the calculator sent a list entry too short to hold one");
         std::memcpy(e.name, data + 4, 8);
@@ -232,12 +242,11 @@ void TakeList(DbusLink& link, const unsigned char* data, std::size_t n)
             std::memcpy(e.folder, m.entries[last_folder - 1].name, sizeof e.folder);
         return LinkAddEntry(m, e);
     }
-    // 14-byte entries (22 on the Voyage 200, which the machine ID does not tell from the TI-92
-    // Plus); a folder's own list opens with an entry for the folder.
-    const std::size_t size = m.model == LinkModel::v200 ? 22 : 14;
+    // Entries of the model's size, which the machine ID does not tell between models that share
+    // it; a folder's own list opens with an entry for the folder.
+    const std::size_t size = m.model->list_entry_size;
     if (n < 4 || (n - 4) % size)
-        return LinkFail(m, LinkError::model, "the calculator's list does not fit a %s's entries: is it a %s?",
-                        size == 22 ? "Voyage 200" : "TI-92 Plus or TI-89", size == 22 ? "TI-92 Plus" : "Voyage 200");
+        return FailEntries(m);
     for (std::size_t j = link.listing_folder ? 4 + size : 4; j < n && m.state == LinkState::running; j += size) {
         if (!link.listing_folder && data[j + 8] != kFolderType)
             continue;
@@ -278,7 +287,7 @@ void TakePacket(DbusLink& link, unsigned char cmd, const unsigned char* data, st
     // A variable asked for that the calculator lacks: SKP, EOT, or ACK with a status word.
     if (fetching && (cmd == kSkp || cmd == kEot || (cmd == kAck && n != 0)))
         return LinkFail(m, LinkError::missing, "the calculator has no variable %s", what);
-    if (cmd == kSkp && (Is92(link) || n < 3))  // the TI-92 says no more
+    if (cmd == kSkp && (FirstForm(link) || n < 3))  // the TI-92 says no more
         return LinkFail(m, LinkError::refused, "the calculator refused %s", m.operation == LinkOperation::list ? "to list its variables" : what);
     if (cmd == kSkp)
         return LinkRefuse(m, kRefusals, data[2], 2);
@@ -335,7 +344,7 @@ void TakePacket(DbusLink& link, unsigned char cmd, const unsigned char* data, st
             break;
         TakeData(link, data, n);
         Put(link, kAck);
-        return Await(link, m.operation == LinkOperation::list && Is92(link) ? kNextOrEnd : kEnd);
+        return Await(link, m.operation == LinkOperation::list && FirstForm(link) ? kNextOrEnd : kEnd);
     case kNextOrEnd:
         if (cmd == kCnt) {
             Put(link, kAck);
@@ -348,7 +357,7 @@ void TakePacket(DbusLink& link, unsigned char cmd, const unsigned char* data, st
             break;
         Put(link, kAck);
         if (m.operation != LinkOperation::receive)
-            return Is92(link) ? Done(link) : NextFolder(link);
+            return FirstForm(link) ? Done(link) : NextFolder(link);
         LinkPause(m, kAfterReceiveMs, true, now);
         return Await(link, kPaused);
     }
@@ -357,7 +366,7 @@ void TakePacket(DbusLink& link, unsigned char cmd, const unsigned char* data, st
              kAwaited[link.wait]);
 }
 
-void Start(DbusLink& link, LinkModel model, LinkOperation operation, std::uint64_t now)
+void Start(DbusLink& link, const Model& model, LinkOperation operation, std::uint64_t now)
 {
     LinkBegin(link.machine, model, operation, now);
     link.machine.answer_within = kDbusReadyWaitMs;
@@ -379,7 +388,7 @@ std::uint16_t DbusChecksum(std::span<const unsigned char> data)
     return sum & 0xFFFF;
 }
 
-void DbusStartSend(DbusLink& link, LinkModel model, std::span<const Variable> variables, std::uint64_t now)
+void DbusStartSend(DbusLink& link, const Model& model, std::span<const Variable> variables, std::uint64_t now)
 {
     Start(link, model, LinkOperation::send, now);
     LinkMachine& m = link.machine;
@@ -392,13 +401,13 @@ void DbusStartSend(DbusLink& link, LinkModel model, std::span<const Variable> va
     }
 }
 
-void DbusStartList(DbusLink& link, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now)
+void DbusStartList(DbusLink& link, const Model& model, std::span<LinkEntry> entries, std::uint64_t now)
 {
     Start(link, model, LinkOperation::list, now);
     link.machine.entries = entries;
 }
 
-void DbusStartReceive(DbusLink& link, LinkModel model, const char* folder, const char* name, unsigned char type,
+void DbusStartReceive(DbusLink& link, const Model& model, const char* folder, const char* name, unsigned char type,
                       std::uint64_t now)
 {
     Start(link, model, LinkOperation::receive, now);
@@ -447,10 +456,10 @@ void DbusFeed(DbusLink& link, std::span<const unsigned char> bytes, std::uint64_
         }
         link.in_size = 0;
         // Every packet comes from the calculator the ready check found.
-        if (link.wait == kReadyAck ? !Found(link, link.in[0], m.model) : link.in[0] != FromCalculator(m.model)) {
+        if (link.wait == kReadyAck ? !Found(link, link.in[0]) : link.in[0] != m.model->link_id) {
             if (m.state == LinkState::running)
                 LinkFail(m, LinkError::unexpected, "a packet came from machine ID 0x%02X, not from the calculator (0x%02X)",
-                         link.in[0], FromCalculator(m.model));
+                         link.in[0], m.model->link_id);
             return;
         }
         const std::size_t n = need - 6;
@@ -463,9 +472,13 @@ void DbusFeed(DbusLink& link, std::span<const unsigned char> bytes, std::uint64_
     if (link.wait != kReadyAck || link.asked_again)
         return LinkFailSilent(m);
     // Silent at the first ready check: a TI-92 answers only its own machine ID, the others
-    // perhaps only theirs.
+    // perhaps only theirs: the first model addressed otherwise.
     link.asked_again = true;
-    m.model = Is92(link) ? LinkModel::ti89 : LinkModel::ti92;
+    const Model* other = nullptr;
+    for (const Model& o : kModels)
+        if (!other && o.computer_id != m.model->computer_id)
+            other = &o;
+    m.model = other;
     m.answer_within = kLinkTimeoutMs;
     AskReady(link);
 }

@@ -6,12 +6,12 @@
 //
 // A packet is a machine ID, a command, a 16-bit little-endian length and, for the commands that
 // carry data, the data and their 16-bit little-endian sum. Every transfer opens with the ready
-// check (RDY), whose acknowledgement's machine ID says which calculator answers: 0x98 a TI-89
-// or TI-89 Titanium, 0x88 a TI-92 Plus or Voyage 200, 0x89 a TI-92 (which answers only a packet
-// addressed to it, 0x09; the others take 0x08). The computer sends a variable as RTS (VAR to
-// the TI-92); the calculator answers ACK and CTS (or SKP, refusing it); the computer sends ACK,
-// then XDP holding four zero bytes and the variable as stored; the calculator answers ACK,
-// whose length field may carry a status word; EOT and ACK close it.
+// check (RDY), whose acknowledgement's machine ID says which calculator answers (each model's
+// machine IDs are in core/model.h; the TI-92 answers only a packet addressed to its own). The
+// computer sends a variable as RTS (VAR to the TI-92); the calculator answers ACK and CTS (or
+// SKP, refusing it); the computer sends ACK, then XDP holding four zero bytes and the variable
+// as stored; the calculator answers ACK, whose length field may carry a status word; EOT and
+// ACK close it.
 
 #include "core/link/link_machine.h"
 
@@ -46,14 +46,14 @@ struct DbusLink {
 
 // Starts sending `variables` (folders among them are skipped), each named folder\name on the
 // calculator, archived or locked as its attribute says; `variables` must outlive the transfer.
-void DbusStartSend(DbusLink& link, LinkModel model, std::span<const Variable> variables, std::uint64_t now);
+void DbusStartSend(DbusLink& link, const Model& model, std::span<const Variable> variables, std::uint64_t now);
 
 // Starts listing the calculator's folders and variables into `entries` (each folder before its
 // variables; those past its room are dropped and the list ends failed).
-void DbusStartList(DbusLink& link, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now);
+void DbusStartList(DbusLink& link, const Model& model, std::span<LinkEntry> entries, std::uint64_t now);
 
 // Starts receiving variable `name` of `type` (as listed) from `folder`.
-void DbusStartReceive(DbusLink& link, LinkModel model, const char* folder, const char* name,
+void DbusStartReceive(DbusLink& link, const Model& model, const char* folder, const char* name,
                       unsigned char type, std::uint64_t now);
 
 // The bytes to write now, at most kDbusPiece (empty when none). When the transfer has ended,

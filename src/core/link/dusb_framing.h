@@ -1,6 +1,6 @@
 #pragma once
 
-// The framing of the TI-89 Titanium's own USB protocol (USB 0451:E004), apart from what the
+// The framing of the TI-89 Titanium's own USB protocol, apart from what the
 // two sides say through it. Raw packets: a 32-bit big-endian size, a type (1 buffer size
 // request, 2 buffer size allocation, 3 virtual data with more to come, 4 the last of it,
 // 5 acknowledgement) and the data. The computer asks for a buffer size and the calculator allots

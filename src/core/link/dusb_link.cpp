@@ -302,9 +302,9 @@ void TakeVirtual(DusbLink& link, std::uint16_t type, const unsigned char* d, std
              kAwaited[link.step]);
 }
 
-void Start(DusbLink& link, LinkOperation operation, std::uint64_t now)
+void Start(DusbLink& link, const Model& model, LinkOperation operation, std::uint64_t now)
 {
-    LinkBegin(link.machine, LinkModel::ti89t, operation, now);
+    LinkBegin(link.machine, model, operation, now);
     DusbFramingReset(link.framing);
     link.variable_ready = link.zero_length_after = false;
     link.received_size = 0;
@@ -312,9 +312,9 @@ void Start(DusbLink& link, LinkOperation operation, std::uint64_t now)
 
 } // namespace
 
-void DusbStartSend(DusbLink& link, std::span<const Variable> variables, std::uint64_t now)
+void DusbStartSend(DusbLink& link, const Model& model, std::span<const Variable> variables, std::uint64_t now)
 {
-    Start(link, LinkOperation::send, now);
+    Start(link, model, LinkOperation::send, now);
     LinkMachine& m = link.machine;
     m.variables = variables;
     for (const Variable& v : variables)
@@ -325,16 +325,17 @@ void DusbStartSend(DusbLink& link, std::span<const Variable> variables, std::uin
         m.state = LinkState::done;
 }
 
-void DusbStartList(DusbLink& link, std::span<LinkEntry> entries, std::uint64_t now)
+void DusbStartList(DusbLink& link, const Model& model, std::span<LinkEntry> entries, std::uint64_t now)
 {
-    Start(link, LinkOperation::list, now);
+    Start(link, model, LinkOperation::list, now);
     link.machine.entries = entries;
     Ready(link);
 }
 
-void DusbStartReceive(DusbLink& link, const char* folder, const char* name, unsigned char type, std::uint64_t now)
+void DusbStartReceive(DusbLink& link, const Model& model, const char* folder, const char* name, unsigned char type,
+                      std::uint64_t now)
 {
-    Start(link, LinkOperation::receive, now);
+    Start(link, model, LinkOperation::receive, now);
     std::snprintf(link.machine.folder, sizeof link.machine.folder, "%s", folder);
     std::snprintf(link.machine.name, sizeof link.machine.name, "%s", name);
     link.machine.request_type = type;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The TI-89 Titanium's own USB protocol (USB 0451:E004) as a state machine over byte buffers,
+// The TI-89 Titanium's own USB protocol, over its own USB port, as a state machine over byte buffers,
 // driven as the classic one is (see dbus_link.h); its raw and virtual packets are
 // dusb_framing.h's. Every operation opens as libticalcs2's ready check does: a buffer size
 // asked for and the calculator's mode set.
@@ -21,10 +21,12 @@ struct DusbLink {
     std::size_t received_size;
 };
 
-// As DbusStartSend, DbusStartList and DbusStartReceive.
-void DusbStartSend(DusbLink& link, std::span<const Variable> variables, std::uint64_t now);
-void DusbStartList(DusbLink& link, std::span<LinkEntry> entries, std::uint64_t now);
-void DusbStartReceive(DusbLink& link, const char* folder, const char* name, unsigned char type, std::uint64_t now);
+// As DbusStartSend, DbusStartList and DbusStartReceive, with the calculator `model` whose own
+// port it is.
+void DusbStartSend(DusbLink& link, const Model& model, std::span<const Variable> variables, std::uint64_t now);
+void DusbStartList(DusbLink& link, const Model& model, std::span<LinkEntry> entries, std::uint64_t now);
+void DusbStartReceive(DusbLink& link, const Model& model, const char* folder, const char* name, unsigned char type,
+                      std::uint64_t now);
 
 // The next raw packet to send, as one bulk write (empty when none): call again until empty.
 // When zero_length_after is set, a zero-length write must follow it.

@@ -1,47 +1,53 @@
 #include "core/link/link.h"
 
+#include <cstdio>
+
 namespace {
 
-// Picks the protocol for `product`; false for one neither.
-bool Pick(Link& link, std::uint16_t product)
+// Picks the protocol and the model for `product`: a calculator's own port speaks its own
+// protocol to that calculator whatever was told, the cable the classic one to the model told.
+// Null for another product.
+const Model* Pick(Link& link, std::uint16_t product, const Model& told)
 {
-    link.titanium = product == kTitaniumProduct;
-    return product == kCableProduct || product == kTitaniumProduct;
+    const Model* port = ModelOnPort(product);
+    link.own_port = port != nullptr;
+    return port ? port : product == kCableUsbProduct ? &told : nullptr;
 }
 
 } // namespace
 
-bool LinkStartSend(Link& link, std::uint16_t product, LinkModel model, std::span<const Variable> variables,
+bool LinkStartSend(Link& link, std::uint16_t product, const Model& model, std::span<const Variable> variables,
                    std::uint64_t now)
 {
-    if (!Pick(link, product))
-        return false;
-    link.titanium ? DusbStartSend(link.dusb, variables, now) : DbusStartSend(link.dbus, model, variables, now);
-    return true;
+    const Model* m = Pick(link, product, model);
+    if (m)
+        link.own_port ? DusbStartSend(link.dusb, *m, variables, now) : DbusStartSend(link.dbus, *m, variables, now);
+    return m != nullptr;
 }
 
-bool LinkStartList(Link& link, std::uint16_t product, LinkModel model, std::span<LinkEntry> entries, std::uint64_t now)
+bool LinkStartList(Link& link, std::uint16_t product, const Model& model, std::span<LinkEntry> entries,
+                   std::uint64_t now)
 {
-    if (!Pick(link, product))
-        return false;
-    link.titanium ? DusbStartList(link.dusb, entries, now) : DbusStartList(link.dbus, model, entries, now);
-    return true;
+    const Model* m = Pick(link, product, model);
+    if (m)
+        link.own_port ? DusbStartList(link.dusb, *m, entries, now) : DbusStartList(link.dbus, *m, entries, now);
+    return m != nullptr;
 }
 
-bool LinkStartReceive(Link& link, std::uint16_t product, LinkModel model, const char* folder, const char* name,
+bool LinkStartReceive(Link& link, std::uint16_t product, const Model& model, const char* folder, const char* name,
                       unsigned char type, std::uint64_t now)
 {
-    if (!Pick(link, product))
-        return false;
-    link.titanium ? DusbStartReceive(link.dusb, folder, name, type, now)
-                  : DbusStartReceive(link.dbus, model, folder, name, type, now);
-    return true;
+    const Model* m = Pick(link, product, model);
+    if (m)
+        link.own_port ? DusbStartReceive(link.dusb, *m, folder, name, type, now)
+                      : DbusStartReceive(link.dbus, *m, folder, name, type, now);
+    return m != nullptr;
 }
 
 std::span<const unsigned char> LinkTakeOutput(Link& link, bool& zero_length_after)
 {
     zero_length_after = false;
-    if (!link.titanium)
+    if (!link.own_port)
         return DbusTakeOutput(link.dbus);
     const std::span<const unsigned char> out = DusbTakeOutput(link.dusb);
     zero_length_after = link.dusb.zero_length_after;
@@ -50,36 +56,36 @@ std::span<const unsigned char> LinkTakeOutput(Link& link, bool& zero_length_afte
 
 void LinkWritten(Link& link, std::uint64_t now)
 {
-    link.titanium ? DusbWritten(link.dusb, now) : DbusWritten(link.dbus, now);
+    link.own_port ? DusbWritten(link.dusb, now) : DbusWritten(link.dbus, now);
 }
 
 void LinkFeed(Link& link, std::span<const unsigned char> bytes, std::uint64_t now)
 {
-    link.titanium ? DusbFeed(link.dusb, bytes, now) : DbusFeed(link.dbus, bytes, now);
+    link.own_port ? DusbFeed(link.dusb, bytes, now) : DbusFeed(link.dbus, bytes, now);
 }
 
 void LinkFault(Link& link, LinkFaultKind fault)
 {
-    LinkFaultSeen(link.titanium ? link.dusb.machine : link.dbus.machine, fault);
+    LinkFaultSeen(link.own_port ? link.dusb.machine : link.dbus.machine, fault);
 }
 
-const LinkMachine& LinkMachineOf(const Link& link) { return link.titanium ? link.dusb.machine : link.dbus.machine; }
+const LinkMachine& LinkMachineOf(const Link& link) { return link.own_port ? link.dusb.machine : link.dbus.machine; }
 
-Variable LinkReceived(const Link& link) { return link.titanium ? DusbReceived(link.dusb) : DbusReceived(link.dbus); }
+Variable LinkReceived(const Link& link) { return link.own_port ? DusbReceived(link.dusb) : DbusReceived(link.dbus); }
 
-const char* LinkFound(const Link& link)
+const char* LinkFound(const Link& link, char (&out)[kLinkFoundSize])
 {
     const LinkMachine& m = LinkMachineOf(link);
-    if (link.titanium || !m.found)
-        return "";
-    return m.model == LinkModel::ti92 ? "TI-92"
-         : m.model == LinkModel::ti92p || m.model == LinkModel::v200 ? "TI-92 Plus or Voyage 200"
-                                                                      : "TI-89 or TI-89 Titanium";
+    std::size_t at = 0;
+    out[0] = '\0';
+    for (const Model& o : kModels)
+        if (!link.own_port && m.found && o.link_id == m.model->link_id && at < sizeof out)
+            at += std::snprintf(out + at, sizeof out - at, "%s%s", at ? " or " : "", o.name);
+    return out;
 }
 
 const char* LinkFoundOption(const Link& link)
 {
-    const LinkModel model = LinkMachineOf(link).model;
-    return !*LinkFound(link) ? "" : model == LinkModel::ti92 ? "92" : model == LinkModel::ti92p ? "92p"
-                                  : model == LinkModel::v200 ? "v200" : "89";
+    const LinkMachine& m = LinkMachineOf(link);
+    return link.own_port || !m.found ? "" : FilesModel(*m.model).option;
 }

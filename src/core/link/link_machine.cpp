@@ -14,10 +14,10 @@ const char* LinkErrorName(LinkError error)
     return names[static_cast<unsigned>(error)];
 }
 
-void LinkBegin(LinkMachine& m, LinkModel model, LinkOperation operation, std::uint64_t now)
+void LinkBegin(LinkMachine& m, const Model& model, LinkOperation operation, std::uint64_t now)
 {
     m = {};
-    m.model = model;
+    m.model = &model;
     m.operation = operation;
     m.answer_within = kLinkTimeoutMs;
     m.deadline = now + kLinkTimeoutMs;

@@ -1,6 +1,6 @@
 #pragma once
 
-// What both link protocols share, written once: the models, one transfer's state and
+// What both link protocols share, written once: one transfer's state and
 // operation, its failure (one line, and a code the page chooses its next step by), the time
 // the calculator has to answer, the pauses it needs, the variables sent or the entries listed,
 // and the progress. Each protocol holds a LinkMachine and moves it on.
@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <span>
 
-enum class LinkModel : unsigned char { ti89, ti89t, ti92, ti92p, v200 };
 enum class LinkState : unsigned char { running, done, failed };
 enum class LinkOperation : unsigned char { send, list, receive };
 
@@ -58,7 +57,7 @@ struct LinkRefusal {
 };
 
 struct LinkMachine {
-    LinkModel model;  // as the front end said, then as the calculator said (`found`)
+    const Model* model;  // as the front end said, then as the calculator said (`found`)
     bool found;
     LinkOperation operation;
     LinkState state;
@@ -82,7 +81,7 @@ struct LinkMachine {
 };
 
 // Starts `operation` afresh with the calculator of `model`, given the time to answer.
-void LinkBegin(LinkMachine& m, LinkModel model, LinkOperation operation, std::uint64_t now);
+void LinkBegin(LinkMachine& m, const Model& model, LinkOperation operation, std::uint64_t now);
 
 // Moves `current` to the first variable from `from` on that is not a folder; false when none is
 // left.
