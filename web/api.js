@@ -229,12 +229,14 @@ window.sorvel = (() => {
     // `device`; for the cable, the file's signature (and o.model among the models whose files
     // open with it) names the model, unless the calculator says it is another. {status (0 when the calculator took
     // every one), message, hint, lines, found (as transfer gives them), names (folder\name of each,
-    // joined by ", ")}.
+    // joined by ", "), stored (folder\name of each the calculator stored, even when a later one failed)}.
     send: async (device, bytes, o = {}) => {
       const model = modelOf(device, o, decoder.decode(bytes.subarray(0, 8)));
-      const names = () => string(_sorvel_link_sent_names());
-      const r = await transfer(device, model, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId, model, now).status, names, o);
-      return Object.assign(r, {names: names()});
+      const names = () => string(_sorvel_link_sent_names()).split(', '), stored = () => names().slice(0, _sorvel_link_stored());
+      // The next step names the variable the send failed on.
+      const failedOn = () => names()[stored().length] || names().join(', ');
+      const r = await transfer(device, model, (now) => call(_sorvel_link_send, bytes, bytes.length, device.productId, model, now).status, failedOn, o);
+      return Object.assign(r, {names: names().join(', '), stored: stored()});
     },
     // The calculator's variables, as {status, message, hint, lines, found, entries: [{folder, name,
     // type, size, raw}]} (folders left out; folder and name in UTF-8, raw their bytes on the

@@ -9,6 +9,7 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,6 +222,17 @@ EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found()
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_found_option() { return LinkFoundOption(*g_link); }
 // The variables a send started with, as folder\name joined by ", ".
 EMSCRIPTEN_KEEPALIVE const char* sorvel_link_sent_names() { return g_names; }
+// How many of those the calculator has stored: all once the send is done, else those before the
+// one it failed on.
+EMSCRIPTEN_KEEPALIVE std::size_t sorvel_link_stored()
+{
+    const LinkMachine& m = LinkMachineOf(*g_link);
+    const std::size_t end = m.state == LinkState::done ? m.variables.size() : std::min(m.current, m.variables.size());
+    std::size_t stored = 0;
+    for (std::size_t i = 0; i < end; ++i)
+        stored += m.variables[i].type != kFolderType;
+    return stored;
+}
 
 // The entries of a finished list: each one's folder, name (as the calculator's bytes), type
 // and size; "" and 0 past the last.

@@ -61,8 +61,10 @@
   const options = () => ({model: model.value, replace: replace.checked, split: split.checked,
                           archive: archive.checked && !archive.disabled, folder: folder.value || undefined});
 
-  // The calculators, from the core's table of models: one that takes another's files is named
-  // beside it (TI-89 / TI-89 Titanium).
+  // The calculators, from the core's table of models: named in the heading, and in the select one
+  // that takes another's files beside it.
+  const family = sorvel.models.map((m) => m.name);
+  $('family').textContent = `${family.slice(0, -1).join(', ')} and ${family.at(-1)}`;
   for (const m of sorvel.models.filter((m) => m.option))
     model.append(make('option', {value: m.option, textContent: sorvel.models.filter((o) => o.extension == m.extension)
                                                                     .map((o) => o.name).join(' / ')}));
@@ -203,8 +205,8 @@
     await using(async () => {
       for (; k < ready.length; ++k) {
         r = await sending(d, place, ready[k].result.bytes, ready[k].title, stop);
+        stored.push(...(r.stored || []));
         if (r.status) break;
-        stored.push(r.names);
       }
     });
     const line = (className, textContent) => make('p', {className, textContent});
