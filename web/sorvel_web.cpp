@@ -35,7 +35,7 @@ struct Output {
 
 char g_message[1024];
 char g_words[1024];  // the messages kept, in a teacher's words, each with its next step
-Output* g_outputs;
+Owned<Output[]> g_outputs;
 std::size_t g_count;
 std::uint32_t g_used, g_line, g_column;
 Encoding g_encoding;  // how the last text converted was read
@@ -46,8 +46,7 @@ void Reset()
 {
     for (std::size_t i = 0; i < g_count; ++i)
         std::free(g_outputs[i].data);
-    std::free(g_outputs);
-    g_outputs = nullptr;
+    g_outputs.reset();
     g_count = 0;
     g_message[0] = g_words[0] = '\0';
     g_encoding = Encoding::utf8;
@@ -57,9 +56,9 @@ void Reset()
 // Room for `n` outputs, all empty; false when no memory is left.
 bool Outputs(std::size_t n)
 {
-    g_outputs = static_cast<Output*>(std::calloc(n, sizeof(Output)));
+    g_outputs.reset(static_cast<Output*>(std::calloc(n, sizeof(Output))));
     g_count = g_outputs ? n : 0;
-    return g_outputs;
+    return g_outputs != nullptr;
 }
 
 // Appends to the words kept `format` with its values, as much as fits, after a space.
@@ -372,9 +371,7 @@ EMSCRIPTEN_KEEPALIVE int sorvel_convert(const unsigned char* bytes, std::size_t 
         std::snprintf(out.file_name, sizeof out.file_name, "%s%s", out.name, model->group_extension);
         PartVariables(encoded, name, folder, archive ? kArchived : 0, vars);
         failure = GroupImageOf({vars, parts}, *model, out.file_name, image, image_size);
-        Output* more = failure ? nullptr : static_cast<Output*>(std::realloc(g_outputs, (parts + 1) * sizeof(Output)));
-        if (more) {
-            g_outputs = more;
+        if (!failure && Grow(g_outputs, parts + 1)) {
             g_count = parts + 1;
             for (std::size_t k = 0; k < parts; ++k) {
                 Output& part = g_outputs[k + 1] = {};
