@@ -521,6 +521,13 @@ def settings_kept_device_found_again():
     choose('hello.txt')
     check(transfer(send_button('hello.txt')).startswith('Sent') and driver.execute_script('return sessionStorage.asked') == '1',
           'the device found again after a reload')
+    driver.execute_script('delete sessionStorage.granted; sessionStorage.refuse = 1')
+    driver.refresh()
+    choose('hello.txt')
+    said, button = transfer(send_button('hello.txt')), send_button('hello.txt')
+    check(said.startswith('No cable or calculator was chosen. Press the button again') and driver.switch_to.active_element == button
+          and driver.find_element(By.ID, 'status').text == said, f'the chooser closed: said, focus kept: {said}')
+    driver.execute_script('delete sessionStorage.refuse')
     driver.get(page.as_uri() + '#nousb')
     driver.refresh()
     choose('hello.txt')

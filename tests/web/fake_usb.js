@@ -167,6 +167,7 @@
   Object.defineProperty(Navigator.prototype, 'userAgentData', {get() { return o.platform ? {platform: o.platform} : agent && agent.get.call(this); }});
   Object.defineProperty(Navigator.prototype, 'usb', {get: () => ({
     getDevices: async () => (sessionStorage.granted ? [device] : []),
-    requestDevice: async (f) => { sessionStorage.asked = (+sessionStorage.asked || 0) + 1; sessionStorage.filters = JSON.stringify(f.filters); sessionStorage.granted = 1; return device; },
+    // The chooser closed without a device: WebUSB's requestDevice rejects with NotFoundError.
+    requestDevice: async (f) => { if (sessionStorage.refuse) throw new DOMException('No device selected.', 'NotFoundError'); sessionStorage.asked = (+sessionStorage.asked || 0) + 1; sessionStorage.filters = JSON.stringify(f.filters); sessionStorage.granted = 1; return device; },
     addEventListener: () => {}})});
 })();
