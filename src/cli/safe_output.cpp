@@ -2,6 +2,7 @@
 
 #include "cli/safe_output_system.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,16 +29,20 @@ void KeepReason()
 
 OutputSet* NewOutputSet(std::size_t n)
 {
-    auto* const set = static_cast<OutputSet*>(std::calloc(1, sizeof(OutputSet)));
+    // The set, its outputs and its copies' pointers in one block: a run's allocations are a good
+    // part of its work.
+    static_assert(sizeof(OutputSet) % alignof(Output) == 0 && sizeof(Output) % alignof(unsigned char*) == 0);
+    const std::size_t room = n ? n : 1, each = sizeof(Output) + sizeof(unsigned char*);
+    if (room > (SIZE_MAX - sizeof(OutputSet)) / each)
+        return nullptr;
+    auto* const set = static_cast<OutputSet*>(std::calloc(1, sizeof(OutputSet) + room * each));
     if (!set)
         return nullptr;
     set->n = n;
-    set->outputs = static_cast<Output*>(std::calloc(n ? n : 1, sizeof(Output)));
-    set->kept = static_cast<unsigned char**>(std::calloc(n ? n : 1, sizeof(unsigned char*)));
-    set->plans = set->outputs && set->kept ? NewPlans(n) : nullptr;
+    set->outputs = reinterpret_cast<Output*>(set + 1);
+    set->kept = reinterpret_cast<unsigned char**>(set->outputs + room);
+    set->plans = NewPlans(n);
     if (!set->plans) {
-        std::free(set->outputs);
-        std::free(set->kept);
         std::free(set);
         return nullptr;
     }
@@ -126,8 +131,6 @@ void DeleteOutputSet(OutputSet* set)
     DeletePlans(set->plans, set->n);
     for (std::size_t i = 0; i < set->ready; ++i)
         std::free(set->kept[i]);
-    std::free(set->kept);
-    std::free(set->outputs);
     std::free(set);
 }
 
