@@ -445,13 +445,8 @@ void DbusFeed(DbusLink& link, std::span<const unsigned char> bytes, std::uint64_
         if (link.in_size >= 4 && CarriesData(link.in[1]))
             need += GetLE16(link.in + 2) + 2;
         if (link.in_size < need) {
-            if (i == bytes.size())
+            if (!LinkGather(m, link.in, link.in_size, need, bytes, i, now))
                 break;
-            const std::size_t take = std::min(need - link.in_size, bytes.size() - i);
-            std::memcpy(link.in + link.in_size, bytes.data() + i, take);
-            link.in_size += take;
-            i += take;
-            LinkHeard(m, now);
             continue;
         }
         link.in_size = 0;

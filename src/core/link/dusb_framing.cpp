@@ -153,13 +153,8 @@ DusbEvent DusbTakeBytes(DusbFraming& f, LinkMachine& m, std::span<const unsigned
             need += size;
         }
         if (f.in_size < need) {
-            if (at == bytes.size())
+            if (!LinkGather(m, f.in, f.in_size, need, bytes, at, now))
                 break;
-            const std::size_t take = std::min(need - f.in_size, bytes.size() - at);
-            std::memcpy(f.in + f.in_size, bytes.data() + at, take);
-            f.in_size += take;
-            at += take;
-            LinkHeard(m, now);
             continue;
         }
         f.in_size = 0;

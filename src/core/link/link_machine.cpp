@@ -154,3 +154,16 @@ std::uint64_t LinkNextCall(const LinkMachine& m, std::uint64_t now)
     const std::uint64_t at = m.resume_at ? m.resume_at : m.writing || m.pause_ms ? now + 100 : m.deadline;
     return at > now ? std::min<std::uint64_t>(at - now, 100) : 0;
 }
+
+bool LinkGather(LinkMachine& m, unsigned char* in, std::size_t& in_size, std::size_t need,
+                std::span<const unsigned char> bytes, std::size_t& at, std::uint64_t now)
+{
+    if (at == bytes.size())
+        return false;
+    const std::size_t take = std::min(need - in_size, bytes.size() - at);
+    std::memcpy(in + in_size, bytes.data() + at, take);
+    in_size += take;
+    at += take;
+    LinkHeard(m, now);
+    return true;
+}

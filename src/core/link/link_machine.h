@@ -120,6 +120,11 @@ void LinkWrittenAt(LinkMachine& m, std::uint64_t now, bool more);
 // A byte came in at `now`.
 inline void LinkHeard(LinkMachine& m, std::uint64_t now) { m.deadline = now + m.answer_within; }
 
+// Moves the bytes after `at` in `bytes` into packet buffer `in` (holding `in_size`) until it holds
+// `need`, heard at `now`; false when none was left to move.
+bool LinkGather(LinkMachine& m, unsigned char* in, std::size_t& in_size, std::size_t need,
+                std::span<const unsigned char> bytes, std::size_t& at, std::uint64_t now);
+
 // Pauses the transfer for `ms` from the end of the writes queued (`queued`), or from `now`.
 void LinkPause(LinkMachine& m, std::uint32_t ms, bool queued, std::uint64_t now);
 
